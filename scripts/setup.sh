@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Harvix need.
+# Does nothing when they are all present already.
+set -euo pipefail
+
+packages=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev qt6-webengine-dev libgl-dev
+    libcurl4-openssl-dev
+    fonts-noto-cjk
+    libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev
+    xvfb xauth ppp
+)
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(nginx-light wget)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

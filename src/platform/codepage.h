@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The one place that converts between program strings and the Windows Japanese code page
+// (CP932, a superset of Shift-JIS), used for Pswd.dat, Help.txt and dial-up records.
+namespace codepage {
+
+QString fromCp932(const QByteArray &bytes);
+QByteArray toCp932(const QString &text);
+
+// Length in bytes of the CP932 character that starts with lead byte b (1 or 2).
+int cp932CharLength(unsigned char b);
+
+} // namespace codepage

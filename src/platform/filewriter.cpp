@@ -1,0 +1,84 @@
+#include "platform/filewriter.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void fail(const QString &what, const QString &path, int err)
+{
+    throw FileWriteError((what + QStringLiteral(" ") + path + QStringLiteral(": ") +
+                          QString::fromLocal8Bit(std::strerror(err)))
+                             .toStdString());
+}
+
+mode_t toMode(QFileDevice::Permissions p)
+{
+    mode_t m = 0;
+    if (p & QFileDevice::ReadOwner)
+        m |= S_IRUSR;
+    if (p & QFileDevice::WriteOwner)
+        m |= S_IWUSR;
+    if (p & QFileDevice::ReadGroup)
+        m |= S_IRGRP;
+    if (p & QFileDevice::WriteGroup)
+        m |= S_IWGRP;
+    if (p & QFileDevice::ReadOther)
+        m |= S_IROTH;
+    if (p & QFileDevice::WriteOther)
+        m |= S_IWOTH;
+    return m;
+}
+
+} // namespace
+
+void writeFileAtomically(const QString &path, const QByteArray &bytes,
+                         QFileDevice::Permissions permissions)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QString folder = QFileInfo(path).path();
+    QByteArray tmpl = QFile::encodeName(folder) + "/.harvix-XXXXXX";
+
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        fail(QStringLiteral("cannot create a file in"), folder, errno);
+
+    auto abandon = [&](const QString &what, int err) {
+        ::close(fd);
+        ::unlink(tmpl.constData());
+        fail(what, path, err);
+    };
+
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            abandon(QStringLiteral("cannot write"), errno);
+        }
+        data += n;
+        left -= n;
+    }
+    if (::fchmod(fd, toMode(permissions)) != 0)
+        abandon(QStringLiteral("cannot set permissions of"), errno);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmpl.constData());
+        fail(QStringLiteral("cannot write"), path, err);
+    }
+    // rename() replaces a symbolic link at the target instead of writing through it.
+    if (::rename(tmpl.constData(), target.constData()) != 0) {
+        const int err = errno;
+        ::unlink(tmpl.constData());
+        fail(QStringLiteral("cannot save"), path, err);
+    }
+}

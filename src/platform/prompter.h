@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// Message boxes go through this interface so that tests can answer them without a screen.
+class Prompter {
+public:
+    enum class Buttons { Ok, RetryCancel, YesNo };
+    enum class Icon { None, Critical, Question };
+    enum class Answer { Ok, Retry, Cancel, Yes, No };
+
+    virtual ~Prompter() = default;
+
+    // Shows one message and waits for the user's answer.
+    virtual Answer MsgBox(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
+                          const QString &title = applicationTitle()) = 0;
+
+    static QString applicationTitle() { return QStringLiteral("Harvix"); }
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/prompter.h"
+
+#include <QList>
+#include <QStringList>
+
+// Records every message and answers from a script (Ok / first button when the script is empty).
+class FakePrompter : public Prompter {
+public:
+    struct Shown {
+        QString text;
+        Buttons buttons;
+        Icon icon;
+        QString title;
+    };
+
+    Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title) override;
+
+    QList<Shown> shown;
+    QList<Answer> answers;
+    QStringList texts() const;
+};

@@ -1,0 +1,60 @@
+#include "httpserver.h"
+
+#include <httplib.h>
+
+#include <stdexcept>
+
+TestHttpServer::TestHttpServer() : m_server(std::make_unique<httplib::Server>())
+{
+    // Each connection has its own client port: counting distinct ports counts connections.
+    m_server->set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &) {
+        std::lock_guard lock(m_mutex);
+        m_clientPorts.insert(req.remote_port);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    m_server->set_keep_alive_max_count(100000);
+}
+
+TestHttpServer::~TestHttpServer()
+{
+    stop();
+}
+
+httplib::Server &TestHttpServer::server()
+{
+    return *m_server;
+}
+
+void TestHttpServer::start()
+{
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0)
+        throw std::runtime_error("cannot bind a loopback port");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    while (!m_server->is_running())
+        std::this_thread::yield();
+}
+
+void TestHttpServer::stop()
+{
+    if (m_thread.joinable()) {
+        m_server->stop();
+        m_thread.join();
+    }
+}
+
+int TestHttpServer::connections() const
+{
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(m_clientPorts.size());
+}
+
+QString TestHttpServer::base() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+QString TestHttpServer::url(const QString &path) const
+{
+    return base() + path;
+}
