@@ -1,0 +1,9 @@
+#pragma once
+
+#include "platform/programlauncher.h"
+
+// Starts programs with QProcess::startDetached.
+class QtProgramLauncher : public ProgramLauncher {
+public:
+    qint64 startDetached(const QString &program, const QStringList &arguments) override;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/prompter.h"
+
+class QWidget;
+
+// Message boxes shown with QMessageBox, modal to the given parent window.
+class QtPrompter : public Prompter {
+public:
+    explicit QtPrompter(QWidget *parent = nullptr) : m_parent(parent) {}
+    Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title) override;
+
+private:
+    QWidget *m_parent;
+};
