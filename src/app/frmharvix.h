@@ -1,0 +1,90 @@
+#pragma once
+
+#include "harvest/harvestview.h"
+#include "harvest/pageharvest.h"
+
+#include <QMainWindow>
+
+#include <functional>
+
+class ImageViewport;
+class PictureLoader;
+class Prompter;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class UrlTransfer;
+
+// What the main window's menus open or do outside the window itself.
+struct MainWindowHooks {
+    std::function<void()> showConnect;   // the dial-up dialog
+    std::function<void()> showBrowser;   // the simple browser
+    std::function<void()> showHelp;      // the help viewer
+    std::function<void()> showVersion;   // the version dialog
+    std::function<void()> launchBrowser; // the system web browser
+    std::function<void()> endProgram;    // ends the process at once
+    std::function<void()> closing;       // the window is closing (closes hidden dialogs)
+};
+
+// The main window: address box, image list, picture area, page source and status bar.
+// It is the harvest's view: the harvest writes its texts, list and pointer here.
+class frmHarvix : public QMainWindow, public HarvestView {
+    Q_OBJECT
+public:
+    frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
+              MainWindowHooks hooks = {}, QWidget *parent = nullptr);
+    ~frmHarvix() override;
+
+    QLineEdit *TURL() const { return m_turl; }
+    QLineEdit *Text1() const { return m_text1; }
+    QPlainTextEdit *Text2() const { return m_text2; }
+    QListWidget *List1() const { return m_list; }
+    ImageViewport *Picture1() const { return m_picture; }
+    QString SimpleText() const;
+    PageHarvest &harvest() { return m_harvest; }
+
+    // Menu and control handlers.
+    void mnuCget_Click();
+    void mnuStop_Click();
+    void mnuHozon_Click();
+    void Inet_StateChanged(qint16 state);
+    void List1_Click();
+
+    // HarvestView
+    QString address() const override;
+    void setPageSource(const QString &text) override;
+    void clearImageList() override;
+    void addImageListEntry(const QString &name) override;
+    void setStatusText(const QString &text) override;
+    void setBusyPointer(bool busy) override;
+    void showMessage(const QString &text) override;
+    void beep() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void call(const std::function<void()> &hook);
+
+    UrlTransfer &m_inet;
+    Prompter &m_prompter;
+    PictureLoader &m_pictures;
+    MainWindowHooks m_hooks;
+    PageHarvest m_harvest;
+
+    QLineEdit *m_turl = nullptr;
+    QLineEdit *m_text1 = nullptr;
+    QPlainTextEdit *m_text2 = nullptr;
+    QListWidget *m_list = nullptr;
+    ImageViewport *m_picture = nullptr;
+    QLabel *m_status = nullptr;
+
+    int m_harvestDepth = 0;       // harvests under way (a second one may start while one waits)
+    bool m_closed = false;        // closed while a harvest waited: its messages are dropped
+    bool m_deletePending = false; // ... and the window is deleted once the harvest has ended
+    bool m_rowJustChanged = false; // a click that changed the row was already handled
+};

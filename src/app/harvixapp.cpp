@@ -1,0 +1,90 @@
+#include "app/harvixapp.h"
+
+#include "app/frmharvix.h"
+#include "app/singlewindow.h"
+#include "app/systembrowser.h"
+
+#include <QLineEdit>
+
+HarvixApp::HarvixApp(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
+                     ProgramLauncher &launcher, AppWindowMakers makers,
+                     std::function<void()> endProgram)
+    : m_inet(inet), m_prompter(prompter), m_pictures(pictures), m_launcher(launcher),
+      m_makers(std::move(makers)), m_endProgram(std::move(endProgram))
+{
+}
+
+HarvixApp::~HarvixApp()
+{
+    for (QWidget *w : {static_cast<QWidget *>(m_main.data()), m_connect.data(), m_browser.data(),
+                       m_help.data(), m_version.data()})
+        delete w;
+}
+
+frmHarvix *HarvixApp::showMainWindow()
+{
+    return showSingleWindow(m_main, [this] {
+        MainWindowHooks hooks;
+        hooks.showConnect = [this] { showConnect(); };
+        hooks.showBrowser = [this] { showBrowser(); };
+        hooks.showHelp = [this] { showHelp(); };
+        hooks.showVersion = [this] { showVersion(); };
+        hooks.launchBrowser = [this] { launchBrowser(); };
+        hooks.endProgram = m_endProgram;
+        hooks.closing = [this] { mainWindowClosing(); };
+        return new frmHarvix(m_inet, m_prompter, m_pictures, std::move(hooks));
+    });
+}
+
+void HarvixApp::handToHarvest(const QString &address)
+{
+    frmHarvix *main = m_main ? m_main.data() : showMainWindow();
+    main->TURL()->setText(address);
+}
+
+QWidget *HarvixApp::show(QPointer<QWidget> &window,
+                         const std::function<QWidget *(HarvixApp &)> &make)
+{
+    if (!make)
+        return nullptr;
+    return showSingleWindow(window, [&] { return make(*this); });
+}
+
+QWidget *HarvixApp::showConnect()
+{
+    return show(m_connect, m_makers.connect);
+}
+
+QWidget *HarvixApp::showBrowser()
+{
+    return show(m_browser, m_makers.browser);
+}
+
+QWidget *HarvixApp::showHelp()
+{
+    return show(m_help, m_makers.help);
+}
+
+QWidget *HarvixApp::showVersion()
+{
+    return show(m_version, m_makers.version);
+}
+
+void HarvixApp::launchBrowser()
+{
+    launchSystemBrowser(m_launcher);
+}
+
+void HarvixApp::setStatusText(const QString &text)
+{
+    if (m_main)
+        m_main->setStatusText(text);
+}
+
+void HarvixApp::mainWindowClosing()
+{
+    // The dial-up dialog hides itself after a successful dial; with the main window gone the
+    // user could no longer reach it, so it closes too (asking about hanging up).
+    if (m_connect && !m_connect->isVisible())
+        m_connect->close();
+}

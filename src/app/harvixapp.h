@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class frmHarvix;
+class PictureLoader;
+class ProgramLauncher;
+class Prompter;
+class UrlTransfer;
+class HarvixApp;
+
+// How the windows around the main window are made; main() supplies the real ones, tests
+// supply their own.
+struct AppWindowMakers {
+    std::function<QWidget *(HarvixApp &)> connect; // the dial-up dialog
+    std::function<QWidget *(HarvixApp &)> browser; // the simple browser
+    std::function<QWidget *(HarvixApp &)> help;    // the help viewer
+    std::function<QWidget *(HarvixApp &)> version; // the version dialog
+};
+
+// The program's windows: one main window, and the windows its menus open, each of which
+// exists at most once.
+class HarvixApp : public QObject {
+    Q_OBJECT
+public:
+    HarvixApp(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
+              ProgramLauncher &launcher, AppWindowMakers makers,
+              std::function<void()> endProgram = {});
+    ~HarvixApp() override;
+
+    // The main window, or null when it has been closed.
+    frmHarvix *mainWindow() const { return m_main; }
+    // Shows the main window, making a new one when it has been closed.
+    frmHarvix *showMainWindow();
+    // Writes an address into the main window's address box (a new main window when closed).
+    void handToHarvest(const QString &address);
+
+    QWidget *showConnect();
+    QWidget *showBrowser();
+    QWidget *showHelp();
+    QWidget *showVersion();
+    void launchBrowser();
+
+    QWidget *connectWindow() const { return m_connect; }
+    QWidget *browserWindow() const { return m_browser; }
+    QWidget *helpWindow() const { return m_help; }
+    QWidget *versionWindow() const { return m_version; }
+
+    Prompter &prompter() { return m_prompter; }
+    // Writes the main window's status bar (nothing when it has been closed).
+    void setStatusText(const QString &text);
+
+private:
+    QWidget *show(QPointer<QWidget> &window, const std::function<QWidget *(HarvixApp &)> &make);
+    void mainWindowClosing();
+
+    UrlTransfer &m_inet;
+    Prompter &m_prompter;
+    PictureLoader &m_pictures;
+    ProgramLauncher &m_launcher;
+    AppWindowMakers m_makers;
+    std::function<void()> m_endProgram;
+
+    QPointer<frmHarvix> m_main;
+    QPointer<QWidget> m_connect;
+    QPointer<QWidget> m_browser;
+    QPointer<QWidget> m_help;
+    QPointer<QWidget> m_version;
+};

@@ -1,0 +1,143 @@
+#include "savefolder/frmpath.h"
+
+#include "platform/programfolder.h"
+#include "platform/twips.h"
+#include "savefolder/drivelist.h"
+#include "savefolder/filelist.h"
+#include "savefolder/folderlist.h"
+
+#include <QDir>
+#include <QFont>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QPushButton *makeButton(const QString &name, const QString &caption, const QRect &geometry,
+                        QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    // No button answers Enter.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+frmPath::frmPath(std::function<void(const QString &)> setSaveFolder, QWidget *parent,
+                 const QString &defaultFolder)
+    : QDialog(parent), m_setSaveFolder(std::move(setSaveFolder))
+{
+    setObjectName(QStringLiteral("frmPath"));
+    setWindowTitle(QStringLiteral("保存"));
+    setFixedSize(twips::size(5010, 3645));
+
+    auto *label = new QLabel(QStringLiteral("保存する場所を指定してください"), this);
+    label->setObjectName(QStringLiteral("Label1"));
+    label->setGeometry(twips::rect(120, 120, 2775, 255));
+
+    m_drive = new DriveList(this);
+    m_drive->setObjectName(QStringLiteral("Drive1"));
+    m_drive->setGeometry(twips::rect(120, 360, 2775, 300));
+
+    m_dir = new FolderList(this);
+    m_dir->setObjectName(QStringLiteral("Dir1"));
+    m_dir->setGeometry(twips::rect(120, 720, 2655, 1980));
+
+    m_text = new QLineEdit(defaultFolder.isEmpty() ? defaultSaveFolder() : defaultFolder, this);
+    m_text->setObjectName(QStringLiteral("Text1"));
+    m_text->setReadOnly(true);
+    m_text->setGeometry(twips::rect(120, 2760, 4695, 375));
+    m_text->setFont(QFont(QStringLiteral("ＭＳ Ｐゴシック"), 10));
+
+    auto *command1 = makeButton(QStringLiteral("Command1"), QStringLiteral("指定"),
+                                twips::rect(120, 3240, 1095, 375), this);
+    auto *command2 = makeButton(QStringLiteral("Command2"), QStringLiteral("キャンセル"),
+                                twips::rect(3840, 3240, 1095, 375), this);
+
+    m_file = new FileList(this);
+    m_file->setObjectName(QStringLiteral("File1"));
+    m_file->setGeometry(twips::rect(3000, 360, 1935, 2250));
+
+    auto *command3 = makeButton(QStringLiteral("Command3"), QStringLiteral("OK"),
+                                twips::rect(1440, 3240, 975, 375), this);
+    auto *command4 = makeButton(QStringLiteral("Command4"), QStringLiteral("デフォルト"),
+                                twips::rect(2640, 3240, 975, 375), this);
+
+    QWidget::setTabOrder(m_drive, m_dir);
+    QWidget::setTabOrder(m_dir, m_text);
+    QWidget::setTabOrder(m_text, command1);
+    QWidget::setTabOrder(command1, command2);
+    QWidget::setTabOrder(command2, m_file);
+    QWidget::setTabOrder(m_file, command3);
+    QWidget::setTabOrder(command3, command4);
+
+    connect(m_drive, &DriveList::driveChanged, this, &frmPath::Drive1_Change);
+    connect(m_dir, &FolderList::pathChanged, this, &frmPath::Dir1_Change);
+    connect(command1, &QPushButton::clicked, this, &frmPath::Command1_Click);
+    connect(command2, &QPushButton::clicked, this, &frmPath::Command2_Click);
+    connect(command3, &QPushButton::clicked, this, &frmPath::Command3_Click);
+    connect(command4, &QPushButton::clicked, this, &frmPath::Command4_Click);
+
+    // Both lists start on the process's current folder and its file system.
+    const QString current = QDir::currentPath();
+    m_drive->setDriveFor(current);
+    m_lastDrive = m_drive->drive();
+    if (!m_dir->setPath(current))
+        m_dir->setPath(m_lastDrive);
+    m_drive->setFocus();
+}
+
+void frmPath::keyPressEvent(QKeyEvent *event)
+{
+    // Escape does not close the dialog: only its buttons and its close box do.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void frmPath::Drive1_Change(const QString &root)
+{
+    // A file system that cannot be read is refused: both lists stay where they were.
+    if (!m_dir->setPath(root)) {
+        m_drive->restoreDrive(m_lastDrive);
+        return;
+    }
+    m_lastDrive = root;
+}
+
+void frmPath::Dir1_Change(const QString &path)
+{
+    m_file->setPath(path);
+}
+
+void frmPath::Command1_Click()
+{
+    QString folder = m_dir->path();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    m_text->setText(folder);
+}
+
+void frmPath::Command2_Click()
+{
+    reject();
+}
+
+void frmPath::Command3_Click()
+{
+    m_setSaveFolder(m_text->text());
+    accept();
+}
+
+void frmPath::Command4_Click()
+{
+    Command3_Click();
+}

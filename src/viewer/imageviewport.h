@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+
+class QLabel;
+class QScrollBar;
+
+// The picture area of the main window (Picture1): shows a picture at its natural size in
+// Image1 and moves it with the two scroll bars VScroll1 and HScroll1 drawn over its right and
+// bottom edges. All offsets and ranges are in twips of picture offset.
+class ImageViewport : public QFrame {
+    Q_OBJECT
+public:
+    // Outer size of the viewport in twips; the scroll range leaves a margin of 300 twips.
+    static constexpr int widthTwips = 8655;
+    static constexpr int heightTwips = 5295;
+    static constexpr int scrollMargin = 300;
+
+    explicit ImageViewport(QWidget *parent = nullptr);
+
+    // Scroll maximum for a picture extent against the viewport extent (both in twips):
+    // 0 when the picture is smaller, else the overhang plus the margin.
+    static int scrollMaximum(int pictureTwips, int viewportTwips);
+
+    // Shows the picture at its natural size and recomputes both maxima, vertical first.
+    // The current offsets stay unless a smaller maximum lowers them.
+    void setPicture(const QImage &picture);
+
+    QLabel *Image1() const { return m_image; }
+    QScrollBar *VScroll1() const { return m_vscroll; }
+    QScrollBar *HScroll1() const { return m_hscroll; }
+
+    // Image1's left/top and size in twips.
+    int imageLeft() const;
+    int imageTop() const;
+    int imageWidth() const;
+    int imageHeight() const;
+
+private:
+    void VScroll1_Change(int value);
+    void HScroll1_Change(int value);
+
+    QWidget *m_client = nullptr;
+    QLabel *m_image = nullptr;
+    QScrollBar *m_vscroll = nullptr;
+    QScrollBar *m_hscroll = nullptr;
+    int m_left = 0; // Image1's Left in twips
+    int m_top = 0;  // Image1's Top in twips
+};
