@@ -1,0 +1,117 @@
+#include "viewer/imageviewport.h"
+
+#include <QLabel>
+#include <QScrollBar>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A picture of the given size in pixels (15 twips each).
+QImage picture(int widthPx, int heightPx)
+{
+    QImage image(widthPx, heightPx, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    return image;
+}
+
+struct MaximumCase {
+    int picture;
+    int viewport;
+    int expected;
+};
+
+class ScrollMaximum : public ::testing::TestWithParam<MaximumCase> {};
+
+TEST_P(ScrollMaximum, FollowsTheMarginRule)
+{
+    const MaximumCase c = GetParam();
+    EXPECT_EQ(ImageViewport::scrollMaximum(c.picture, c.viewport), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Heights, ScrollMaximum,
+    ::testing::Values(MaximumCase{5294, 5295, 0}, MaximumCase{5295, 5295, 300},
+                      MaximumCase{5296, 5295, 301}, MaximumCase{0, 5295, 0},
+                      MaximumCase{8655, 8655, 300}, MaximumCase{8640, 8655, 0},
+                      // Far beyond 16 bits: a 2518-pixel picture and a 100000-pixel one.
+                      MaximumCase{37770, 5295, 32775}, MaximumCase{1500000, 5295, 1495005}),
+    [](const ::testing::TestParamInfo<MaximumCase> &info) {
+        return "picture" + std::to_string(info.param.picture) + "_viewport" +
+               std::to_string(info.param.viewport);
+    });
+
+TEST(ImageViewport, StartsWithTheDesignValues)
+{
+    ImageViewport view;
+    EXPECT_EQ(view.objectName(), QStringLiteral("Picture1"));
+    EXPECT_EQ(view.VScroll1()->maximum(), 3276);
+    EXPECT_EQ(view.HScroll1()->maximum(), 3276);
+    EXPECT_EQ(view.VScroll1()->singleStep(), 50);
+    EXPECT_EQ(view.VScroll1()->pageStep(), 100);
+    EXPECT_EQ(view.imageLeft(), 0);
+    EXPECT_EQ(view.imageTop(), 0);
+    // Moving a scroll bar before any picture only moves the empty image.
+    view.HScroll1()->setValue(150);
+    EXPECT_EQ(view.imageLeft(), -150);
+    EXPECT_EQ(view.Image1()->x(), -10);
+}
+
+TEST(ImageViewport, PictureSmallerThanTheViewportSitsAtTheCorner)
+{
+    ImageViewport view;
+    view.VScroll1()->setValue(1000);
+    view.HScroll1()->setValue(2000);
+    view.setPicture(picture(100, 352)); // 5280 twips high: just under the viewport
+    EXPECT_EQ(view.VScroll1()->maximum(), 0);
+    EXPECT_EQ(view.HScroll1()->maximum(), 0);
+    EXPECT_EQ(view.imageTop(), 0);
+    EXPECT_EQ(view.imageLeft(), 0);
+    EXPECT_EQ(view.Image1()->pos(), QPoint(0, 0));
+    EXPECT_EQ(view.imageWidth(), 1500);
+    EXPECT_EQ(view.imageHeight(), 5280);
+}
+
+TEST(ImageViewport, PictureAsHighAsTheViewportGetsTheMargin)
+{
+    ImageViewport view;
+    view.setPicture(picture(10, 353)); // 5295 twips
+    EXPECT_EQ(view.VScroll1()->maximum(), 300);
+    EXPECT_EQ(view.HScroll1()->maximum(), 0);
+}
+
+TEST(ImageViewport, NewPictureKeepsTheOffsetsUnlessTheRangeShrinks)
+{
+    ImageViewport view;
+    view.setPicture(picture(1000, 1000));
+    view.HScroll1()->setValue(1000);
+    view.VScroll1()->setValue(2000);
+    ASSERT_EQ(view.imageLeft(), -1000);
+    ASSERT_EQ(view.imageTop(), -2000);
+
+    view.setPicture(picture(900, 800)); // maxima 13500-8655+300 and 12000-5295+300
+    EXPECT_EQ(view.imageLeft(), -1000);
+    EXPECT_EQ(view.imageTop(), -2000);
+    EXPECT_EQ(view.Image1()->pos(), QPoint(-67, -133));
+
+    view.setPicture(picture(600, 450)); // maxima 645 and 1755: both values come down
+    EXPECT_EQ(view.HScroll1()->value(), 645);
+    EXPECT_EQ(view.VScroll1()->value(), 1755);
+    EXPECT_EQ(view.imageLeft(), -645);
+    EXPECT_EQ(view.imageTop(), -1755);
+}
+
+TEST(ImageViewport, TallPictureScrollsToItsFarEdge)
+{
+    ImageViewport view;
+    view.setPicture(picture(3000, 2600)); // 45000 x 39000 twips: beyond 16-bit ranges
+    EXPECT_EQ(view.VScroll1()->maximum(), 39000 - 5295 + 300);
+    EXPECT_EQ(view.HScroll1()->maximum(), 45000 - 8655 + 300);
+    view.VScroll1()->setValue(view.VScroll1()->maximum());
+    view.HScroll1()->setValue(view.HScroll1()->maximum());
+    // The picture's bottom-right corner is now inside the viewport, with the margin.
+    EXPECT_EQ(view.imageTop() + view.imageHeight(), 5295 - 300);
+    EXPECT_EQ(view.imageLeft() + view.imageWidth(), 8655 - 300);
+}
+
+} // namespace
