@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// What the page harvest needs from the window that runs it (or from harvix-cli).
+class HarvestView {
+public:
+    virtual ~HarvestView() = default;
+
+    // The page address as typed (TURL's text).
+    virtual QString address() const = 0;
+    // Shows the fetched page source (Text2).
+    virtual void setPageSource(const QString &text) = 0;
+    // Empties the list of saved image files (List1).
+    virtual void clearImageList() = 0;
+    // Appends one file name to the list of saved image files.
+    virtual void addImageListEntry(const QString &name) = 0;
+    // Replaces the status bar's one line of text (SB).
+    virtual void setStatusText(const QString &text) = 0;
+    // Hourglass pointer on the window while images are fetched, default pointer otherwise.
+    virtual void setBusyPointer(bool busy) = 0;
+    // OK-only message box titled "Harvix".
+    virtual void showMessage(const QString &text) = 0;
+    virtual void beep() = 0;
+};

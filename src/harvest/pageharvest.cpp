@@ -1,0 +1,109 @@
+#include "harvest/pageharvest.h"
+
+#include "harvest/address.h"
+#include "harvest/harvestview.h"
+#include "harvest/imagerefs.h"
+#include "platform/filewriter.h"
+#include "platform/urltransfer.h"
+
+#include <utility>
+
+PageHarvest::PageHarvest(UrlTransfer &inet, HarvestView &view) : m_inet(inet), m_view(view) {}
+
+PageHarvest::~PageHarvest()
+{
+    *m_alive = false;
+}
+
+QString PageHarvest::noImagesStatusText()
+{
+    return QStringLiteral("画像ファイルが存在しない．");
+}
+
+QString PageHarvest::noImagesMessage()
+{
+    return QStringLiteral("画像ファイルがありません。");
+}
+
+QString PageHarvest::connectionErrorMessage()
+{
+    return QStringLiteral("接続エラーの様です。");
+}
+
+QString PageHarvest::finishedStatusText()
+{
+    return QStringLiteral("取り込み終了。");
+}
+
+PageHarvest::Outcome PageHarvest::run()
+{
+    // Held by value: the run may outlive this object when the window goes away meanwhile.
+    const std::shared_ptr<bool> alive = m_alive;
+    ++m_runDepth;
+    const Outcome outcome = harvest(alive);
+    if (*alive)
+        --m_runDepth;
+    return outcome;
+}
+
+PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
+{
+    try {
+        const QString typed = m_view.address();
+        const QString base = splitBaseAddress(typed);
+        m_baseAddress = base;
+
+        // The page itself is fetched from the address exactly as typed.
+        const QString page = m_inet.openText(typed);
+        if (!*alive)
+            return Outcome::Failed;
+        m_pageText = page;
+        m_view.setPageSource(page);
+
+        QStringList refs;
+        if (ScanImageRefs(page, refs) == 0) {
+            // The list of the previous harvest and the save folder stay as they are.
+            m_view.setStatusText(noImagesStatusText());
+            m_view.showMessage(noImagesMessage());
+            return Outcome::NoImages;
+        }
+        m_imageRefs = refs;
+
+        m_view.clearImageList();
+        for (const QString &ref : std::as_const(refs)) {
+            const QByteArray bytes = m_inet.openBytes(imageAddress(base, ref));
+            if (!*alive)
+                return Outcome::Failed;
+            m_imageBytes = bytes;
+            const QString name = imageFileName(ref);
+            m_imageFile = name;
+            // The entry is added after the download and before the write: a failed download
+            // leaves it out, a failed write leaves it in.
+            m_view.addImageListEntry(name);
+            m_view.setBusyPointer(true);
+            // The save folder may have been changed while the image was downloaded.
+            const QString path = m_savePathName + name;
+            m_imageFile = path;
+            writeFileAtomically(path, bytes);
+        }
+
+        m_view.setStatusText(finishedStatusText());
+        m_view.beep();
+        m_view.setBusyPointer(false);
+        return Outcome::Finished;
+    } catch (...) {
+        // Whatever failed, the user sees one message; what was done so far stays.
+    }
+
+    if (!*alive)
+        return Outcome::Failed;
+    try {
+        m_view.showMessage(connectionErrorMessage());
+    } catch (...) {
+    }
+    try {
+        m_view.setBusyPointer(false);
+    } catch (...) {
+    }
+    return Outcome::Failed;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class HarvestView;
+class UrlTransfer;
+
+// The page harvest: fetches the page whose address the view holds, shows its source, finds its
+// JPEG references and saves every image into the save folder, listing the file names.
+//
+// The transfer service keeps the event loop running while it waits, so a second run() can start
+// while one is under way (the service then refuses its transfer and that run fails on its own).
+// Every run keeps its working values to itself and only publishes them to the state below.
+class PageHarvest {
+public:
+    enum class Outcome { Finished, NoImages, Failed };
+
+    PageHarvest(UrlTransfer &inet, HarvestView &view);
+    ~PageHarvest();
+    PageHarvest(const PageHarvest &) = delete;
+    PageHarvest &operator=(const PageHarvest &) = delete;
+
+    // The whole harvest. Never throws: every failure ends in the connection-error message.
+    Outcome run();
+
+    // The save folder, ending with "/"; read afresh for every image written.
+    QString savePathName() const { return m_savePathName; }
+    void setSavePathName(const QString &path) { m_savePathName = path; }
+
+    // Source of the last page fetched.
+    const QString &pageText() const { return m_pageText; }
+    // References accepted by the last scan that found any.
+    const QStringList &imageRefs() const { return m_imageRefs; }
+    // Base address of the last harvest started.
+    const QString &baseAddress() const { return m_baseAddress; }
+    // Full path of the last image written (the image display also sets it).
+    const QString &imageFile() const { return m_imageFile; }
+    void setImageFile(const QString &path) { m_imageFile = path; }
+    // Bytes of the image downloaded last.
+    const QByteArray &imageBytes() const { return m_imageBytes; }
+
+    bool isRunning() const { return m_runDepth > 0; }
+
+    // Texts the harvest shows.
+    static QString noImagesStatusText();
+    static QString noImagesMessage();
+    static QString connectionErrorMessage();
+    static QString finishedStatusText();
+
+private:
+    Outcome harvest(const std::shared_ptr<bool> &alive);
+
+    UrlTransfer &m_inet;
+    HarvestView &m_view;
+    QString m_savePathName;
+    QString m_pageText;
+    QStringList m_imageRefs;
+    QString m_baseAddress;
+    QString m_imageFile;
+    QByteArray m_imageBytes;
+    int m_runDepth = 0;
+    // Set to false by the destructor: a run that is still waiting for a transfer when its
+    // harvest object goes away must not touch it afterwards.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};

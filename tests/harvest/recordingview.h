@@ -1,0 +1,30 @@
+#pragma once
+
+#include "harvest/harvestview.h"
+
+#include <QStringList>
+
+#include <functional>
+
+// Records every call of the harvest as one line ("status:…", "add:…", "busy:1", "message:…"),
+// so tests can compare the whole order of what the user would see.
+class RecordingView : public HarvestView {
+public:
+    QString address() const override { return typedAddress; }
+    void setPageSource(const QString &text) override;
+    void clearImageList() override;
+    void addImageListEntry(const QString &name) override;
+    void setStatusText(const QString &text) override;
+    void setBusyPointer(bool busy) override;
+    void showMessage(const QString &text) override;
+    void beep() override;
+
+    QString typedAddress;
+    QString pageSource;
+    QStringList imageList;
+    QString statusText;
+    bool busy = false;
+    QStringList events;
+    // Run after each entry is added (to act in the middle of a harvest).
+    std::function<void(const QString &)> onEntryAdded;
+};
