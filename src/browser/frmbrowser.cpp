@@ -1,0 +1,245 @@
+#include "browser/frmbrowser.h"
+
+#include "platform/twips.h"
+#include "platform/webengine/webengineloader.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+// Design values in twips.
+constexpr int toolbarHeight = 615;
+constexpr int statusBarHeight = 255;
+constexpr int comboLeft = 720;
+constexpr int comboTop = 600;
+constexpr int comboHeight = 300;
+constexpr int clientWidth = 9315;
+constexpr int clientHeight = 7500;
+
+struct ToolButton {
+    const char *key;
+    const char16_t *caption;
+    int image; // 1 to 3 in the image list, 0 for none
+};
+
+constexpr ToolButton toolButtons[] = {
+    {"Back", u"戻る", 1}, {"Front", u"進む", 2}, {"Stop", u"停止", 3},        {"Exit", u"終了", 0},
+    {"Home", u"Home", 0}, {"New", u"更新", 0},   {"Get", u"画像取り込み", 0},
+};
+
+// The three 16 x 16 toolbar images: back and forward arrows and a stop sign.
+QIcon toolbarImage(int index)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (index == 1 || index == 2) {
+        QPainterPath arrow;
+        arrow.moveTo(1, 8);
+        arrow.lineTo(8, 1);
+        arrow.lineTo(8, 5);
+        arrow.lineTo(15, 5);
+        arrow.lineTo(15, 11);
+        arrow.lineTo(8, 11);
+        arrow.lineTo(8, 15);
+        arrow.closeSubpath();
+        if (index == 2)
+            painter.setTransform(QTransform(-1, 0, 0, 1, 16, 0));
+        painter.setPen(QPen(QColor(0x1f, 0x4e, 0x2c), 1));
+        painter.setBrush(QColor(0x3c, 0xa0, 0x50));
+        painter.drawPath(arrow);
+    } else {
+        const QPointF octagon[] = {{5, 1},   {11, 1}, {15, 5}, {15, 11},
+                                   {11, 15}, {5, 15}, {1, 11}, {1, 5}};
+        painter.setPen(QPen(QColor(0x80, 0x10, 0x10), 1));
+        painter.setBrush(QColor(0xd0, 0x20, 0x20));
+        painter.drawPolygon(octagon, 8);
+        painter.setPen(QPen(Qt::white, 2));
+        painter.drawLine(QPointF(5.5, 5.5), QPointF(10.5, 10.5));
+        painter.drawLine(QPointF(10.5, 5.5), QPointF(5.5, 10.5));
+    }
+    return QIcon(pixmap);
+}
+
+int nonNegative(float twipsValue)
+{
+    return twipsValue > 0 ? twips::toPixels(static_cast<int>(twipsValue + 0.5f)) : 0;
+}
+
+} // namespace
+
+BrowserLayout browserLayoutFor(float clientWidth, float clientHeight)
+{
+    const float comboBottom = float(comboTop) + float(comboHeight);
+    return {clientWidth - 100.0f, clientHeight - comboBottom - 300.0f,
+            clientWidth - float(comboLeft) - 100.0f};
+}
+
+QStringList frmBrowser::presetAddresses()
+{
+    return {QStringLiteral("c:\\home\\index.htm"), QStringLiteral("https://www.goo.ne.jp/"),
+            QStringLiteral("http://www.example.jp/~hanako/photo/2001/index.htm"),
+            QStringLiteral("https://ftp.jaist.ac.jp/")};
+}
+
+frmBrowser::frmBrowser(const WebViewFactory &createView,
+                       std::function<void(const QString &)> handToHarvest, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_handToHarvest(std::move(handToHarvest))
+{
+    setObjectName(QStringLiteral("frmBrowser"));
+    setWindowTitle(QStringLiteral("Internet Browser"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    createToolbar();
+
+    m_Label3 = new QLabel(QStringLiteral("URL"), this);
+    m_Label3->setObjectName(QStringLiteral("Label3"));
+    m_Label3->setGeometry(twips::rect(240, 720, 495, 255));
+
+    m_Combo1 = new QComboBox(this);
+    m_Combo1->setObjectName(QStringLiteral("Combo1"));
+    m_Combo1->setEditable(true);
+    // The preset list is fixed: Enter must not add the typed address to it.
+    m_Combo1->setInsertPolicy(QComboBox::NoInsert);
+    m_Combo1->addItems(presetAddresses());
+    m_Combo1->setCurrentIndex(-1);
+    m_Combo1->setEditText(QString());
+    m_Combo1->setGeometry(twips::rect(comboLeft, comboTop, 8535, comboHeight));
+    m_Combo1->lineEdit()->installEventFilter(this);
+
+    m_WB = createView ? createView(this) : nullptr;
+    if (!m_WB)
+        m_WB = createBlankWebView(this);
+    QWidget *pane = m_WB->widget();
+    pane->setParent(this);
+    pane->setObjectName(QStringLiteral("WB"));
+    pane->setGeometry(twips::rect(120, 960, 9135, 6255));
+
+    m_StatusBar1 = new QStatusBar(this);
+    m_StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    auto *panel = new QLabel(m_StatusBar1);
+    panel->setMinimumWidth(twips::toPixels(1440));
+    panel->resize(twips::toPixels(9030), panel->height());
+    m_StatusBar1->addWidget(panel, 1);
+
+    // The toolbar overlaps the address box's top pixel; the box stays in front of it.
+    m_Toolbar1->lower();
+
+    // Tab order: pane, address box, label, toolbar, status bar; the pane starts with the focus.
+    pane->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(pane, m_Combo1);
+    setFocusProxy(pane);
+
+    resize(twips::size(clientWidth, clientHeight));
+    Form_Load();
+}
+
+frmBrowser::~frmBrowser() = default;
+
+void frmBrowser::createToolbar()
+{
+    m_Toolbar1 = new QToolBar(this);
+    m_Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    m_Toolbar1->setMovable(false);
+    m_Toolbar1->setFloatable(false);
+    m_Toolbar1->setIconSize(QSize(16, 16));
+    m_Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_Toolbar1->setContentsMargins(0, 0, 0, 0);
+    for (const ToolButton &b : toolButtons) {
+        const QString key = QString::fromLatin1(b.key);
+        QAction *action =
+            b.image ? m_Toolbar1->addAction(toolbarImage(b.image), QString::fromUtf16(b.caption))
+                    : m_Toolbar1->addAction(QString::fromUtf16(b.caption));
+        action->setData(key);
+        action->setObjectName(key);
+        if (QWidget *button = m_Toolbar1->widgetForAction(action)) {
+            button->setObjectName(key);
+            button->setFixedSize(twips::size(1110, 525));
+        }
+    }
+    connect(m_Toolbar1, &QToolBar::actionTriggered, this,
+            [this](QAction *action) { Toolbar1_ButtonClick(action->data().toString()); });
+}
+
+void frmBrowser::Form_Load()
+{
+    m_WB->Navigate(m_Combo1->currentText());
+}
+
+void frmBrowser::Form_Resize()
+{
+    // Docked bars follow the width; their heights stay at the design values.
+    const int w = width();
+    const int h = height();
+    m_Toolbar1->setGeometry(0, 0, w, twips::toPixels(toolbarHeight));
+    const int statusHeight = twips::toPixels(statusBarHeight);
+    m_StatusBar1->setGeometry(0, std::max(0, h - statusHeight), w, statusHeight);
+
+    // The layout rule, in twips; below zero (a minimised or tiny window) sizes stay at zero.
+    const BrowserLayout layout =
+        browserLayoutFor(float(twips::fromPixels(w)), float(twips::fromPixels(h)));
+    QWidget *pane = m_WB->widget();
+    pane->resize(nonNegative(layout.wbWidth), nonNegative(layout.wbHeight));
+    m_Combo1->resize(nonNegative(layout.comboWidth), m_Combo1->height());
+}
+
+void frmBrowser::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+bool frmBrowser::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_Combo1->lineEdit() && event->type() == QEvent::KeyPress) {
+        const QString text = static_cast<QKeyEvent *>(event)->text();
+        if (text.size() == 1)
+            Combo1_KeyPress(text.front());
+    }
+    // The key goes on to the box in every case.
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmBrowser::Combo1_KeyPress(QChar key)
+{
+    if (key == QChar(13))
+        m_WB->Navigate(m_Combo1->currentText());
+}
+
+void frmBrowser::Toolbar1_ButtonClick(const QString &key)
+{
+    // Failures of the pane or of the main window are ignored: the action just ends.
+    try {
+        if (key == u"Back") {
+            m_WB->GoBack();
+        } else if (key == u"Front") {
+            m_WB->GoForward();
+        } else if (key == u"Stop") {
+            m_WB->Stop();
+        } else if (key == u"Exit") {
+            close();
+        } else if (key == u"Home") {
+            m_WB->GoHome();
+        } else if (key == u"New") {
+            m_WB->Navigate(m_Combo1->currentText());
+        } else if (key == u"Get") {
+            try {
+                if (m_handToHarvest)
+                    m_handToHarvest(m_Combo1->currentText());
+            } catch (...) {
+            }
+            close();
+        }
+    } catch (...) {
+    }
+}

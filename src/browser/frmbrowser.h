@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/webview.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QStatusBar;
+class QToolBar;
+
+// Sizes that the layout rule gives for a client area, in twips.
+struct BrowserLayout {
+    float wbWidth;
+    float wbHeight;
+    float comboWidth;
+};
+
+// The layout rule of the browser window for a client area of the given size in twips (single
+// precision, as designed). Results can be negative for a client area smaller than the margins.
+BrowserLayout browserLayoutFor(float clientWidth, float clientHeight);
+
+// The simple browser: an address box, a web pane and a toolbar. "Get" hands the address box's
+// text to the main window for harvesting.
+class frmBrowser : public QWidget {
+    Q_OBJECT
+public:
+    // Preset entries of the address box, in order.
+    static QStringList presetAddresses();
+
+    // createView makes the web pane; handToHarvest puts an address into the main window's
+    // address box (opening a main window when none is left).
+    frmBrowser(const WebViewFactory &createView, std::function<void(const QString &)> handToHarvest,
+               QWidget *parent = nullptr);
+    ~frmBrowser() override;
+
+    WebView *webView() const { return m_WB.get(); }
+
+public slots:
+    // Runs the action of the toolbar button whose key is given; unknown keys do nothing.
+    void Toolbar1_ButtonClick(const QString &key);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createToolbar();
+    void Form_Load();
+    void Form_Resize();
+    void Combo1_KeyPress(QChar key);
+
+    std::function<void(const QString &)> m_handToHarvest;
+    QToolBar *m_Toolbar1 = nullptr;
+    QLabel *m_Label3 = nullptr;
+    QComboBox *m_Combo1 = nullptr;
+    std::unique_ptr<WebView> m_WB;
+    QStatusBar *m_StatusBar1 = nullptr;
+};

@@ -1,0 +1,101 @@
+#include "platform/webengine/webengineloader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibrary>
+#include <QPalette>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <mutex>
+
+namespace {
+
+class BlankWebView : public WebView {
+public:
+    explicit BlankWebView(QWidget *parent) : m_widget(new QWidget(parent))
+    {
+        m_widget->setAutoFillBackground(true);
+        QPalette palette = m_widget->palette();
+        palette.setColor(QPalette::Window, Qt::white);
+        m_widget->setPalette(palette);
+    }
+    ~BlankWebView() override { delete m_widget.data(); }
+
+    QWidget *widget() override { return m_widget.data(); }
+    void Navigate(const QString &) override {}
+    void GoBack() override {}
+    void GoForward() override {}
+    void GoHome() override {}
+    void Stop() override {}
+
+private:
+    QPointer<QWidget> m_widget;
+};
+
+using CreateFunction = WebView *(*)(QWidget *parent);
+
+// Loads the module once; the web engine cannot be unloaded safely, so the library stays loaded
+// for the rest of the process.
+class ModuleLoader {
+public:
+    explicit ModuleLoader(QStringList folders) : m_folders(std::move(folders)) {}
+
+    CreateFunction create()
+    {
+        std::call_once(m_once, [this] { load(); });
+        return m_create;
+    }
+
+private:
+    void load()
+    {
+        for (const QString &folder : std::as_const(m_folders)) {
+            const QString path = QDir(folder).filePath(QLatin1String(webEngineModuleName));
+            auto *library = new QLibrary(path);
+            library->setLoadHints(QLibrary::ResolveAllSymbolsHint);
+            if (auto fn =
+                    reinterpret_cast<CreateFunction>(library->resolve("harvix_create_webview"))) {
+                m_create = fn;
+                return; // deliberately never unloaded
+            }
+            m_errors.append(library->errorString());
+            delete library;
+        }
+        qWarning("Web engine module not loaded: %s", qPrintable(m_errors.join(u"; ")));
+    }
+
+    QStringList m_folders;
+    QStringList m_errors;
+    std::once_flag m_once;
+    CreateFunction m_create = nullptr;
+};
+
+} // namespace
+
+QStringList webEngineModuleFolders()
+{
+    QStringList folders{QCoreApplication::applicationDirPath()};
+#ifdef HARVIX_MODULE_INSTALL_DIR
+    folders.append(QStringLiteral(HARVIX_MODULE_INSTALL_DIR));
+#endif
+    return folders;
+}
+
+std::unique_ptr<WebView> createBlankWebView(QWidget *parent)
+{
+    return std::make_unique<BlankWebView>(parent);
+}
+
+WebViewFactory webEngineViewFactory(const QStringList &folders)
+{
+    auto loader = std::make_shared<ModuleLoader>(folders);
+    return [loader](QWidget *parent) -> std::unique_ptr<WebView> {
+        if (CreateFunction create = loader->create()) {
+            if (WebView *view = create(parent))
+                return std::unique_ptr<WebView>(view);
+        }
+        return createBlankWebView(parent);
+    };
+}

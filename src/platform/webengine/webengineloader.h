@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/webview.h"
+
+#include <QStringList>
+
+// Name of the loadable module that holds the Qt WebEngine pane, without prefix and suffix.
+inline constexpr char webEngineModuleName[] = "harvix_webengine";
+
+// The folders searched for the module, in order: the program folder, then the folder the
+// module is installed to.
+QStringList webEngineModuleFolders();
+
+// A factory that loads the module from the first of folders that holds it when a pane is first
+// asked for, so the web engine stays out of the process until then. When the module cannot be
+// loaded the pane is an empty view that ignores every request.
+WebViewFactory webEngineViewFactory(const QStringList &folders = webEngineModuleFolders());
+
+// The pane used when no web engine is available: an empty area that ignores every request.
+std::unique_ptr<WebView> createBlankWebView(QWidget *parent);

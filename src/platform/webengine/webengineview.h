@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/webview.h"
+
+#include <QPointer>
+
+class QWebEngineView;
+
+// The browser pane on Qt WebEngine. Built into the loadable module only, so that the program
+// does not load the web engine before the browser window first opens.
+class WebEngineView : public WebView {
+public:
+    explicit WebEngineView(QWidget *parent);
+    ~WebEngineView() override;
+
+    QWidget *widget() override;
+    void Navigate(const QString &address) override;
+    void GoBack() override;
+    void GoForward() override;
+    void GoHome() override;
+    void Stop() override;
+
+private:
+    QPointer<QWebEngineView> m_view;
+};
+
+// Entry point of the module, looked up by name by the loader (webengineloader.h).
+extern "C" Q_DECL_EXPORT WebView *harvix_create_webview(QWidget *parent);

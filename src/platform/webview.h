@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+// The web browser pane of the simple browser: an embeddable HTML view that navigates to an
+// address and goes back, forward, home and stop. The view owns its widget; the browser window
+// places that widget among its own controls.
+class WebView {
+public:
+    virtual ~WebView() = default;
+
+    // The pane as a widget, created as a child of the parent given to the factory.
+    virtual QWidget *widget() = 0;
+
+    // Goes to the address exactly as given (no trimming, no scheme added). An empty or
+    // malformed address never fails; the view shows what it shows.
+    virtual void Navigate(const QString &address) = 0;
+
+    // These do nothing when there is nothing to do (no earlier page, nothing loading...).
+    virtual void GoBack() = 0;
+    virtual void GoForward() = 0;
+    virtual void GoHome() = 0;
+    virtual void Stop() = 0;
+};
+
+// Creates the pane for a browser window; parent is the window.
+using WebViewFactory = std::function<std::unique_ptr<WebView>(QWidget *parent)>;
