@@ -48,7 +48,9 @@ PageHarvest::Outcome PageHarvest::run()
 
 PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
 {
+    QString detail;
     try {
+        m_failureDetail.clear();
         const QString typed = m_view.address();
         const QString base = splitBaseAddress(typed);
         m_baseAddress = base;
@@ -91,12 +93,18 @@ PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
         m_view.beep();
         m_view.setBusyPointer(false);
         return Outcome::Finished;
+    } catch (const TransferError &e) {
+        detail = e.message();
+    } catch (const std::exception &e) {
+        detail = QString::fromLocal8Bit(e.what());
     } catch (...) {
-        // Whatever failed, the user sees one message; what was done so far stays.
+        detail = QStringLiteral("unknown failure");
     }
 
+    // Whatever failed, the user sees one message; what was done so far stays.
     if (!*alive)
         return Outcome::Failed;
+    m_failureDetail = detail;
     try {
         m_view.showMessage(connectionErrorMessage());
     } catch (...) {

@@ -45,6 +45,10 @@ public:
 
     bool isRunning() const { return m_runDepth > 0; }
 
+    // Why the latest failure happened, for logs and harvix-cli --verbose (the user is shown only
+    // the connection-error message). Cleared when a run starts.
+    const QString &failureDetail() const { return m_failureDetail; }
+
     // Texts the harvest shows.
     static QString noImagesStatusText();
     static QString noImagesMessage();
@@ -62,6 +66,7 @@ private:
     QString m_baseAddress;
     QString m_imageFile;
     QByteArray m_imageBytes;
+    QString m_failureDetail;
     int m_runDepth = 0;
     // Set to false by the destructor: a run that is still waiting for a transfer when its
     // harvest object goes away must not touch it afterwards.

@@ -1,0 +1,74 @@
+#include "cli/cliview.h"
+
+#include <QByteArray>
+
+namespace {
+
+void writeLine(std::FILE *file, const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    bytes.append('\n');
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
+}
+
+} // namespace
+
+CliView::CliView(const QString &address, std::FILE *out, std::FILE *err, bool progress)
+    : m_address(address), m_out(out), m_err(err), m_progress(progress)
+{
+}
+
+void CliView::setPageSource(const QString &) {}
+
+void CliView::clearImageList()
+{
+    m_saved = 0;
+}
+
+void CliView::addImageListEntry(const QString &name)
+{
+    clearProgress();
+    writeLine(m_out, name);
+    if (m_progress) {
+        // Both may share one terminal: the entry goes out before the progress line is drawn.
+        std::fflush(m_out);
+        ++m_saved;
+        const QByteArray line =
+            "\r\033[K" + QString::number(m_saved).toUtf8() + " 件目: " + name.toUtf8();
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_err);
+        m_progressShown = true;
+    }
+}
+
+void CliView::setStatusText(const QString &text)
+{
+    printDiagnostic(text);
+}
+
+void CliView::setBusyPointer(bool) {}
+
+void CliView::showMessage(const QString &text)
+{
+    printDiagnostic(text);
+}
+
+void CliView::beep() {}
+
+void CliView::printDiagnostic(const QString &text)
+{
+    clearProgress();
+    writeLine(m_err, text);
+}
+
+void CliView::finish()
+{
+    clearProgress();
+}
+
+void CliView::clearProgress()
+{
+    if (m_progressShown) {
+        std::fputs("\r\033[K", m_err);
+        m_progressShown = false;
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "harvest/harvestview.h"
+
+#include <cstdio>
+
+// The harvest's view in a terminal: every image-list entry is a line on standard output, every
+// status text and message a line on standard error. When standard error is a terminal, a
+// progress line is kept at its bottom and rewritten as images are saved.
+class CliView : public HarvestView {
+public:
+    CliView(const QString &address, std::FILE *out, std::FILE *err, bool progress);
+
+    QString address() const override { return m_address; }
+    void setPageSource(const QString &text) override;
+    void clearImageList() override;
+    void addImageListEntry(const QString &name) override;
+    void setStatusText(const QString &text) override;
+    void setBusyPointer(bool busy) override;
+    void showMessage(const QString &text) override;
+    void beep() override;
+
+    // Writes one line to standard error, e.g. a transfer-state text.
+    void printDiagnostic(const QString &text);
+    // Removes the progress line, if one is shown.
+    void finish();
+
+private:
+    void clearProgress();
+
+    QString m_address;
+    std::FILE *m_out;
+    std::FILE *m_err;
+    bool m_progress;
+    bool m_progressShown = false;
+    qint64 m_saved = 0;
+};
