@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+// Turns a fetched page into text. The character set is taken from, in this order: the charset
+// parameter of the Content-Type header, a byte-order mark, a <meta> charset declaration in the
+// first 4 KiB, UTF-8 when the bytes are valid UTF-8, and CP932 otherwise. A charset name that is
+// unknown, or that would not keep ASCII bytes as they are, is passed over for the next rule.
+namespace httptext {
+
+QString decode(const QByteArray &body, QByteArrayView contentType);
+
+// The charset parameter of a Content-Type value, or an empty array when there is none.
+QByteArray charsetFromContentType(QByteArrayView contentType);
+
+// The charset named by a <meta charset> or <meta http-equiv content="...charset=..."> that
+// starts within the first 4 KiB of html, or an empty array when there is none.
+QByteArray charsetFromMeta(QByteArrayView html);
+
+} // namespace httptext

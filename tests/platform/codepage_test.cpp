@@ -1,0 +1,34 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Codepage, RoundTripsJapaneseAndKeepsAscii)
+{
+    const QString texts[] = {
+        QStringLiteral("接続が完了しました。"),
+        QStringLiteral("ｶﾀｶﾅ and ASCII \\ ~ !"),
+        QStringLiteral("①Ⅰ～－"), // characters only the Windows code page has
+        QString(),
+    };
+    for (const QString &text : texts) {
+        const QByteArray bytes = codepage::toCp932(text);
+        EXPECT_EQ(codepage::fromCp932(bytes), text) << text.toStdString();
+    }
+    EXPECT_EQ(codepage::toCp932(QStringLiteral("\\~")), QByteArray("\\~"));
+    EXPECT_EQ(codepage::toCp932(QStringLiteral("接")), QByteArray("\x90\xDA"));
+    EXPECT_EQ(codepage::fromCp932(QByteArray("\x82\xA0\xB1")), QStringLiteral("あｱ"));
+}
+
+TEST(Codepage, CharLengthFollowsTheLeadByte)
+{
+    const std::pair<unsigned char, int> cases[] = {
+        {0x00, 1}, {0x41, 1}, {0x7F, 1}, {0x80, 1}, {0x81, 2}, {0x9F, 2}, {0xA0, 1},
+        {0xA1, 1}, {0xDF, 1}, {0xE0, 2}, {0xFC, 2}, {0xFD, 1}, {0xFF, 1},
+    };
+    for (const auto &[lead, length] : cases)
+        EXPECT_EQ(codepage::cp932CharLength(lead), length) << int(lead);
+}
+
+} // namespace

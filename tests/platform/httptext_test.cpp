@@ -1,0 +1,132 @@
+#include "platform/curl/httptext.h"
+
+#include "platform/codepage.h"
+
+#include <QStringEncoder>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kJapanese = QStringLiteral("画像を取り込み\\~ <a href=\"x.jpg\">");
+
+QByteArray utf16le(const QString &s, bool bom)
+{
+    QByteArray out = bom ? QByteArray("\xFF\xFE", 2) : QByteArray();
+    for (QChar c : s) {
+        out.append(char(c.unicode() & 0xFF));
+        out.append(char(c.unicode() >> 8));
+    }
+    return out;
+}
+
+QByteArray utf16be(const QString &s)
+{
+    QByteArray out("\xFE\xFF", 2);
+    for (QChar c : s) {
+        out.append(char(c.unicode() >> 8));
+        out.append(char(c.unicode() & 0xFF));
+    }
+    return out;
+}
+
+QByteArray eucJp(const QString &s)
+{
+    QStringEncoder encoder("EUC-JP");
+    return encoder.encode(s);
+}
+
+QByteArray padding(qsizetype n)
+{
+    return QByteArray(n, ' ');
+}
+
+struct Case {
+    const char *name;
+    QByteArray contentType;
+    QByteArray body;
+    QString expected;
+};
+
+class DecodeTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(DecodeTest, PicksTheCharset)
+{
+    const Case &c = GetParam();
+    EXPECT_EQ(httptext::decode(c.body, c.contentType), c.expected);
+}
+
+const QByteArray kSjis = codepage::toCp932(kJapanese);
+const QByteArray kUtf8 = kJapanese.toUtf8();
+const QByteArray kMetaSjis = "<meta charset=\"Shift_JIS\">";
+const QString kMetaSjisText = QStringLiteral("<meta charset=\"Shift_JIS\">");
+
+INSTANTIATE_TEST_SUITE_P(
+    Charsets, DecodeTest,
+    ::testing::Values(
+        Case{"HeaderShiftJis", "text/html; charset=Shift_JIS", kSjis, kJapanese},
+        Case{"HeaderQuotedUpperCase", "text/html; CHARSET=\"shift_jis\"", kSjis, kJapanese},
+        Case{"HeaderEucJp", "text/html;charset=EUC-JP", eucJp(kJapanese), kJapanese},
+        Case{"HeaderBeatsMeta", "text/html; charset=utf-8", kMetaSjis + kUtf8,
+             kMetaSjisText + kJapanese},
+        Case{"HeaderUtf16", "text/plain; charset=utf-16le", utf16le(kJapanese, false), kJapanese},
+        Case{"UnknownHeaderFallsToUtf8", "text/html; charset=x-nonsense", kUtf8, kJapanese},
+        Case{"UnknownHeaderFallsToCp932", "text/html; charset=x-nonsense", kSjis, kJapanese},
+        Case{"NotAsciiCompatibleHeaderIgnored", "text/html; charset=IBM037", kUtf8, kJapanese},
+        Case{"BomUtf8", "text/html", QByteArray("\xEF\xBB\xBF") + kUtf8, kJapanese},
+        Case{"BomUtf16Le", "", utf16le(kJapanese, true), kJapanese},
+        Case{"BomUtf16Be", "", utf16be(kJapanese), kJapanese},
+        Case{"BomBeatsMeta", "", QByteArray("\xEF\xBB\xBF") + kMetaSjis + kUtf8,
+             kMetaSjisText + kJapanese},
+        Case{"MetaCharset", "text/html", kMetaSjis + kSjis, kMetaSjisText + kJapanese},
+        Case{"MetaHttpEquiv", "",
+             "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=x-sjis\">" + kSjis,
+             QStringLiteral("<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; "
+                            "charset=x-sjis\">") +
+                 kJapanese},
+        Case{"MetaNearTheEndOfTheWindow", "", padding(4096 - 30) + kMetaSjis + kSjis,
+             QString(4096 - 30, QLatin1Char(' ')) + kMetaSjisText + kJapanese},
+        Case{"MetaBeyondTheWindowIgnored", "", padding(4096) + kMetaSjis + kUtf8,
+             QString(4096, QLatin1Char(' ')) + kMetaSjisText + kJapanese},
+        Case{"MetaUtf16MeansUtf8", "", "<meta charset=utf-16>" + kUtf8,
+             QStringLiteral("<meta charset=utf-16>") + kJapanese},
+        Case{"NotAMetaTag", "", "<metadata charset=\"Shift_JIS\">" + kUtf8,
+             QStringLiteral("<metadata charset=\"Shift_JIS\">") + kJapanese},
+        Case{"ValidUtf8", "text/html", kUtf8, kJapanese},
+        Case{"InvalidUtf8IsCp932", "text/html", kSjis, kJapanese},
+        Case{"HalfWidthKatakanaIsCp932", "", QByteArray("\xB6\xC0\xB6\xC5"),
+             QStringLiteral("ｶﾀｶﾅ")},
+        Case{"AsciiStandsAsSent", "", QByteArray("a\\b~c\x7F\t\r\n"),
+             QStringLiteral("a\\b~c\x7F\t\r\n")},
+        Case{"Empty", "text/html; charset=Shift_JIS", QByteArray(), QString()}),
+    [](const ::testing::TestParamInfo<Case> &info) { return std::string(info.param.name); });
+
+TEST(ContentTypeCharset, ReadsTheParameter)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"text/html; charset=Shift_JIS", "Shift_JIS"},
+        {"text/html;charset=\"EUC-JP\" ; q=1", "EUC-JP"},
+        {"text/html; format=flowed; Charset = utf-8 ", "utf-8"},
+        {"text/html", ""},
+        {"text/html; charsetx=utf-8", ""},
+        {"", ""},
+    };
+    for (const auto &[header, charset] : cases)
+        EXPECT_EQ(httptext::charsetFromContentType(header), QByteArray(charset)) << header;
+}
+
+TEST(MetaCharset, FindsBothFormsInTheFirst4KiB)
+{
+    const std::pair<QByteArray, const char *> cases[] = {
+        {"<head><meta charset=euc-jp></head>", "euc-jp"},
+        {"<meta\tcharset = 'Shift_JIS' />", "shift_jis"},
+        {"<meta name=x><meta http-equiv=content-type content='text/html;charset=sjis'>", "sjis"},
+        {"<meta name=\"charset\">", ""},
+        {"<p>charset=utf-8</p>", ""},
+        {padding(4100) + "<meta charset=euc-jp>", ""},
+    };
+    for (const auto &[html, charset] : cases)
+        EXPECT_EQ(httptext::charsetFromMeta(html), QByteArray(charset)) << html.left(80).data();
+}
+
+} // namespace
