@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -152,8 +153,7 @@ void frmHarvix::createMenus()
         menu->setObjectName(name);
         return menu;
     };
-    auto addItem = [this](QMenu *menu, const QString &name, const QString &caption,
-                          auto handler) {
+    auto addItem = [this](QMenu *menu, const QString &name, const QString &caption, auto handler) {
         QAction *action = menu->addAction(caption);
         action->setObjectName(name);
         connect(action, &QAction::triggered, this, handler);

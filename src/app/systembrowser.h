@@ -7,5 +7,6 @@ class ProgramLauncher;
 // Starts the system web browser without a page and without waiting for it: the first
 // command of $BROWSER (a ":"-separated list) that starts, else x-www-browser, else xdg-open.
 // Returns the process id, or 0 when no browser could be started; callers report nothing.
-qint64 launchSystemBrowser(ProgramLauncher &launcher,
-                           const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+qint64
+launchSystemBrowser(ProgramLauncher &launcher,
+                    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());

@@ -26,7 +26,7 @@ bool FolderList::setPath(const QString &folder)
 
     // Ancestors from the root down to the open folder.
     QStringList chain;
-    for (QDir up(opened);; ) {
+    for (QDir up(opened);;) {
         chain.prepend(up.absolutePath());
         if (up.isRoot() || !up.cdUp())
             break;

@@ -26,10 +26,7 @@ protected:
         QFile file(tmp.filePath(QStringLiteral("pics/a.jpg")));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         dialog = std::make_unique<frmPath>(
-            [this](const QString &folder) {
-                written.append(folder);
-            },
-            nullptr, kDefault);
+            [this](const QString &folder) { written.append(folder); }, nullptr, kDefault);
     }
 
     QPushButton *button(const char *name)
@@ -44,8 +41,10 @@ protected:
 
 TEST_F(SaveDialog, ButtonsHaveTheirCaptionsAndNoneAnswersEnter)
 {
-    const std::pair<const char *, const char *> buttons[] = {
-        {"Command1", "指定"}, {"Command2", "キャンセル"}, {"Command3", "OK"}, {"Command4", "デフォルト"}};
+    const std::pair<const char *, const char *> buttons[] = {{"Command1", "指定"},
+                                                             {"Command2", "キャンセル"},
+                                                             {"Command3", "OK"},
+                                                             {"Command4", "デフォルト"}};
     for (const auto &[name, caption] : buttons) {
         QPushButton *b = button(name);
         ASSERT_NE(b, nullptr) << name;
@@ -62,8 +61,8 @@ TEST_F(SaveDialog, OkAndDefaultWithoutSpecifyingGiveTheDefaultFolder)
 {
     for (const char *name : {"Command3", "Command4"}) {
         written.clear();
-        dialog = std::make_unique<frmPath>([this](const QString &f) { written.append(f); },
-                                           nullptr, kDefault);
+        dialog = std::make_unique<frmPath>([this](const QString &f) { written.append(f); }, nullptr,
+                                           kDefault);
         dialog->Dir1()->setPath(tmp.path());
         QTest::mouseClick(button(name), Qt::LeftButton);
         EXPECT_EQ(written, QStringList{kDefault}) << name;

@@ -1,0 +1,400 @@
+#include "app/frmharvix.h"
+#include "platform/curl/curltransfer.h"
+#include "platform/qt/qtpictureloader.h"
+#include "savefolder/folderlist.h"
+#include "savefolder/frmpath.h"
+#include "viewer/imageviewport.h"
+
+#include "fakeprompter.h"
+#include "httpserver.h"
+
+#include <httplib.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+const QString kConnectionError = QStringLiteral("接続エラーの様です。");
+const QString kFinished = QStringLiteral("取り込み終了。");
+
+QByteArray jpeg(int width, int height, Qt::GlobalColor color)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    return bytes;
+}
+
+void serve(httplib::Server &server, const std::string &path, const QByteArray &body,
+           const char *type, std::chrono::milliseconds delay = {})
+{
+    server.Get(path, [body, type, delay](const httplib::Request &, httplib::Response &res) {
+        if (delay.count())
+            std::this_thread::sleep_for(delay);
+        res.set_content(body.toStdString(), type);
+    });
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(saveDir.isValid());
+        red = jpeg(40, 30, Qt::red);
+        blue = jpeg(700, 400, Qt::blue);
+        auto &s = http.server();
+        serve(s, "/dir/page.html", "<html><img src=\"img/red.jpg\"><IMG SRC=/dir/blue.JPG></html>",
+              "text/html");
+        serve(s, "/dir/slow.html", "<img src=\"img/red.jpg\"><img src=\"slowblue.JPG\">",
+              "text/html", std::chrono::milliseconds(400));
+        serve(s, "/dir/noimages.html", "<p>nothing here</p>", "text/html");
+        serve(s, "/dir/img/red.jpg", red, "image/jpeg");
+        serve(s, "/dir/dir/blue.JPG", blue, "image/jpeg");
+        serve(s, "/dir/slowblue.JPG", blue, "image/jpeg", std::chrono::milliseconds(600));
+        s.Get("/dir/counted.html", [this](const httplib::Request &, httplib::Response &res) {
+            ++pageRequests;
+            res.set_content("<img src=\"img/red.jpg\">", "text/html");
+        });
+        http.start();
+        inet.setTimeoutSeconds(10);
+        win = std::make_unique<frmHarvix>(inet, prompter, pictures);
+        setSaveFolder(saveDir.path() + QLatin1Char('/'));
+    }
+
+    void setSaveFolder(const QString &folder)
+    {
+        win->Text1()->setText(folder);
+        win->harvest().setSavePathName(folder);
+    }
+
+    QByteArray saved(const QString &name) const
+    {
+        QFile f(saveDir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QStringList listEntries() const
+    {
+        QStringList out;
+        for (int i = 0; i < win->List1()->count(); ++i)
+            out.append(win->List1()->item(i)->text());
+        return out;
+    }
+
+    QAction *action(const char *name) const
+    {
+        return win->findChild<QAction *>(QLatin1String(name));
+    }
+
+    TestHttpServer http;
+    QTemporaryDir saveDir;
+    CurlTransfer inet;
+    FakePrompter prompter;
+    QtPictureLoader pictures;
+    std::unique_ptr<frmHarvix> win;
+    QByteArray red, blue;
+    std::atomic<int> pageRequests{0};
+};
+
+TEST_F(MainWindow, StartsWithItsDesignValues)
+{
+    EXPECT_EQ(win->windowTitle(),
+              QStringLiteral("HTMLファイルを解析し，画像ファイルの取得(Harvix 1.0)"));
+    frmHarvix fresh(inet, prompter, pictures);
+    EXPECT_EQ(fresh.TURL()->text(), QStringLiteral("http://www."));
+    EXPECT_TRUE(fresh.Text1()->isReadOnly());
+    EXPECT_TRUE(fresh.Text1()->text().endsWith(QLatin1Char('/')));
+    EXPECT_EQ(fresh.harvest().savePathName(), fresh.Text1()->text());
+    EXPECT_TRUE(fresh.Text2()->isReadOnly());
+    EXPECT_EQ(fresh.List1()->count(), 0);
+    EXPECT_TRUE(fresh.SimpleText().isEmpty());
+    EXPECT_FALSE(fresh.windowFlags() & Qt::WindowMaximizeButtonHint);
+    // Client area 11325 x 8565 twips at 15 twips a pixel, below the menu bar.
+    fresh.show();
+    EXPECT_EQ(fresh.centralWidget()->width(), 755);
+    EXPECT_EQ(fresh.centralWidget()->height() + fresh.statusBar()->height(), 571);
+    EXPECT_EQ(fresh.TURL()->geometry(), QRect(56, 0, 681, 18));
+    EXPECT_EQ(fresh.Picture1()->geometry(), QRect(168, 48, 577, 353));
+    EXPECT_EQ(fresh.nextInFocusChain(), fresh.nextInFocusChain()); // focus chain is sane
+    EXPECT_EQ(fresh.focusWidget(), fresh.TURL());
+}
+
+TEST_F(MainWindow, MenusHaveTheirCaptionsInOrder)
+{
+    const std::pair<const char *, QStringList> menus[] = {
+        {"mnuCgetM", {QStringLiteral("mnuCget")}},
+        {"mnuStopM", {QStringLiteral("mnuStop")}},
+        {"mnuBrowser",
+         {QStringLiteral("mnuIE"), QStringLiteral("mnuSep4"), QStringLiteral("mnuSinple")}},
+        {"mnuTool", {QStringLiteral("mnuConnect")}},
+        {"mnuHozonM", {QStringLiteral("mnuHozon")}},
+        {"mnuHelpM",
+         {QStringLiteral("mnuHelp"), QStringLiteral("mnuSep6"), QStringLiteral("mnuVersion")}},
+        {"mnuEndM", {QStringLiteral("mnuEnd")}},
+    };
+    const QList<QAction *> top = win->menuBar()->actions();
+    ASSERT_EQ(top.size(), 7);
+    const QStringList topCaptions{QStringLiteral("画像の読み込み"),
+                                  QStringLiteral("読み込み中止"),
+                                  QStringLiteral("ブラウザ"),
+                                  QStringLiteral("ツール"),
+                                  QStringLiteral("保存場所"),
+                                  QStringLiteral("ヘルプ"),
+                                  QStringLiteral("終了")};
+    for (int i = 0; i < 7; ++i) {
+        QMenu *menu = top[i]->menu();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->objectName(), QLatin1String(menus[i].first));
+        EXPECT_EQ(top[i]->text(), topCaptions[i]);
+        QStringList names;
+        for (QAction *a : menu->actions())
+            names.append(a->objectName());
+        EXPECT_EQ(names, menus[i].second) << menus[i].first;
+    }
+    const std::pair<const char *, const char *> captions[] = {{"mnuCget", "読み込み開始"},
+                                                              {"mnuStop", "中止する"},
+                                                              {"mnuIE", "InternetExplorer"},
+                                                              {"mnuSinple", "簡易ブラウザ"},
+                                                              {"mnuConnect", "ダイアルアップ接続"},
+                                                              {"mnuHozon", "場所を指定"},
+                                                              {"mnuHelp", "ヘルプを表示"},
+                                                              {"mnuVersion", "バージョン情報"},
+                                                              {"mnuEnd", "終了する"}};
+    for (const auto &[name, caption] : captions)
+        EXPECT_EQ(action(name)->text(), QString::fromUtf8(caption)) << name;
+    EXPECT_TRUE(action("mnuSep4")->isSeparator());
+    EXPECT_TRUE(action("mnuSep6")->isSeparator());
+}
+
+TEST_F(MainWindow, EnterInTheAddressBoxHarvestsOtherKeysDoNot)
+{
+    win->TURL()->setText(http.url(QStringLiteral("/dir/counted.html")));
+    QTest::keyClicks(win->TURL(), QStringLiteral("?a"));
+    QTest::keyClick(win->TURL(), Qt::Key_Tab);
+    QTest::keyClick(win->TURL(), Qt::Key_Space);
+    QTest::keyClick(win->TURL(), Qt::Key_Backspace);
+    EXPECT_EQ(pageRequests.load(), 0);
+    EXPECT_EQ(win->List1()->count(), 0);
+
+    QTest::keyClick(win->TURL(), Qt::Key_Return);
+    EXPECT_EQ(pageRequests.load(), 1);
+    EXPECT_EQ(listEntries(), QStringList{QStringLiteral("red.jpg")});
+    QTest::keyClick(win->TURL(), Qt::Key_Enter); // the keypad's Enter too
+    EXPECT_EQ(pageRequests.load(), 2);
+}
+
+TEST_F(MainWindow, StartMenuHarvestsThePage)
+{
+    win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
+    action("mnuCget")->trigger();
+    EXPECT_EQ(listEntries(), (QStringList{QStringLiteral("red.jpg"), QStringLiteral("blue.JPG")}));
+    EXPECT_EQ(saved(QStringLiteral("red.jpg")), red);
+    EXPECT_EQ(saved(QStringLiteral("blue.JPG")), blue);
+    EXPECT_TRUE(win->Text2()->toPlainText().contains(QStringLiteral("img/red.jpg")));
+    EXPECT_EQ(win->SimpleText(), kFinished);
+    EXPECT_FALSE(win->testAttribute(Qt::WA_SetCursor)) << "the default pointer is back";
+    EXPECT_TRUE(prompter.shown.isEmpty());
+}
+
+TEST_F(MainWindow, FailedHarvestRestoresThePointerAndSaysSo)
+{
+    win->TURL()->setText(http.url(QStringLiteral("/dir/missing.html")));
+    win->Text2()->setPlainText(QStringLiteral("previous"));
+    win->mnuCget_Click();
+    EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
+    EXPECT_EQ(prompter.shown.first().title, QStringLiteral("Harvix"));
+    EXPECT_FALSE(win->testAttribute(Qt::WA_SetCursor));
+    EXPECT_EQ(win->Text2()->toPlainText(), QStringLiteral("previous"));
+
+    prompter.shown.clear();
+    win->TURL()->setText(http.url(QStringLiteral("/dir/noimages.html")));
+    win->mnuCget_Click();
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("画像ファイルがありません。")});
+    EXPECT_EQ(win->SimpleText(), QStringLiteral("画像ファイルが存在しない．"));
+}
+
+TEST_F(MainWindow, StateNumbersSetTheirTexts)
+{
+    const QStringList texts{QString(),
+                            QStringLiteral("ホストのIPアドレスを調べています．"),
+                            QStringLiteral("ホストのIPアドレスを見つけました．"),
+                            QStringLiteral("ホストとの接続処理を行っています．"),
+                            QStringLiteral("ホストと正常に接続しました．"),
+                            QStringLiteral("ホストに要求を送信しています．"),
+                            QStringLiteral("正常に送信しました．"),
+                            QStringLiteral("ホストからの応答を受信しています．"),
+                            QStringLiteral("ホストからの応答を正常に受信しました．"),
+                            QStringLiteral("ホストとの接続を解除しています．"),
+                            QStringLiteral("ホストとの接続を正常に解除しました．"),
+                            QStringLiteral("通信中にエラーが発生しました．"),
+                            QStringLiteral("要求処理が完了し，すべてのデータが受信されました．")};
+    for (qint16 state = 12; state >= 0; --state) {
+        win->setStatusText(QStringLiteral("before"));
+        emit inet.StateChanged(state);
+        EXPECT_EQ(win->SimpleText(), texts[state]) << state;
+    }
+    for (qint16 state : {qint16(-1), qint16(13), qint16(32767)}) {
+        win->setStatusText(QStringLiteral("kept"));
+        emit inet.StateChanged(state);
+        EXPECT_EQ(win->SimpleText(), QStringLiteral("kept")) << state;
+    }
+}
+
+TEST_F(MainWindow, SecondHarvestWhileOneWaitsFailsAloneAndTheFirstCompletes)
+{
+    win->TURL()->setText(http.url(QStringLiteral("/dir/slow.html")));
+    bool fired = false;
+    QTimer::singleShot(100, win.get(), [&] {
+        fired = true;
+        win->mnuCget_Click();
+    });
+    win->mnuCget_Click();
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
+    EXPECT_EQ(listEntries(),
+              (QStringList{QStringLiteral("red.jpg"), QStringLiteral("slowblue.JPG")}));
+    EXPECT_EQ(saved(QStringLiteral("slowblue.JPG")), blue);
+    EXPECT_EQ(win->SimpleText(), kFinished);
+    EXPECT_FALSE(win->testAttribute(Qt::WA_SetCursor));
+}
+
+TEST_F(MainWindow, StopMenuCancelsTheWaitingTransfer)
+{
+    win->TURL()->setText(http.url(QStringLiteral("/dir/slow.html")));
+    QTimer::singleShot(100, win.get(), [&] { action("mnuStop")->trigger(); });
+    win->mnuCget_Click();
+    EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
+    EXPECT_EQ(win->List1()->count(), 0);
+}
+
+TEST_F(MainWindow, ClosingTheWindowDuringAHarvestDeletesItAfterwards)
+{
+    frmHarvix *raw = win.release();
+    raw->setAttribute(Qt::WA_DeleteOnClose);
+    raw->TURL()->setText(http.url(QStringLiteral("/dir/slow.html")));
+    raw->show();
+    QPointer<frmHarvix> guard(raw);
+    QTimer::singleShot(100, raw, [raw] { raw->close(); });
+    raw->mnuCget_Click();
+    ASSERT_FALSE(guard.isNull()) << "still alive while its handler runs";
+    EXPECT_FALSE(raw->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(guard.isNull());
+    EXPECT_TRUE(prompter.shown.isEmpty()) << "no message for a closed window";
+}
+
+TEST_F(MainWindow, SelectingAnEntryShowsTheSavedPicture)
+{
+    win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
+    win->mnuCget_Click();
+    ASSERT_EQ(win->List1()->count(), 2);
+    // Adding entries showed nothing yet.
+    EXPECT_EQ(win->Picture1()->imageWidth(), 2175);
+
+    win->show();
+    const QRect second = win->List1()->visualItemRect(win->List1()->item(1));
+    QTest::mouseClick(win->List1()->viewport(), Qt::LeftButton, {}, second.center());
+    EXPECT_EQ(win->harvest().imageFile(), saveDir.path() + QStringLiteral("/blue.JPG"));
+    EXPECT_EQ(win->Picture1()->imageWidth(), 700 * 15);
+    EXPECT_EQ(win->Picture1()->imageHeight(), 400 * 15);
+
+    // The arrow key selects and shows the entry above.
+    win->List1()->setFocus();
+    QTest::keyClick(win->List1(), Qt::Key_Up);
+    EXPECT_EQ(win->Picture1()->imageWidth(), 40 * 15);
+
+    // A file deleted after the harvest: the message, and the picture stays.
+    ASSERT_TRUE(QFile::remove(saveDir.filePath(QStringLiteral("blue.JPG"))));
+    QTest::mouseClick(win->List1()->viewport(), Qt::LeftButton, {}, second.center());
+    EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("画像ファイルがありません...")});
+    EXPECT_EQ(win->Picture1()->imageWidth(), 40 * 15);
+
+    // A file that is not a picture is refused the same way.
+    QFile junk(saveDir.filePath(QStringLiteral("red.jpg")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    junk.write("not a picture");
+    junk.close();
+    QTest::mouseClick(win->List1()->viewport(), Qt::LeftButton, {},
+                      win->List1()->visualItemRect(win->List1()->item(0)).center());
+    EXPECT_EQ(prompter.shown.size(), 2);
+}
+
+// Runs fn on the save dialog once it is shown modally.
+void onSaveDialog(std::function<void(frmPath *)> fn)
+{
+    QTimer::singleShot(50, [fn] {
+        auto *dialog = qobject_cast<frmPath *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        fn(dialog);
+    });
+}
+
+void choose(frmPath *dialog, const QString &folder, const char *button)
+{
+    ASSERT_TRUE(dialog->Dir1()->setPath(folder));
+    QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("Command1")), Qt::LeftButton);
+    QTest::mouseClick(dialog->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+}
+
+TEST_F(MainWindow, SaveMenuCopiesTheChosenFolderOrNothing)
+{
+    QTemporaryDir other;
+    win->show();
+    onSaveDialog([&](frmPath *d) { choose(d, other.path(), "Command3"); });
+    win->mnuHozon_Click();
+    EXPECT_EQ(win->Text1()->text(), other.path() + QLatin1Char('/'));
+    EXPECT_EQ(win->harvest().savePathName(), other.path() + QLatin1Char('/'));
+
+    onSaveDialog([&](frmPath *d) { choose(d, saveDir.path(), "Command2"); });
+    win->mnuHozon_Click();
+    EXPECT_EQ(win->harvest().savePathName(), other.path() + QLatin1Char('/'));
+}
+
+TEST_F(MainWindow, FilesAfterTheSaveDialogClosesGoToTheNewFolder)
+{
+    QTemporaryDir other;
+    win->show();
+    win->TURL()->setText(http.url(QStringLiteral("/dir/slow.html")));
+    // Once the first image is saved and the second is being requested, the user picks
+    // another folder.
+    bool opened = false;
+    QObject::connect(&inet, &UrlTransfer::StateChanged, win.get(), [&](qint16 state) {
+        if (opened || win->List1()->count() != 1 || state != UrlTransfer::icRequesting)
+            return;
+        opened = true;
+        onSaveDialog([&](frmPath *d) { choose(d, other.path(), "Command3"); });
+        win->mnuHozon_Click();
+    });
+    win->mnuCget_Click();
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(prompter.shown.isEmpty());
+    EXPECT_EQ(saved(QStringLiteral("red.jpg")), red);
+    EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("slowblue.JPG"))));
+    QFile moved(other.filePath(QStringLiteral("slowblue.JPG")));
+    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(moved.readAll(), blue);
+}
+
+} // namespace

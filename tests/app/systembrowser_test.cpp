@@ -1,0 +1,111 @@
+#include "app/systembrowser.h"
+#include "platform/programlauncher.h"
+#include "platform/qt/qtprogramlauncher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+// Starts only the programs it knows, recording every attempt.
+class ScriptedLauncher : public ProgramLauncher {
+public:
+    qint64 startDetached(const QString &program, const QStringList &arguments) override
+    {
+        tried.append(QStringList{program} + arguments);
+        return available.contains(program) ? 100 + tried.size() : 0;
+    }
+    QStringList available;
+    QList<QStringList> tried;
+};
+
+QProcessEnvironment envWith(const QString &browser)
+{
+    QProcessEnvironment env;
+    if (!browser.isNull())
+        env.insert(QStringLiteral("BROWSER"), browser);
+    return env;
+}
+
+struct BrowserCase {
+    const char *name;
+    QString browserVariable;
+    QStringList available;
+    QList<QStringList> expectedTries;
+    bool started;
+};
+
+TEST(SystemBrowser, PicksTheFirstBrowserThatStartsWithoutAPage)
+{
+    const QString www = QStringLiteral("x-www-browser");
+    const QString xdg = QStringLiteral("xdg-open");
+    const QString blank = QStringLiteral("about:blank");
+    const BrowserCase cases[] = {
+        {"no BROWSER: x-www-browser", QString(), {www}, {{www}}, true},
+        {"no BROWSER, no x-www-browser: xdg-open", QString(), {xdg}, {{www}, {xdg, blank}}, true},
+        {"BROWSER wins",
+         QStringLiteral("firefox"),
+         {QStringLiteral("firefox"), www},
+         {{QStringLiteral("firefox")}},
+         true},
+        {"BROWSER list, options kept, page placeholder dropped",
+         QStringLiteral("missing %s:chromium --new-window %s"),
+         {QStringLiteral("chromium")},
+         {{QStringLiteral("missing")},
+          {QStringLiteral("chromium"), QStringLiteral("--new-window")}},
+         true},
+        {"BROWSER unusable falls back",
+         QStringLiteral("::nothing"),
+         {www},
+         {{QStringLiteral("nothing")}, {www}},
+         true},
+        {"nothing can start", QString(), {}, {{www}, {xdg, blank}}, false},
+    };
+    for (const BrowserCase &c : cases) {
+        ScriptedLauncher launcher;
+        launcher.available = c.available;
+        const qint64 pid = launchSystemBrowser(launcher, envWith(c.browserVariable));
+        EXPECT_EQ(launcher.tried, c.expectedTries) << c.name;
+        EXPECT_EQ(pid != 0, c.started) << c.name;
+    }
+}
+
+TEST(SystemBrowser, StartsARealProgramFoundOnThePathAndDoesNotWait)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString marker = bin.filePath(QStringLiteral("started"));
+    const QString script = bin.filePath(QStringLiteral("x-www-browser"));
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\necho \"$#\" >> '" + QFile::encodeName(marker) + "'\nsleep 30\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + oldPath);
+    QProcessEnvironment env;
+    QtProgramLauncher launcher;
+    const qint64 first = launchSystemBrowser(launcher, env);
+    const qint64 second = launchSystemBrowser(launcher, env);
+    qputenv("PATH", oldPath);
+
+    EXPECT_GT(first, 0);
+    EXPECT_GT(second, 0);
+    EXPECT_NE(first, second) << "a second choice starts a second browser";
+    // Both started without arguments (each wrote "0"), while they still run.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile(marker).size() >= 4; }, 5000));
+    QFile out(marker);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    EXPECT_EQ(out.readAll(), QByteArray("0\n0\n"));
+    for (qint64 pid : {first, second})
+        ::kill(pid_t(pid), SIGTERM);
+}
+
+} // namespace
