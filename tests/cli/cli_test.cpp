@@ -1,0 +1,207 @@
+#include "../support/httpserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result runCli(const QStringList &args, const QByteArray &input = {})
+{
+    QProcess process;
+    process.setProgram(QStringLiteral(HARVIX_CLI_PATH));
+    process.setArguments(args);
+    process.start();
+    if (!process.waitForStarted())
+        return {};
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+TEST(HarvixCli, HelpAndWrongUsage)
+{
+    struct Case {
+        QStringList args;
+        int exitCode;
+        const char16_t *outContains; // empty: stdout stays empty
+    };
+    const Case cases[] = {
+        {{u"--help"_s}, 0, u"harvest URL SAVE_DIR"},
+        {{u"-h"_s}, 0, u"scan [FILE]"},
+        {{u"scan"_s, u"--help"_s}, 0, u"Usage: harvix-cli scan"},
+        {{u"harvest"_s, u"--help"_s}, 0, u"--verbose"},
+        {{}, 64, u""},
+        {{u"fetch"_s}, 64, u""},
+        {{u"--verbose"_s}, 64, u""},
+        {{u"harvest"_s}, 64, u""},
+        {{u"harvest"_s, u"http://127.0.0.1:9/"_s}, 64, u""},
+        {{u"harvest"_s, u"a"_s, u"b"_s, u"c"_s}, 64, u""},
+        {{u"harvest"_s, u"--fast"_s, u"a"_s, u"b"_s}, 64, u""},
+        {{u"scan"_s, u"a.html"_s, u"b.html"_s}, 64, u""},
+        {{u"scan"_s, u"-x"_s}, 64, u""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const Result r = runCli(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        const QString expected = QString::fromUtf16(c.outContains);
+        if (expected.isEmpty()) {
+            EXPECT_TRUE(r.out.isEmpty());
+            EXPECT_TRUE(r.err.contains(u"Usage: harvix-cli"_s));
+        } else {
+            EXPECT_TRUE(r.out.contains(expected)) << r.out.toStdString();
+            EXPECT_TRUE(r.err.isEmpty());
+        }
+    }
+}
+
+TEST(HarvixCli, ScanPrintsAcceptedReferences)
+{
+    const QByteArray page = "<img src=\"/a.jpg\"><img src='no.jpg'><IMG SRC=写真/B.JPG>";
+    const QString expected = u"a.jpg\n写真/B.JPG\n"_s;
+
+    Result r = runCli({u"scan"_s}, page);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, expected);
+    EXPECT_TRUE(r.err.isEmpty());
+
+    r = runCli({u"scan"_s, u"-"_s}, page);
+    EXPECT_EQ(r.out, expected);
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"page.html"_s);
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(page);
+    }
+    r = runCli({u"scan"_s, file});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, expected);
+
+    r = runCli({u"scan"_s}, "<p>nothing</p>");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.isEmpty());
+
+    r = runCli({u"scan"_s, dir.filePath(u"missing.html"_s)});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_FALSE(r.err.isEmpty());
+}
+
+class HarvixCliHarvest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto &s = server.server();
+        s.Get("/page.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<img src=\"a.jpg\"><img src=\"/img/b.jpg\">", "text/html");
+        });
+        s.Get("/broken.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<img src=\"a.jpg\"><img src=\"gone.jpg\"><img src=\"img/b.jpg\">",
+                            "text/html");
+        });
+        s.Get("/plain.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<p>no images</p>", "text/html");
+        });
+        s.Get("/a.jpg", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content(std::string("A\0A", 3), "image/jpeg");
+        });
+        s.Get("/img/b.jpg", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("BBBB", "image/jpeg");
+        });
+        server.start();
+        ASSERT_TRUE(dir.isValid());
+    }
+
+    TestHttpServer server;
+    QTemporaryDir dir;
+};
+
+TEST_F(HarvixCliHarvest, SavesImagesAndReportsEachLine)
+{
+    // SAVE_DIR without its trailing slash.
+    const Result r = runCli({u"harvest"_s, server.url(u"/page.html"_s), dir.path()});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, u"a.jpg\nb.jpg\n"_s);
+    EXPECT_EQ(r.err, u"取り込み終了。\n"_s);
+    EXPECT_EQ(readFile(dir.filePath(u"a.jpg"_s)), QByteArray("A\0A", 3));
+    EXPECT_EQ(readFile(dir.filePath(u"b.jpg"_s)), QByteArray("BBBB"));
+}
+
+TEST_F(HarvixCliHarvest, ExitCodesOfTheOtherEndings)
+{
+    struct Case {
+        const char *name;
+        QString url;
+        QString saveDir;
+        int exitCode;
+        QString out;
+        QString err;
+    };
+    const Case cases[] = {
+        {"no image", server.url(u"/plain.html"_s), dir.path() + u"/"_s, 1, QString(),
+         u"画像ファイルが存在しない．\n画像ファイルがありません。\n"_s},
+        {"image answers 404", server.url(u"/broken.html"_s), dir.path(), 2, u"a.jpg\n"_s,
+         u"接続エラーの様です。\n"_s},
+        {"page answers 404", server.url(u"/nothing.html"_s), dir.path(), 2, QString(),
+         u"接続エラーの様です。\n"_s},
+        {"save folder missing", server.url(u"/page.html"_s), dir.path() + u"/missing"_s, 2,
+         u"a.jpg\n"_s, u"接続エラーの様です。\n"_s},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result r = runCli({u"harvest"_s, c.url, c.saveDir});
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST_F(HarvixCliHarvest, VerboseAddsTransferStates)
+{
+    const Result r =
+        runCli({u"harvest"_s, u"--verbose"_s, server.url(u"/page.html"_s), dir.path()});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, u"a.jpg\nb.jpg\n"_s);
+    const QStringList lines = r.err.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 4);
+    EXPECT_EQ(lines.first(), u"ホストのIPアドレスを調べています．"_s);
+    EXPECT_EQ(lines.last(), u"取り込み終了。"_s);
+    // One completed request per fetch: the page and two images.
+    EXPECT_EQ(lines.count(u"要求処理が完了し，すべてのデータが受信されました．"_s), 3);
+    EXPECT_TRUE(lines.contains(u"ホストと正常に接続しました．"_s));
+
+    const Result failed =
+        runCli({u"harvest"_s, u"-v"_s, server.url(u"/nothing.html"_s), dir.path()});
+    EXPECT_EQ(failed.exitCode, 2);
+    const QStringList failedLines = failed.err.split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(failedLines.contains(u"通信中にエラーが発生しました．"_s));
+    EXPECT_TRUE(failedLines.contains(u"接続エラーの様です。"_s));
+    // The cause follows the message.
+    EXPECT_TRUE(failed.err.contains(u"404"_s)) << failed.err.toStdString();
+}
+
+} // namespace
