@@ -1,0 +1,266 @@
+#include "dialup/frmras.h"
+
+#include "dialup/pswdfile.h"
+#include "dialup/vbras32.h"
+#include "platform/filewriter.h"
+#include "platform/twips.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProxyStyle>
+#include <QPushButton>
+
+namespace {
+
+// Shows each character of the password box as "*", whatever the platform style prefers.
+class AsteriskPasswordStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QString readFailedTitle()
+{
+    return QStringLiteral("passの表示");
+}
+
+} // namespace
+
+frmRAS::frmRAS(RemoteAccess &ras, Prompter &prompter,
+               std::function<void(const QString &)> setStatus, QWidget *parent,
+               const QString &programFolder)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      m_ras(ras), m_prompter(prompter), m_setStatus(std::move(setStatus)),
+      m_programFolder(programFolder)
+{
+    setObjectName(QStringLiteral("frmRAS"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("ダイアルアップ接続"));
+    setFixedSize(twips::size(6030, 3240));
+    createControls();
+    Form_Load();
+}
+
+frmRAS::~frmRAS()
+{
+    // Destroyed without an unload (its owner went away): release the object, leave the line.
+    delete RasSample;
+}
+
+void frmRAS::createControls()
+{
+    const auto place = [](QWidget *w, const char *name, int l, int t, int width, int height) {
+        w->setObjectName(QLatin1String(name));
+        w->setGeometry(twips::rect(l, t, width, height));
+    };
+
+    // Created in tab order, so that the focus chain follows it.
+    Combo1 = new QComboBox(this);
+    place(Combo1, "Combo1", 1440, 240, 2775, 300);
+    Combo1->setEditable(true);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+
+    Text1 = new QLineEdit(this);
+    place(Text1, "Text1", 1440, 720, 2775, 270);
+
+    Text2 = new QLineEdit(this);
+    place(Text2, "Text2", 1440, 1200, 2055, 270);
+    auto *style = new AsteriskPasswordStyle;
+    style->setParent(this);
+    Text2->setStyle(style);
+    Text2->setEchoMode(QLineEdit::Password);
+
+    Command1 = new QPushButton(QStringLiteral("接続(&D)"), this);
+    place(Command1, "Command1", 4680, 360, 1050, 495);
+
+    Command2 = new QPushButton(QStringLiteral("切断(&H)"), this);
+    place(Command2, "Command2", 4680, 1080, 1050, 495);
+
+    Frame1 = new QGroupBox(QStringLiteral("状態 . . ."), this);
+    place(Frame1, "Frame1", 240, 2160, 4215, 975);
+
+    const QString labelTexts[3] = {QStringLiteral("エントリー名"), QStringLiteral("ユーザー名"),
+                                   QStringLiteral("パスワード")};
+    for (int i = 0; i < 3; ++i) {
+        Label1[i] = new QLabel(labelTexts[i], this);
+        place(Label1[i], "Label1", 240, 240 + 480 * i, 1215, 255);
+        Label1[i]->setProperty("Index", i);
+    }
+
+    lblStatus = new QLabel(Frame1);
+    place(lblStatus, "lblStatus", 480, 360, 3255, 495);
+    lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Command4 = new QPushButton(QStringLiteral("キャンセル"), this);
+    place(Command4, "Command4", 4680, 2400, 1095, 495);
+
+    Command3 = new QPushButton(QStringLiteral("パスワードを保存する"), this);
+    place(Command3, "Command3", 360, 1680, 2055, 375);
+
+    Command5 = new QPushButton(QStringLiteral("パスワードをクリア"), this);
+    place(Command5, "Command5", 2640, 1680, 1815, 375);
+
+    setTabOrder(Combo1, Text1);
+    setTabOrder(Text1, Text2);
+    setTabOrder(Text2, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command4);
+    setTabOrder(Command4, Command3);
+    setTabOrder(Command3, Command5);
+    Combo1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &frmRAS::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmRAS::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmRAS::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &frmRAS::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &frmRAS::Command5_Click);
+}
+
+void frmRAS::Form_Load()
+{
+    RasSample = new VBRas32(m_ras);
+    connect(RasSample, &VBRas32::ConnectComplete, this, &frmRAS::RasSample_ConnectComplete);
+    connect(RasSample, &VBRas32::ConnectError, this, &frmRAS::RasSample_ConnectError);
+
+    Combo1->clear();
+    for (qint16 i = 0; i < RasSample->EntryCount(); ++i)
+        Combo1->addItem(RasSample->EnumEntries(i));
+    Combo1->setCurrentIndex(-1);
+    Combo1->setEditText(QString());
+
+    PswdReader reader(m_programFolder + pswdfile::fileName());
+    const auto error = [&reader] { return reader.error(); };
+    readStep([&reader] { return reader.open(); }, error);
+    readStep([&] { return reader.readLine(&m_savedEntry); }, error);
+    readStep([&] { return reader.readLine(&m_savedUser); }, error);
+    readStep([&] { return reader.readLine(&m_savedPassword); }, error);
+    readStep([&] { return reader.readLine(&m_savedFlag); }, error);
+    reader.close();
+
+    if (m_savedFlag == pswdfile::flagOn()) {
+        Combo1->setEditText(m_savedEntry);
+        Text1->setText(m_savedUser);
+        Text2->setText(m_savedPassword);
+        Command3->setEnabled(false);
+    } else {
+        Command5->setEnabled(false);
+    }
+}
+
+void frmRAS::readStep(const std::function<bool()> &step, const std::function<QString()> &error)
+{
+    while (!step()) {
+        const auto answer = m_prompter.MsgBox(
+            QStringLiteral("Pswd.datファイル の読み込みに失敗しました\n") + error(),
+            Prompter::Buttons::RetryCancel, Prompter::Icon::Critical, readFailedTitle());
+        if (answer != Prompter::Answer::Retry)
+            return;
+    }
+}
+
+bool frmRAS::savePswd(const QStringList &lines)
+{
+    try {
+        pswdfile::write(m_programFolder + pswdfile::fileName(), lines);
+        return true;
+    } catch (const FileWriteError &e) {
+        m_prompter.MsgBox(QStringLiteral("Pswd.datファイル の書き込みに失敗しました\n") +
+                              QString::fromLocal8Bit(e.what()),
+                          Prompter::Buttons::Ok, Prompter::Icon::Critical, readFailedTitle());
+        return false;
+    }
+}
+
+void frmRAS::Command1_Click()
+{
+    if (!RasSample)
+        return;
+    m_setStatus(QStringLiteral("ダイアル接続中です,しばらく、お待ちください。"));
+    lblStatus->setText(QStringLiteral("ダイアル接続中です"));
+    RasSample->setEntry(Combo1->currentText());
+    RasSample->setUserID(Text1->text());
+    RasSample->setPassword(Text2->text());
+    // The outcome handlers run inside this call; one of them may unload the dialog, so nothing
+    // of the dialog is touched after it returns.
+    RasSample->Dialup();
+}
+
+void frmRAS::Command2_Click()
+{
+    lblStatus->setText(QStringLiteral("切断しています..."));
+    // Let the label paint before the hang-up, without taking new clicks meanwhile.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (RasSample)
+        RasSample->HangUp();
+    lblStatus->setText(QString());
+    close();
+}
+
+void frmRAS::Command3_Click()
+{
+    m_savedFlag = pswdfile::flagOn();
+    if (savePswd({Combo1->currentText(), Text1->text(), Text2->text(), m_savedFlag}))
+        Command3->setEnabled(false);
+}
+
+void frmRAS::Command4_Click()
+{
+    close();
+}
+
+void frmRAS::Command5_Click()
+{
+    m_savedFlag = pswdfile::flagOff();
+    if (savePswd({m_savedFlag, m_savedFlag, m_savedFlag, m_savedFlag}))
+        Command5->setEnabled(false);
+}
+
+void frmRAS::RasSample_ConnectComplete()
+{
+    m_setStatus(QStringLiteral("接続が完了しました。"));
+    Command1->setEnabled(false);
+    hide();
+}
+
+void frmRAS::RasSample_ConnectError(qint32 &RasErrCode)
+{
+    lblStatus->setText(QStringLiteral("ダイヤルアップ接続エラー：\n") +
+                       RasSample->ErrMsg(RasErrCode));
+    m_prompter.MsgBox(QStringLiteral("ダイヤルアップ接続エラー\n設定を確認するか、又は、"
+                                     "接続先が混雑しています。"));
+    close();
+}
+
+void frmRAS::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void frmRAS::Form_Unload()
+{
+    if (!RasSample)
+        return;
+    if (RasSample->Connection() != 0) {
+        const auto answer =
+            m_prompter.MsgBox(RasSample->Entry() + QStringLiteral("から切断しますか？"),
+                              Prompter::Buttons::YesNo, Prompter::Icon::Question);
+        if (answer == Prompter::Answer::Yes)
+            RasSample->HangUp();
+    }
+    // The unload may come from inside RasSample's own Dialup (a failed dial), so the object is
+    // released once control is back in the event loop.
+    RasSample->disconnect(this);
+    RasSample->deleteLater();
+    RasSample = nullptr;
+}

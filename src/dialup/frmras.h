@@ -1,0 +1,80 @@
+#pragma once
+
+#include "platform/programfolder.h"
+#include "platform/prompter.h"
+#include "platform/remoteaccess.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class VBRas32;
+
+// The dial-up dialog "ダイアルアップ接続": pick a phone-book entry, type user name and password,
+// dial, hang up, and remember the credentials in Pswd.dat in the program folder.
+//
+// A modeless tool window that deletes itself when closed. Its load (Form_Load) runs in the
+// constructor, before the first show. After a successful dial it hides itself and keeps its state
+// and connection until it is shown again. Closing it in any way (also close() on the hidden
+// dialog) runs the unload: while connected it asks whether to hang up; the close is never refused.
+class frmRAS : public QWidget {
+    Q_OBJECT
+public:
+    // setStatus replaces the text of the main window's status bar.
+    frmRAS(RemoteAccess &ras, Prompter &prompter, std::function<void(const QString &)> setStatus,
+           QWidget *parent = nullptr, const QString &programFolder = ::MyPath());
+    ~frmRAS() override;
+
+    // The folder that holds Pswd.dat, ending with "/".
+    QString MyPath() const { return m_programFolder; }
+
+    // The dial-up object from load to unload; null after the unload.
+    VBRas32 *RasSample = nullptr;
+
+    QLabel *Label1[3] = {};
+    QComboBox *Combo1 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QLabel *lblStatus = nullptr;
+    QPushButton *Command4 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void Form_Load();
+    void Form_Unload();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void RasSample_ConnectComplete();
+    void RasSample_ConnectError(qint32 &RasErrCode);
+    // Runs one step of reading Pswd.dat, offering Retry/Cancel while it fails.
+    void readStep(const std::function<bool()> &step, const std::function<QString()> &error);
+    // Writes Pswd.dat; on failure tells the user and returns false.
+    bool savePswd(const QStringList &lines);
+
+    RemoteAccess &m_ras;
+    Prompter &m_prompter;
+    std::function<void(const QString &)> m_setStatus;
+    QString m_programFolder;
+
+    QString m_savedEntry;
+    QString m_savedUser;
+    QString m_savedPassword;
+    QString m_savedFlag;
+};

@@ -1,0 +1,77 @@
+#include "dialup/pswdfile.h"
+
+#include "platform/codepage.h"
+#include "platform/filewriter.h"
+
+#include <QFileInfo>
+
+namespace pswdfile {
+
+QByteArray encode(const QStringList &lines)
+{
+    QByteArray bytes;
+    for (const auto &line : lines)
+        bytes += codepage::toCp932(line) + "\r\n";
+    return bytes;
+}
+
+void write(const QString &path, const QStringList &lines)
+{
+    writeFileAtomically(path, encode(lines), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace pswdfile
+
+PswdReader::PswdReader(const QString &path) : m_file(path) {}
+
+bool PswdReader::open()
+{
+    if (m_file.isOpen())
+        m_file.close();
+    if (m_file.open(QIODevice::ReadOnly))
+        return true;
+    const QFileInfo info(m_file.fileName());
+    if (!info.exists())
+        m_error = QStringLiteral("ファイルが見つかりません。");
+    else if (!info.isReadable())
+        m_error = QStringLiteral("ファイルにアクセスできません。");
+    else
+        m_error = QStringLiteral("ファイルを開けません。");
+    return false;
+}
+
+bool PswdReader::readLine(QString *line)
+{
+    if (!m_file.isOpen()) {
+        m_error = QStringLiteral("ファイルが開かれていません。");
+        return false;
+    }
+    if (m_file.atEnd()) {
+        m_error = QStringLiteral("ファイルの終わりを超えて読み込もうとしました。");
+        return false;
+    }
+    QByteArray bytes;
+    char c = 0;
+    while (m_file.getChar(&c)) {
+        if (c == '\n')
+            break;
+        if (c == '\r') {
+            char next = 0;
+            if (m_file.peek(&next, 1) == 1 && next == '\n')
+                m_file.getChar(&next);
+            break;
+        }
+        bytes += c;
+    }
+    if (m_file.error() != QFileDevice::NoError) {
+        m_error = QStringLiteral("ファイルを読み込めません。");
+        return false;
+    }
+    *line = codepage::fromCp932(bytes);
+    return true;
+}
+
+void PswdReader::close()
+{
+    m_file.close();
+}

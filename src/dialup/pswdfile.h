@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+// Pswd.dat: the remembered entry name, user name, password and the flag "ON" — or four lines
+// "OFF" — as CP932 text lines that end with CR LF.
+namespace pswdfile {
+
+inline QString fileName()
+{
+    return QStringLiteral("Pswd.dat");
+}
+inline QString flagOn()
+{
+    return QStringLiteral("ON");
+}
+inline QString flagOff()
+{
+    return QStringLiteral("OFF");
+}
+
+QByteArray encode(const QStringList &lines);
+
+// Replaces the file as a whole, readable and writable by its owner only (the password stands in
+// it as typed). Throws FileWriteError.
+void write(const QString &path, const QStringList &lines);
+
+} // namespace pswdfile
+
+// Reads Pswd.dat one step at a time, so that a failing step can be retried or skipped.
+// Each step returns false on failure and error() then describes it in one line.
+class PswdReader {
+public:
+    explicit PswdReader(const QString &path);
+
+    bool open();
+    // Reads one line without its line end (CR LF, LF or CR).
+    bool readLine(QString *line);
+    void close();
+    QString error() const { return m_error; }
+
+private:
+    QFile m_file;
+    QString m_error;
+};

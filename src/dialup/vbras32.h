@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/remoteaccess.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+// One dial-up connection over the remote access service: lists the entries of a phone book,
+// dials one entry with user name, password and domain, hangs up, turns result codes into texts,
+// and can adopt an active connection by entry name. It builds every record itself in the layout
+// of the platform family the service reports, and shows no messages: failures come back as
+// result codes and, for the dial, through ConnectError.
+class VBRas32 : public QObject {
+    Q_OBJECT
+public:
+    // Creation reads the platform family and refreshes the entries of the default phone book.
+    explicit VBRas32(RemoteAccess &service, QObject *parent = nullptr);
+
+    RemoteAccess::Handle Connection() const { return m_connection; }
+
+    QString PhoneBook() const { return m_phoneBook; }
+    void setPhoneBook(const QString &PhonebookFile) { m_phoneBook = PhonebookFile; }
+
+    qint32 EntryCount() const { return m_entryCount; }
+    // The entry name at Index; Index EntryCount gives an empty string. Throws std::out_of_range
+    // outside 0..EntryCount (and for any index before the first refresh).
+    QString EnumEntries(qint16 Index) const;
+
+    // Unset and empty strings are one value: an empty string is handed to the service as no
+    // text at all.
+    QString Entry() const { return m_entry; }
+    void setEntry(const QString &szEntryName) { m_entry = szEntryName; }
+    QString UserID() const { return m_userId; }
+    void setUserID(const QString &szUserID) { m_userId = szUserID; }
+    QString Password() const { return m_password; }
+    void setPassword(const QString &szPassword) { m_password = szPassword; }
+    QString Domain() const { return m_domain; }
+    void setDomain(const QString &szDomain) { m_domain = szDomain; }
+    bool ShowMoniter() const { return m_showMonitor; }
+    void setShowMoniter(bool bMoniter) { m_showMonitor = bMoniter; }
+
+    quint32 platformFamily() const { return m_platformFamily; }
+
+    qint32 RefreshEntries();
+    // Dials Entry; raises ConnectError or ConnectComplete before it returns.
+    qint32 Dialup();
+    qint32 HangUp();
+    QString ErrMsg(qint32 RasErr);
+    bool SeekEnumConns(const QString &entry, bool SetProp);
+
+    // Copies text into a record field as CP932 with its NUL inside the field, cut before a
+    // character that would not fit (never splitting a double-byte character).
+    static void copyField(unsigned char *record, int offset, int size, const QString &text);
+    // The CP932 text of a field up to its first NUL (or the whole field).
+    static QString fieldText(const unsigned char *record, int offset, int size);
+
+signals:
+    // The dial failed. A handler may change RasErrCode; the object ignores the change.
+    void ConnectError(qint32 &RasErrCode);
+    void ConnectComplete();
+
+private:
+    qint32 RefreshEntriesNT();
+    qint32 RefreshEntries9x();
+    qint32 refreshEntries(const raslayout::EntryName &layout);
+    qint32 DialupNT(QString &entry, QString &user, QString &password, QString &domain);
+    qint32 Dialup9x(QString &entry, QString &user, QString &password, QString &domain);
+    qint32 dial(const raslayout::DialParams &layout, const QString &phoneBook, bool withMonitor,
+                QString &entry, QString &user, QString &password, QString &domain);
+
+    RemoteAccess &m_service;
+    quint32 m_platformFamily = 0;
+    RemoteAccess::Handle m_connection = 0;
+    QStringList m_entries;
+    qint32 m_entryCount = 0;
+    QString m_entry;
+    QString m_userId;
+    QString m_password;
+    QString m_domain;
+    QString m_phoneBook;
+    bool m_showMonitor = true;
+};

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/remoteaccess.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+// The remote access service on Linux, in the NT record layout (platform family 2):
+// - the phone book is a folder of pppd peer files, one entry per file, in name order;
+// - a dial runs "pppd call ENTRY" (or "pppd file PATH" for another folder) with updetach, the
+//   user name as an option and the password handed over a pipe to pppd's passwordfd plugin
+//   (never on a command line or in a file), and waits until pppd reports the link up or exits;
+// - a connection handle is the process id of the pppd that keeps the link; hanging up sends it
+//   SIGTERM without waiting.
+class PppRemoteAccess : public RemoteAccess {
+public:
+    struct Options {
+        // The default phone book.
+        QString peersFolder = QStringLiteral("/etc/ppp/peers");
+        // The folder pppd's own "call" option reads; entries of other folders are dialled with
+        // "file PATH".
+        QString pppdPeersFolder = QStringLiteral("/etc/ppp/peers");
+        // Where pppd writes ppp-LINKNAME.pid.
+        QString runFolder = QStringLiteral("/var/run");
+        // Give pppd a linkname (a privileged option: only root may set it) and find the link
+        // through its pid file; otherwise the link is found through /proc.
+        bool useLinkname;
+        // How long to look for the link's process after pppd reported the link up.
+        int findLinkTimeoutMs = 2000;
+
+        Options();
+    };
+
+    // A pppd process that keeps a link for a phone-book entry.
+    struct Link {
+        qint64 pid;
+        QString entry;
+    };
+
+    PppRemoteAccess();
+    explicit PppRemoteAccess(Options options);
+
+    int GetVersionExA(unsigned char *versionInfo) override;
+    quint32 RasEnumEntriesA(const char *reserved, const char *phoneBook, unsigned char *entries,
+                            quint32 *size, quint32 *count) override;
+    quint32 RasDialA(const void *extensions, const char *phoneBook, const unsigned char *dialParams,
+                     quint32 notifierType, const void *notifier, Handle *connection) override;
+    quint32 RasHangUpA(Handle connection) override;
+    quint32 RasGetErrorStringA(quint32 code, char *buffer, quint32 bufferSize) override;
+    quint32 RasEnumConnectionsA(unsigned char *connections, quint32 *size, quint32 *count) override;
+
+    // The Japanese text for a result code (a plain text for codes this backend does not know).
+    static QString errorText(quint32 code);
+    // The RAS result code for an exit status of pppd.
+    static quint32 codeForExitStatus(int status);
+
+    // The entries of a peers folder; fails when the folder cannot be listed.
+    static bool listEntries(const QString &folder, QStringList *entries);
+    // The running pppd processes that keep links for entries, by process id.
+    QList<Link> activeLinks() const;
+
+private:
+    QString peersFolderFor(const char *phoneBook) const;
+    qint64 findLink(const QString &entry, const QStringList &dialArguments) const;
+
+    Options m_options;
+};
+
+std::unique_ptr<RemoteAccess> makePppRemoteAccess();

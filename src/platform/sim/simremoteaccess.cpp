@@ -1,0 +1,193 @@
+#include "platform/sim/simremoteaccess.h"
+
+#include "platform/codepage.h"
+
+#include <cstring>
+
+namespace {
+
+// Reads a NUL-terminated text that must end inside its field.
+bool readField(const unsigned char *record, int offset, int size, QByteArray *out)
+{
+    const auto *begin = reinterpret_cast<const char *>(record + offset);
+    const auto *nul = static_cast<const char *>(std::memchr(begin, 0, static_cast<size_t>(size)));
+    if (!nul)
+        return false;
+    *out = QByteArray(begin, nul - begin);
+    return true;
+}
+
+// Writes a name into a field, cut so that its NUL stays inside the field.
+void writeField(unsigned char *record, int offset, int size, const QByteArray &text)
+{
+    const auto n = std::min<qsizetype>(text.size(), size - 1);
+    std::memcpy(record + offset, text.constData(), static_cast<size_t>(n));
+    record[offset + n] = 0;
+}
+
+} // namespace
+
+SimRemoteAccess::SimRemoteAccess(quint32 platformFamily) : family(platformFamily)
+{
+    phoneBooks.insert(QString(), {});
+}
+
+void SimRemoteAccess::setEntries(const QStringList &names, const QString &phoneBook)
+{
+    QList<QByteArray> encoded;
+    for (const auto &name : names)
+        encoded.append(codepage::toCp932(name));
+    phoneBooks.insert(phoneBook, encoded);
+}
+
+int SimRemoteAccess::GetVersionExA(unsigned char *versionInfo)
+{
+    if (readU32(versionInfo) != VersionRecordSize)
+        return 0;
+    writeU32(versionInfo + 4, is9x() ? 4 : 5);  // major version
+    writeU32(versionInfo + 8, is9x() ? 10 : 0); // minor version
+    writeU32(versionInfo + 12, is9x() ? 2222 : 2195);
+    writeU32(versionInfo + VersionPlatformIdOffset, family);
+    versionInfo[20] = 0;
+    return 1;
+}
+
+quint32 SimRemoteAccess::RasEnumEntriesA(const char *reserved, const char *phoneBook,
+                                         unsigned char *entries, quint32 *size, quint32 *count)
+{
+    enumeratedPhoneBooks.append(phoneBook ? std::optional<QByteArray>(phoneBook) : std::nullopt);
+    if (reserved || !entries || !size || !count)
+        return ErrorInvalidParameter;
+    const auto layout = is9x() ? raslayout::entryName9x : raslayout::entryNameNT;
+    if (*size < quint32(layout.recordSize) || readU32(entries) != quint32(layout.recordSize))
+        return ErrorInvalidSize;
+    if (enumEntriesFailure)
+        return *enumEntriesFailure;
+    const QString book = phoneBook ? codepage::fromCp932(phoneBook) : QString();
+    if (!phoneBooks.contains(book))
+        return ErrorCannotOpenPhonebook;
+    const auto &names = phoneBooks[book];
+    const quint32 needed = quint32(names.size()) * quint32(layout.recordSize);
+    if (*size < needed) {
+        *size = needed;
+        *count = quint32(names.size());
+        return ErrorBufferTooSmall;
+    }
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        unsigned char *record = entries + i * layout.recordSize;
+        writeU32(record, quint32(layout.recordSize));
+        writeField(record, layout.nameOffset, layout.nameSize, names[i]);
+    }
+    *size = needed;
+    *count = quint32(names.size());
+    return Success;
+}
+
+quint32 SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
+                                  const unsigned char *dialParams, quint32 notifierType,
+                                  const void *notifier, Handle *connection)
+{
+    Q_UNUSED(extensions);
+    if (!dialParams || !connection || notifierType != 0 || notifier || *connection != 0)
+        return ErrorInvalidParameter;
+    const auto layout = is9x() ? raslayout::dialParams9x : raslayout::dialParamsNT;
+    const quint32 recordSize = readU32(dialParams);
+    if (recordSize != quint32(layout.recordSize))
+        return ErrorInvalidSize;
+
+    DialCall call;
+    call.record = QByteArray(reinterpret_cast<const char *>(dialParams), layout.recordSize);
+    if (phoneBook)
+        call.phoneBook = QByteArray(phoneBook);
+    const bool wellFormed =
+        readField(dialParams, layout.entryName, layout.entryNameSize, &call.entry) &&
+        readField(dialParams, layout.phoneNumber, layout.phoneNumberSize, &call.phoneNumber) &&
+        readField(dialParams, layout.callbackNumber, layout.callbackNumberSize,
+                  &call.callbackNumber) &&
+        readField(dialParams, layout.userName, layout.userNameSize, &call.user) &&
+        readField(dialParams, layout.password, layout.passwordSize, &call.password) &&
+        readField(dialParams, layout.domain, layout.domainSize, &call.domain);
+    dials.append(call);
+    if (!wellFormed)
+        return ErrorInvalidParameter;
+
+    const QString book = phoneBook ? codepage::fromCp932(phoneBook) : QString();
+    if (!phoneBooks.contains(book))
+        return ErrorCannotOpenPhonebook;
+    if (!phoneBooks[book].contains(call.entry))
+        return ErrorCannotFindPhonebookEntry;
+
+    // From here on the service has a line to hand out, also when the dial then fails.
+    const Handle handle = nextHandle++;
+    quint32 result = dialFailures.value(call.entry, Success);
+    if (result == Success && accounts.contains(call.entry)) {
+        const auto &account = accounts[call.entry];
+        if (account.user != call.user || account.password != call.password)
+            result = ErrorAuthenticationFailure;
+    }
+    if (result != Success) {
+        if (failedDialSetsHandle) {
+            halfOpen.insert(handle);
+            *connection = handle;
+        }
+        return result;
+    }
+    connections.append({handle, call.entry});
+    *connection = handle;
+    return Success;
+}
+
+quint32 SimRemoteAccess::RasHangUpA(Handle connection)
+{
+    hangUps.append(connection);
+    if (halfOpen.remove(connection))
+        return Success;
+    for (qsizetype i = 0; i < connections.size(); ++i) {
+        if (connections[i].handle == connection) {
+            connections.removeAt(i);
+            return Success;
+        }
+    }
+    return ErrorInvalidHandle;
+}
+
+quint32 SimRemoteAccess::RasGetErrorStringA(quint32 code, char *buffer, quint32 bufferSize)
+{
+    if (!buffer || !errorTexts.contains(code))
+        return ErrorInvalidParameter;
+    const QByteArray &text = errorTexts[code];
+    if (quint32(text.size()) + 1 > bufferSize)
+        return ErrorBufferTooSmall;
+    std::memcpy(buffer, text.constData(), static_cast<size_t>(text.size()));
+    buffer[text.size()] = 0;
+    return Success;
+}
+
+quint32 SimRemoteAccess::RasEnumConnectionsA(unsigned char *records, quint32 *size, quint32 *count)
+{
+    if (!records || !size || !count)
+        return ErrorInvalidParameter;
+    const auto layout = is9x() ? raslayout::conn9x : raslayout::connNT;
+    if (*size < quint32(layout.recordSize) || readU32(records) != quint32(layout.recordSize))
+        return ErrorInvalidSize;
+    const quint32 needed = quint32(connections.size()) * quint32(layout.recordSize);
+    *count = quint32(connections.size());
+    if (*size < needed) {
+        *size = needed;
+        return ErrorBufferTooSmall;
+    }
+    for (qsizetype i = 0; i < connections.size(); ++i) {
+        unsigned char *record = records + i * layout.recordSize;
+        writeU32(record, quint32(layout.recordSize));
+        writeU32(record + layout.handleOffset, connections[i].handle);
+        writeField(record, layout.nameOffset, layout.nameSize, connections[i].entry);
+    }
+    *size = needed;
+    return Success;
+}
+
+bool SimRemoteAccess::startMonitor()
+{
+    ++monitorStarts;
+    return monitorAvailable;
+}

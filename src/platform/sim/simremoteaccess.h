@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/remoteaccess.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QStringList>
+
+#include <optional>
+
+// A remote access service held in memory. Tests set up its platform family, phone books, the
+// outcome of dials and the active connections, and read back every record it was given. It reads
+// records strictly by the layout of its family and answers caller mistakes with the codes the
+// real service uses: ErrorInvalidSize for a wrong size field, ErrorBufferTooSmall (with the
+// needed size written back) for a short buffer, ErrorInvalidParameter for a text field without
+// its NUL inside the field.
+class SimRemoteAccess : public RemoteAccess {
+public:
+    struct Account {
+        QByteArray user;
+        QByteArray password;
+    };
+    struct ActiveConnection {
+        Handle handle;
+        QByteArray entry; // CP932
+    };
+    // One RasDialA call as the service read it.
+    struct DialCall {
+        QByteArray record; // the whole record, as many bytes as its size field says
+        std::optional<QByteArray> phoneBook;
+        QByteArray entry, phoneNumber, callbackNumber, user, password, domain;
+    };
+
+    explicit SimRemoteAccess(quint32 platformFamily = 2);
+
+    // Replaces the entries of a phone book (empty name: the default phone book).
+    void setEntries(const QStringList &names, const QString &phoneBook = {});
+
+    // --- configuration ---
+    quint32 family;
+    QMap<QString, QList<QByteArray>> phoneBooks; // phone book path ("" = default) -> entries
+    QMap<QByteArray, Account> accounts;          // entries that check user name and password
+    QMap<QByteArray, quint32> dialFailures;      // entries whose dial fails with a code
+    bool failedDialSetsHandle = true;            // a failed dial still hands out a handle
+    std::optional<quint32> enumEntriesFailure;   // RasEnumEntriesA fails with this code
+    QMap<quint32, QByteArray> errorTexts;        // RasGetErrorStringA texts (CP932)
+    QList<ActiveConnection> connections;         // active connections, in service order
+    bool monitorAvailable = true;
+    Handle nextHandle = 0xC0DE0001;
+
+    // --- what the service saw ---
+    QList<DialCall> dials;
+    QList<Handle> hangUps;
+    QList<std::optional<QByteArray>> enumeratedPhoneBooks;
+    int monitorStarts = 0;
+    // Half-open handles of failed dials that have not been hung up yet.
+    QSet<Handle> halfOpen;
+
+    int GetVersionExA(unsigned char *versionInfo) override;
+    quint32 RasEnumEntriesA(const char *reserved, const char *phoneBook, unsigned char *entries,
+                            quint32 *size, quint32 *count) override;
+    quint32 RasDialA(const void *extensions, const char *phoneBook, const unsigned char *dialParams,
+                     quint32 notifierType, const void *notifier, Handle *connection) override;
+    quint32 RasHangUpA(Handle connection) override;
+    quint32 RasGetErrorStringA(quint32 code, char *buffer, quint32 bufferSize) override;
+    quint32 RasEnumConnectionsA(unsigned char *connections, quint32 *size, quint32 *count) override;
+    bool startMonitor() override;
+
+private:
+    bool is9x() const { return family == 1; }
+};
