@@ -60,6 +60,9 @@ protected:
         s.Get("/bytes", [](const httplib::Request &, httplib::Response &res) {
             res.set_content(bytePattern(100000), "image/jpeg");
         });
+        s.Get("/my photo.jpg", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("spaced", "image/jpeg");
+        });
         s.Get("/sjis", [](const httplib::Request &, httplib::Response &res) {
             const QByteArray body = codepage::toCp932(QStringLiteral("取り込み\\"));
             res.set_content(body.toStdString(), "text/html; charset=Shift_JIS");
@@ -175,6 +178,14 @@ TEST_F(CurlTransferTest, AddressWithoutSchemeIsHttp)
     CurlTransfer t;
     const QString address = QStringLiteral("127.0.0.1:%1/text").arg(m_server.port());
     EXPECT_EQ(t.openText(address), QStringLiteral("<html>Hello, \\ ~ world</html>"));
+}
+
+TEST_F(CurlTransferTest, SpacesInThePathAreSentEncoded)
+{
+    CurlTransfer t;
+    EXPECT_EQ(t.openBytes(url("/my photo.jpg")), QByteArray("spaced"));
+    EXPECT_EQ(t.openBytes(QStringLiteral("  ") + url("/my%20photo.jpg") + QStringLiteral(" ")),
+              QByteArray("spaced"));
 }
 
 TEST_F(CurlTransferTest, StatesOfAFreshConnectionThenOfAReusedOne)
@@ -327,8 +338,8 @@ TEST_F(CurlTransferTest, BadAddressesFail)
 {
     CurlTransfer t;
     StateLog log(t);
-    for (const char *address : {"http://", "ftp://127.0.0.1/x", "foo bar", "", "file:///etc/passwd",
-                                "http://127.0.0.1:99999/"}) {
+    for (const char *address : {"http://", "ftp://127.0.0.1/x", "foo bar", "http://foo bar/x", "",
+                                "file:///etc/passwd", "http://127.0.0.1:99999/"}) {
         SCOPED_TRACE(address);
         EXPECT_THROW(t.openText(QString::fromLatin1(address)), TransferError);
         EXPECT_EQ(log.take(), std::vector<qint16>{State::icError});

@@ -69,6 +69,22 @@ bool isTlsFailure(int code)
     }
 }
 
+// The address as libcurl takes it: without surrounding white space, in UTF-8, and with spaces
+// after the host written as %20, as browsers send them (an image named "my photo.jpg" is found;
+// a space in the host still makes the address bad).
+QByteArray requestAddress(const QString &url)
+{
+    QByteArray address = url.trimmed().toUtf8();
+    const qsizetype scheme = address.indexOf("://");
+    qsizetype pathStart = scheme < 0 ? 0 : scheme + 3;
+    while (pathStart < address.size() && address.at(pathStart) != '/' &&
+           address.at(pathStart) != '?' && address.at(pathStart) != '#')
+        ++pathStart;
+    if (address.indexOf(' ', pathStart) >= 0)
+        address = address.first(pathStart) + address.sliced(pathStart).replace(" ", "%20");
+    return address;
+}
+
 } // namespace
 
 // Trampolines with libcurl's exact callback types.
@@ -183,7 +199,7 @@ QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
     const auto notBusy = qScopeGuard([this] { m_busy = false; });
 
     // The worker is idle until the job is posted below, so its fields can be set from here.
-    m_url = url.toUtf8();
+    m_url = requestAddress(url);
     m_dataType = dataType;
     m_idleLimit = seconds(m_timeoutSeconds);
     m_bodyLimit = m_maxBodySize;
