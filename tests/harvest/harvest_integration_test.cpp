@@ -1,0 +1,301 @@
+// Harvests through the libcurl transfer service against real servers on 127.0.0.1.
+
+#include "recordingview.h"
+
+#include "../support/httpserver.h"
+#include "harvest/pageharvest.h"
+#include "platform/curl/curltransfer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kConnectionError = u"message:接続エラーの様です。"_s;
+
+// Distinct binary content for each image: every byte value occurs, and sizes differ.
+std::string imageBytes(int n)
+{
+    std::string s(size_t(3000 + n * 517), '\0');
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = char((i * 31 + size_t(n) * 7 + i / 256) & 0xFF);
+    return s;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+void serve(httplib::Server &s, const std::string &path, const std::string &body,
+           const char *type = "image/jpeg")
+{
+    s.Get(path, [body, type](const httplib::Request &, httplib::Response &res) {
+        res.set_content(body, type);
+    });
+}
+
+class HarvestIntegrationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        saveFolder = dir.path() + u"/"_s;
+        harvest.setSavePathName(saveFolder);
+    }
+
+    // The servers outlive the transfer service (members go in reverse order), so they do not
+    // wait for its kept-alive connections to time out.
+    void TearDown() override { released = true; }
+
+    // Runs a harvest of the page at path on the first server.
+    PageHarvest::Outcome harvestPage(const QString &path)
+    {
+        view.typedAddress = server.url(path);
+        return harvest.run();
+    }
+
+    TestHttpServer server;
+    TestHttpServer other;
+    std::atomic<bool> released{false};
+    QTemporaryDir dir;
+    QString saveFolder;
+    CurlTransfer inet;
+    RecordingView view;
+    PageHarvest harvest{inet, view};
+};
+
+TEST_F(HarvestIntegrationTest, SavesSeveralImagesWithTheirExactBytes)
+{
+    auto &s = server.server();
+    serve(s, "/dir/page.html",
+          "<img src=\"1.jpg\"><IMG SRC=/dir/pics/2.JPG><img src=\"pics/3.Jpg\" alt=x>",
+          "text/html");
+    serve(s, "/dir/1.jpg", imageBytes(1));
+    serve(s, "/dir/dir/pics/2.JPG", imageBytes(2));
+    serve(s, "/dir/pics/3.Jpg", imageBytes(3));
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/dir/page.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_EQ(view.imageList, QStringList({u"1.jpg"_s, u"2.JPG"_s, u"3.Jpg"_s}));
+    EXPECT_EQ(readFile(saveFolder + u"1.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
+    EXPECT_EQ(readFile(saveFolder + u"2.JPG"_s), QByteArray::fromStdString(imageBytes(2)));
+    EXPECT_EQ(readFile(saveFolder + u"3.Jpg"_s), QByteArray::fromStdString(imageBytes(3)));
+    EXPECT_EQ(entries(saveFolder), QStringList({u"1.jpg"_s, u"2.JPG"_s, u"3.Jpg"_s}));
+    EXPECT_EQ(view.statusText, u"取り込み終了。"_s);
+    EXPECT_EQ(view.events.mid(view.events.size() - 3),
+              QStringList({u"status:取り込み終了。"_s, u"beep"_s, u"busy:0"_s}));
+    EXPECT_TRUE(view.pageSource.startsWith(u"<img src=\"1.jpg\">"_s));
+}
+
+TEST_F(HarvestIntegrationTest, PageWithoutImagesWritesNothing)
+{
+    serve(server.server(), "/plain.html", "<p>text only, src=none.png</p>", "text/html");
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/plain.html"_s), PageHarvest::Outcome::NoImages);
+    EXPECT_EQ(view.events, QStringList({u"source"_s, u"status:画像ファイルが存在しない．"_s,
+                                        u"message:画像ファイルがありません。"_s}));
+    EXPECT_TRUE(entries(saveFolder).isEmpty());
+}
+
+TEST_F(HarvestIntegrationTest, FailuresKeepWhatWasSavedBefore)
+{
+    auto &s = server.server();
+    serve(s, "/p.html", "src=a.jpg src=gone.jpg src=b.jpg", "text/html");
+    serve(s, "/a.jpg", imageBytes(1));
+    serve(s, "/b.jpg", imageBytes(2));
+    s.Get("/gone.jpg", [](const httplib::Request &, httplib::Response &res) {
+        res.status = 404;
+        res.set_content("<html>Not Found</html>", "text/html");
+    });
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Failed);
+    EXPECT_EQ(view.imageList, QStringList({u"a.jpg"_s}));
+    EXPECT_EQ(entries(saveFolder), QStringList({u"a.jpg"_s}));
+    EXPECT_EQ(view.events.mid(view.events.size() - 2),
+              QStringList({kConnectionError, u"busy:0"_s}));
+
+    // A save folder that does not exist fails at the first write.
+    RecordingView view2;
+    PageHarvest missingFolder(inet, view2);
+    missingFolder.setSavePathName(dir.path() + u"/missing/"_s);
+    view2.typedAddress = server.url(u"/p.html"_s);
+    EXPECT_EQ(missingFolder.run(), PageHarvest::Outcome::Failed);
+    EXPECT_EQ(view2.imageList, QStringList({u"a.jpg"_s}));
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + u"/missing"_s));
+    EXPECT_FALSE(view2.busy);
+}
+
+TEST_F(HarvestIntegrationTest, TwoReferencesWithOneNameKeepTheSecond)
+{
+    auto &s = server.server();
+    serve(s, "/p.html", "src=a/x.jpg src=b/x.jpg", "text/html");
+    serve(s, "/a/x.jpg", imageBytes(5));
+    serve(s, "/b/x.jpg", imageBytes(1));
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_EQ(view.imageList, QStringList({u"x.jpg"_s, u"x.jpg"_s}));
+    EXPECT_EQ(readFile(saveFolder + u"x.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
+    EXPECT_EQ(entries(saveFolder), QStringList({u"x.jpg"_s}));
+}
+
+TEST_F(HarvestIntegrationTest, AbsoluteReferencesReachASecondServer)
+{
+    serve(other.server(), "/x/far.jpg", imageBytes(7));
+    other.start();
+    const std::string page =
+        "<img src=\"near.jpg\"><img src=\"" + other.url(u"/x/far.jpg"_s).toStdString() + "\">";
+    serve(server.server(), "/p.html", page, "text/html");
+    serve(server.server(), "/near.jpg", imageBytes(6));
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_EQ(view.imageList, QStringList({u"near.jpg"_s, u"far.jpg"_s}));
+    EXPECT_EQ(readFile(saveFolder + u"far.jpg"_s), QByteArray::fromStdString(imageBytes(7)));
+    EXPECT_EQ(other.connections(), 1);
+}
+
+TEST_F(HarvestIntegrationTest, RedirectsAreFollowed)
+{
+    auto &s = server.server();
+    // The page moved; relative references still join the address as typed.
+    s.Get("/old.html", [](const httplib::Request &, httplib::Response &res) {
+        res.set_redirect("/new/page.html");
+    });
+    serve(s, "/new/page.html", "src=moved.jpg", "text/html");
+    s.Get("/moved.jpg", [](const httplib::Request &, httplib::Response &res) {
+        res.set_redirect("/store/real.jpg", 301);
+    });
+    serve(s, "/store/real.jpg", imageBytes(4));
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/old.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_EQ(view.imageList, QStringList({u"moved.jpg"_s}));
+    EXPECT_EQ(readFile(saveFolder + u"moved.jpg"_s), QByteArray::fromStdString(imageBytes(4)));
+}
+
+TEST_F(HarvestIntegrationTest, CancelDuringASlowBodyEndsTheHarvest)
+{
+    auto &s = server.server();
+    serve(s, "/p.html", "src=a.jpg src=slow.jpg src=b.jpg", "text/html");
+    serve(s, "/a.jpg", imageBytes(1));
+    serve(s, "/b.jpg", imageBytes(2));
+    s.Get("/slow.jpg", [this](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("image/jpeg", [this](size_t, httplib::DataSink &sink) {
+            for (int i = 0; i < 500 && !released; ++i)
+                std::this_thread::sleep_for(10ms);
+            return sink.write("x", 1);
+        });
+    });
+    server.start();
+
+    // The user stops the transfer once the slow image's response has begun.
+    QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [this](qint16 state) {
+        if (state == UrlTransfer::icReceivingResponse && view.imageList.size() == 1)
+            QTimer::singleShot(100, &inet, [this] { inet.Cancel(); });
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Failed);
+    EXPECT_LT(clock.elapsed(), 4000);
+    EXPECT_EQ(view.imageList, QStringList({u"a.jpg"_s}));
+    EXPECT_EQ(entries(saveFolder), QStringList({u"a.jpg"_s}));
+    EXPECT_FALSE(view.busy);
+}
+
+TEST_F(HarvestIntegrationTest, SecondHarvestDuringATransferFailsAlone)
+{
+    auto &s = server.server();
+    serve(s, "/p.html", "src=slow.jpg src=b.jpg", "text/html");
+    serve(s, "/other.html", "src=other.jpg", "text/html");
+    serve(s, "/b.jpg", imageBytes(2));
+    s.Get("/slow.jpg", [](const httplib::Request &, httplib::Response &res) {
+        std::this_thread::sleep_for(400ms);
+        res.set_content(imageBytes(1), "image/jpeg");
+    });
+    server.start();
+
+    PageHarvest::Outcome nested = PageHarvest::Outcome::Finished;
+    bool started = false;
+    QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [&](qint16 state) {
+        if (!started && state == UrlTransfer::icRequestSent && harvest.isRunning() &&
+            harvest.pageText().contains(u"slow"_s)) {
+            started = true;
+            QTimer::singleShot(50, &inet, [&] {
+                view.typedAddress = server.url(u"/other.html"_s);
+                nested = harvest.run();
+            });
+        }
+    });
+    EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_TRUE(started);
+    EXPECT_EQ(nested, PageHarvest::Outcome::Failed);
+    EXPECT_TRUE(view.events.contains(kConnectionError));
+    EXPECT_EQ(view.imageList, QStringList({u"slow.jpg"_s, u"b.jpg"_s}));
+    EXPECT_EQ(readFile(saveFolder + u"slow.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
+    EXPECT_EQ(readFile(saveFolder + u"b.jpg"_s), QByteArray::fromStdString(imageBytes(2)));
+    EXPECT_EQ(view.events.last(), u"busy:0"_s);
+}
+
+TEST_F(HarvestIntegrationTest, ManyImagesShareOneConnection)
+{
+    const int count = 60;
+    std::string page;
+    for (int i = 0; i < count; ++i) {
+        page += "<img src=\"img/" + std::to_string(i) + ".jpg\">\n";
+        serve(server.server(), "/img/" + std::to_string(i) + ".jpg", imageBytes(i));
+    }
+    serve(server.server(), "/index.html", page, "text/html");
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/index.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_EQ(view.imageList.size(), count);
+    EXPECT_EQ(entries(saveFolder).size(), count);
+    EXPECT_EQ(readFile(saveFolder + u"59.jpg"_s), QByteArray::fromStdString(imageBytes(59)));
+    EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(HarvestIntegrationTest, SymbolicLinkInTheSaveFolderIsReplaced)
+{
+    serve(server.server(), "/p.html", "src=a.jpg", "text/html");
+    serve(server.server(), "/a.jpg", imageBytes(3));
+    server.start();
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.path() + u"/victim"_s;
+    {
+        QFile f(victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("untouched");
+    }
+    ASSERT_TRUE(QFile::link(victim, saveFolder + u"a.jpg"_s));
+
+    EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_FALSE(QFileInfo(saveFolder + u"a.jpg"_s).isSymLink());
+    EXPECT_EQ(readFile(saveFolder + u"a.jpg"_s), QByteArray::fromStdString(imageBytes(3)));
+    EXPECT_EQ(readFile(victim), QByteArray("untouched"));
+}
+
+} // namespace
