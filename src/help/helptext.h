@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Reads the bytes of Help.txt (CP932) line by line: a line ends at CR LF or at a lone CR, while a
+// lone LF stays inside its line. Returns every line followed by CR LF, the last one included
+// even when the file does not end with a line end; an empty file gives an empty text.
+QString helpTextFromCp932(const QByteArray &bytes);

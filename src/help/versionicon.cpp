@@ -1,0 +1,13 @@
+#include "help/versionicon.h"
+
+#include <QPixmap>
+
+QIcon versionIcon()
+{
+    return QIcon(QStringLiteral(":/version/icon.png"));
+}
+
+QPixmap versionPicture()
+{
+    return QPixmap(QStringLiteral(":/version/version.png"));
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QIcon>
+
+// The icon shared by the help viewer and the version dialog.
+QIcon versionIcon();
+
+// The 320 x 239 picture of the version dialog.
+QPixmap versionPicture();
