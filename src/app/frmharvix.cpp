@@ -127,23 +127,17 @@ void frmHarvix::createControls()
     setStatusBar(bar);
 
     connect(m_turl, &QLineEdit::returnPressed, this, &frmHarvix::mnuCget_Click);
-    // A click or an arrow key that changes the selection shows the entry; clearing the list
-    // or adding entries does not.
+    // A click or an arrow key that changes the selection shows the entry; so does a click on
+    // the entry already selected. Clearing the list or adding entries shows nothing.
     connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row < 0)
-            return;
-        m_rowJustChanged = true;
-        List1_Click();
+        if (row >= 0)
+            List1_Click();
     });
-    connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem *) {
-        if (m_rowJustChanged) {
-            m_rowJustChanged = false;
-            return;
-        }
-        List1_Click();
+    connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+        if (m_list->row(item) == m_rowAtPress)
+            List1_Click();
     });
-    connect(m_list, &QListWidget::itemPressed, this,
-            [this](QListWidgetItem *) { m_rowJustChanged = false; });
+    m_list->viewport()->installEventFilter(this);
 }
 
 void frmHarvix::createMenus()
@@ -294,6 +288,15 @@ void frmHarvix::showMessage(const QString &text)
 void frmHarvix::beep()
 {
     QApplication::beep();
+}
+
+bool frmHarvix::eventFilter(QObject *watched, QEvent *event)
+{
+    // Remember the selection before a press changes it: a click that changed it has already
+    // been shown through the row change.
+    if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress)
+        m_rowAtPress = m_list->currentRow();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmHarvix::showEvent(QShowEvent *event)

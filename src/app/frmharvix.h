@@ -62,6 +62,7 @@ public:
     void beep() override;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -83,8 +84,8 @@ private:
     ImageViewport *m_picture = nullptr;
     QLabel *m_status = nullptr;
 
-    int m_harvestDepth = 0;        // harvests under way (a second one may start while one waits)
-    bool m_closed = false;         // closed while a harvest waited: its messages are dropped
-    bool m_deletePending = false;  // ... and the window is deleted once the harvest has ended
-    bool m_rowJustChanged = false; // a click that changed the row was already handled
+    int m_harvestDepth = 0;       // harvests under way (a second one may start while one waits)
+    bool m_closed = false;        // closed while a harvest waited: its messages are dropped
+    bool m_deletePending = false; // ... and the window is deleted once the harvest has ended
+    int m_rowAtPress = -1;        // List1's selection when the mouse was last pressed on it
 };

@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -214,7 +215,7 @@ TEST_F(MainWindow, StartMenuHarvestsThePage)
     EXPECT_EQ(saved(QStringLiteral("blue.JPG")), blue);
     EXPECT_TRUE(win->Text2()->toPlainText().contains(QStringLiteral("img/red.jpg")));
     EXPECT_EQ(win->SimpleText(), kFinished);
-    EXPECT_FALSE(win->testAttribute(Qt::WA_SetCursor)) << "the default pointer is back";
+    EXPECT_EQ(win->cursor().shape(), Qt::ArrowCursor) << "the default pointer is back";
     EXPECT_TRUE(prompter.shown.isEmpty());
 }
 
@@ -225,7 +226,7 @@ TEST_F(MainWindow, FailedHarvestRestoresThePointerAndSaysSo)
     win->mnuCget_Click();
     EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
     EXPECT_EQ(prompter.shown.first().title, QStringLiteral("Harvix"));
-    EXPECT_FALSE(win->testAttribute(Qt::WA_SetCursor));
+    EXPECT_EQ(win->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(win->Text2()->toPlainText(), QStringLiteral("previous"));
 
     prompter.shown.clear();
@@ -277,7 +278,7 @@ TEST_F(MainWindow, SecondHarvestWhileOneWaitsFailsAloneAndTheFirstCompletes)
               (QStringList{QStringLiteral("red.jpg"), QStringLiteral("slowblue.JPG")}));
     EXPECT_EQ(saved(QStringLiteral("slowblue.JPG")), blue);
     EXPECT_EQ(win->SimpleText(), kFinished);
-    EXPECT_FALSE(win->testAttribute(Qt::WA_SetCursor));
+    EXPECT_EQ(win->cursor().shape(), Qt::ArrowCursor);
 }
 
 TEST_F(MainWindow, StopMenuCancelsTheWaitingTransfer)
@@ -339,6 +340,10 @@ TEST_F(MainWindow, SelectingAnEntryShowsTheSavedPicture)
     QTest::mouseClick(win->List1()->viewport(), Qt::LeftButton, {},
                       win->List1()->visualItemRect(win->List1()->item(0)).center());
     EXPECT_EQ(prompter.shown.size(), 2);
+    // Clicking the entry already selected shows it again.
+    QTest::mouseClick(win->List1()->viewport(), Qt::LeftButton, {},
+                      win->List1()->visualItemRect(win->List1()->item(0)).center());
+    EXPECT_EQ(prompter.shown.size(), 3);
 }
 
 // Runs fn on the save dialog once it is shown modally.

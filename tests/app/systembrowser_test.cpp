@@ -84,7 +84,8 @@ TEST(SystemBrowser, StartsARealProgramFoundOnThePathAndDoesNotWait)
     const QString script = bin.filePath(QStringLiteral("x-www-browser"));
     QFile file(script);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\necho \"$#\" >> '" + QFile::encodeName(marker) + "'\nsleep 30\n");
+    file.write("#!/bin/sh\nexec >/dev/null 2>&1\necho \"$#\" >> '" + QFile::encodeName(marker) +
+               "'\nexec sleep 30\n");
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
