@@ -48,6 +48,11 @@ struct Case {
     QString expected;
 };
 
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class DecodeTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DecodeTest, PicksTheCharset)
