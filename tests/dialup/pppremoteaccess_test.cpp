@@ -1,1 +1,330 @@
+#include "dialup/vbras32.h"
+#include "platform/ppp/pppremoteaccess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QThread>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+// A stand-in for pppd: records its arguments, environment and the password it reads from the
+// passwordfd pipe, then exits with the status from config.json. With "daemon" it behaves like
+// pppd's updetach: a child keeps the "link" until SIGTERM and the parent exits 0 once it runs,
+// after writing the linkname pid file when asked to.
+const char *standIn = R"(#!/usr/bin/python3
+import json, os, signal, sys, time
+here = os.path.dirname(os.path.abspath(__file__))
+cfg = json.load(open(os.path.join(here, 'config.json')))
+args = sys.argv[1:]
+rec = {'args': args, 'env': list(os.environ.values()), 'password': None}
+if 'passwordfd' in args:
+    fd = int(args[args.index('passwordfd') + 1])
+    data = b''
+    while True:
+        chunk = os.read(fd, 4096)
+        if not chunk:
+            break
+        data += chunk
+    rec['password'] = data.decode('utf-8')
+with open(os.path.join(here, 'calls.jsonl'), 'a') as f:
+    f.write(json.dumps(rec) + '\n')
+status = cfg.get('status', 0)
+if status != 0 or not cfg.get('daemon'):
+    sys.exit(status)
+r, w = os.pipe()
+pid = os.fork()
+if pid == 0:
+    os.close(r)
+    def term(*_):
+        with open(os.path.join(here, 'terminated'), 'a') as f:
+            f.write(str(os.getpid()) + '\n')
+        os._exit(0)
+    signal.signal(signal.SIGTERM, term)
+    os.close(w)
+    end = time.time() + 30
+    while time.time() < end:
+        time.sleep(0.05)
+    os._exit(0)
+os.close(w)
+os.read(r, 1)
+if 'linkname' in args and cfg.get('runFolder'):
+    name = args[args.index('linkname') + 1]
+    with open(os.path.join(cfg['runFolder'], 'ppp-' + name + '.pid'), 'w') as f:
+        f.write('%d\nppp0\n' % pid)
+sys.exit(0)
+)";
+
+class PppBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        root = QDir(dir.path());
+        for (const char *sub : {"bin", "peers", "other", "run"})
+            root.mkdir(QLatin1String(sub));
+        for (const char *peer : {"home", "b-isp", "会社", ".hidden", "name-far-too-long-for-nt"})
+            touch(root.filePath(QStringLiteral("peers/") + QString::fromUtf8(peer)));
+        root.mkdir(QStringLiteral("peers/subfolder"));
+        touch(root.filePath(QStringLiteral("other/away")));
+
+        QFile script(binPath());
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(standIn);
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                              QFileDevice::ExeOwner);
+        configure(QJsonObject{{QStringLiteral("status"), 0}});
+
+        oldPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(root.filePath(QStringLiteral("bin"))) + ':' + oldPath);
+
+        options.peersFolder = root.filePath(QStringLiteral("peers"));
+        options.pppdPeersFolder = options.peersFolder;
+        options.runFolder = root.filePath(QStringLiteral("run"));
+        options.useLinkname = false;
+        options.pppdFolders = {};
+    }
+    void TearDown() override
+    {
+        // End any stand-in link still waiting.
+        for (const qint64 pid : daemons)
+            ::kill(pid_t(pid), SIGKILL);
+        qputenv("PATH", oldPath);
+    }
+
+    static void touch(const QString &path)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QString binPath() const { return root.filePath(QStringLiteral("bin/pppd")); }
+    void configure(QJsonObject config)
+    {
+        config.insert(QStringLiteral("runFolder"), root.filePath(QStringLiteral("run")));
+        QFile f(root.filePath(QStringLiteral("bin/config.json")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QJsonDocument(config).toJson());
+    }
+    QList<QJsonObject> calls() const
+    {
+        QList<QJsonObject> out;
+        QFile f(root.filePath(QStringLiteral("bin/calls.jsonl")));
+        if (f.open(QIODevice::ReadOnly))
+            for (const auto &line : f.readAll().split('\n'))
+                if (!line.isEmpty())
+                    out.append(QJsonDocument::fromJson(line).object());
+        return out;
+    }
+    static QStringList strings(const QJsonValue &v)
+    {
+        QStringList out;
+        for (const auto &item : v.toArray())
+            out.append(item.toString());
+        return out;
+    }
+    QString terminated() const
+    {
+        QFile f(root.filePath(QStringLiteral("bin/terminated")));
+        return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
+    }
+    // Our own child processes that nobody waited for.
+    static int zombieChildren()
+    {
+        int zombies = 0;
+        const auto names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+        for (const auto &name : names) {
+            QFile stat(QStringLiteral("/proc/") + name + QStringLiteral("/stat"));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray text = stat.readAll();
+            const auto fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields[0] == "Z" && fields[1].toLongLong() == ::getpid())
+                ++zombies;
+        }
+        return zombies;
+    }
+
+    QTemporaryDir dir;
+    QDir root;
+    QByteArray oldPath;
+    PppRemoteAccess::Options options;
+    QList<qint64> daemons;
+};
+
+TEST_F(PppBackendTest, PeerFilesAreTheEntriesInNameOrder)
+{
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    EXPECT_EQ(ras.platformFamily(), 2u);
+    ASSERT_EQ(ras.EntryCount(), 3);
+    EXPECT_EQ(ras.EnumEntries(0), QStringLiteral("b-isp"));
+    EXPECT_EQ(ras.EnumEntries(1), QStringLiteral("home"));
+    EXPECT_EQ(ras.EnumEntries(2), QStringLiteral("会社"));
+
+    ras.setPhoneBook(root.filePath(QStringLiteral("other")));
+    EXPECT_EQ(ras.RefreshEntries(), 0);
+    ASSERT_EQ(ras.EntryCount(), 1);
+    EXPECT_EQ(ras.EnumEntries(0), QStringLiteral("away"));
+}
+
+TEST_F(PppBackendTest, MissingPeersFolderGivesEmptyPhoneBookAndClearDialError)
+{
+    options.peersFolder = root.filePath(QStringLiteral("nothing-here"));
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    EXPECT_EQ(ras.EntryCount(), 0);
+    EXPECT_EQ(ras.RefreshEntries(), 621);
+    ras.setEntry(QStringLiteral("home"));
+    EXPECT_EQ(ras.Dialup(), 621);
+    EXPECT_FALSE(ras.ErrMsg(621).isEmpty());
+    EXPECT_TRUE(calls().isEmpty());
+}
+
+TEST_F(PppBackendTest, DialPassesPasswordThroughPipeOnlyAndHangUpSendsSigterm)
+{
+    configure(QJsonObject{{QStringLiteral("daemon"), true}});
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    ras.setEntry(QStringLiteral("会社"));
+    ras.setUserID(QStringLiteral("taro"));
+    ras.setPassword(QStringLiteral("s3cret パス"));
+    ASSERT_EQ(ras.Dialup(), 0);
+    ASSERT_NE(ras.Connection(), 0u);
+    daemons.append(ras.Connection());
+
+    const auto recorded = calls();
+    ASSERT_EQ(recorded.size(), 1);
+    const QStringList args = strings(recorded[0][QStringLiteral("args")]);
+    ASSERT_EQ(args.size(), 9);
+    EXPECT_EQ(
+        args.mid(0, 8),
+        (QStringList{QStringLiteral("call"), QStringLiteral("会社"), QStringLiteral("updetach"),
+                     QStringLiteral("user"), QStringLiteral("taro"), QStringLiteral("plugin"),
+                     QStringLiteral("passwordfd.so"), QStringLiteral("passwordfd")}));
+    EXPECT_EQ(recorded[0][QStringLiteral("password")].toString(), QStringLiteral("s3cret パス"));
+    for (const auto &text : args + strings(recorded[0][QStringLiteral("env")]))
+        EXPECT_FALSE(text.contains(QStringLiteral("s3cret"))) << text.toStdString();
+    EXPECT_EQ(zombieChildren(), 0);
+
+    // The link is found among the active connections by its entry name.
+    VBRas32 other(ppp);
+    EXPECT_TRUE(other.SeekEnumConns(QStringLiteral("会社"), true));
+    EXPECT_EQ(other.Connection(), ras.Connection());
+
+    const auto pid = ras.Connection();
+    EXPECT_EQ(ras.HangUp(), 0);
+    const QDeadlineTimer deadline(10000);
+    while (terminated().isEmpty() && !deadline.hasExpired())
+        QThread::msleep(20);
+    EXPECT_EQ(terminated(), QString::number(pid));
+}
+
+TEST_F(PppBackendTest, LinknamePidFileFindsTheLink)
+{
+    options.useLinkname = true;
+    configure(QJsonObject{{QStringLiteral("daemon"), true}});
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    ras.setEntry(QStringLiteral("home"));
+    ASSERT_EQ(ras.Dialup(), 0);
+    daemons.append(ras.Connection());
+    const QStringList args = strings(calls().value(0)[QStringLiteral("args")]);
+    EXPECT_EQ(args, (QStringList{QStringLiteral("call"), QStringLiteral("home"),
+                                 QStringLiteral("updetach"), QStringLiteral("linkname"),
+                                 QStringLiteral("home")}));
+    QFile pidFile(root.filePath(QStringLiteral("run/ppp-home.pid")));
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(pidFile.readLine().trimmed().toLongLong(), qint64(ras.Connection()));
+    EXPECT_EQ(ras.HangUp(), 0);
+}
+
+TEST_F(PppBackendTest, OtherPhoneBookDialsWithFileOption)
+{
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    ras.setPhoneBook(root.filePath(QStringLiteral("other")));
+    ras.setEntry(QStringLiteral("away"));
+    configure(QJsonObject{{QStringLiteral("status"), 19}});
+    EXPECT_EQ(ras.Dialup(), 691);
+    const QStringList args = strings(calls().value(0)[QStringLiteral("args")]);
+    EXPECT_EQ(
+        args,
+        (QStringList{
+            QStringLiteral("file"),
+            QDir(root.filePath(QStringLiteral("other"))).absoluteFilePath(QStringLiteral("away")),
+            QStringLiteral("updetach")}));
+}
+
+TEST_F(PppBackendTest, ExitStatusBecomesNearestRasCode)
+{
+    const struct {
+        int status;
+        qint32 code;
+    } cases[] = {{19, 691}, {16, 630}, {15, 718}, {10, 734}, {6, 633}, {7, 633},
+                 {5, 631},  {8, 678},  {4, 608},  {1, 635},  {2, 635}, {3, 635}};
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    QList<qint32> raised;
+    QObject::connect(&ras, &VBRas32::ConnectError, &ras,
+                     [&raised](qint32 &code) { raised.append(code); });
+    for (const auto &c : cases) {
+        configure(QJsonObject{{QStringLiteral("status"), c.status}});
+        ras.setEntry(QStringLiteral("home"));
+        EXPECT_EQ(ras.Dialup(), c.code) << "exit status " << c.status;
+        EXPECT_EQ(ras.Connection(), 0u);
+        EXPECT_FALSE(ras.ErrMsg(c.code).isEmpty());
+        EXPECT_NE(ras.ErrMsg(c.code), ras.ErrMsg(99999)) << c.code;
+    }
+    EXPECT_EQ(raised.size(), int(std::size(cases)));
+    EXPECT_EQ(calls().size(), int(std::size(cases)));
+    EXPECT_EQ(zombieChildren(), 0);
+}
+
+TEST_F(PppBackendTest, EntryWithoutPeerFileFailsWithoutRunningPppd)
+{
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    for (const char *entry : {"nothere", "", "subfolder", "../other/away", ".hidden"}) {
+        ras.setEntry(QString::fromUtf8(entry));
+        EXPECT_EQ(ras.Dialup(), 623) << entry;
+    }
+    EXPECT_TRUE(calls().isEmpty());
+}
+
+TEST_F(PppBackendTest, MissingOrForbiddenPppdGivesClearCode)
+{
+    // Nothing but the stand-in's folder is searched, so the system's own pppd stays out of it.
+    qputenv("PATH", QFile::encodeName(root.filePath(QStringLiteral("bin"))));
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    ras.setEntry(QStringLiteral("home"));
+
+    QFile::setPermissions(binPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(ras.Dialup(), 5);
+    EXPECT_TRUE(ras.ErrMsg(5).contains(QStringLiteral("pppd")));
+
+    QFile::remove(binPath());
+    EXPECT_EQ(ras.Dialup(), 711);
+    EXPECT_TRUE(ras.ErrMsg(711).contains(QStringLiteral("pppd")));
+    EXPECT_TRUE(calls().isEmpty());
+}
+
+TEST_F(PppBackendTest, HangUpNeverSignalsAProcessThatIsNotPppd)
+{
+    PppRemoteAccess ppp(options);
+    EXPECT_EQ(ppp.RasHangUpA(0), 6u);
+    EXPECT_EQ(ppp.RasHangUpA(RemoteAccess::Handle(::getpid())), 6u); // still alive to see this
+    EXPECT_TRUE(ppp.errorText(4242).contains(QStringLiteral("4242")));
+}
+
+} // namespace

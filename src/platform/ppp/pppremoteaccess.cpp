@@ -65,19 +65,18 @@ bool sameFolder(const QString &a, const QString &b)
            !QFileInfo(a).canonicalFilePath().isEmpty();
 }
 
-// pppd found on PATH, then in the system program folders that a user's PATH often lacks.
-// Sets *denied when a pppd exists that this user may not run.
-QString findPppd(bool *denied)
+// pppd found on PATH, then in the given folders. Sets *denied when a pppd exists that this
+// user may not run.
+QString findPppd(const QStringList &moreFolders, bool *denied)
 {
     *denied = false;
     QString found = QStandardPaths::findExecutable(pppdName());
-    if (found.isEmpty())
-        found = QStandardPaths::findExecutable(
-            pppdName(), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (found.isEmpty() && !moreFolders.isEmpty())
+        found = QStandardPaths::findExecutable(pppdName(), moreFolders);
     if (!found.isEmpty())
         return found;
     QStringList folders = qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    folders << QStringLiteral("/usr/sbin") << QStringLiteral("/sbin");
+    folders << moreFolders;
     for (const auto &folder : folders) {
         const QFileInfo candidate(QDir(folder).filePath(pppdName()));
         if (candidate.isFile())
@@ -334,7 +333,7 @@ quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
         return ErrorCannotFindPhonebookEntry;
 
     bool denied = false;
-    const QString pppd = findPppd(&denied);
+    const QString pppd = findPppd(m_options.pppdFolders, &denied);
     if (pppd.isEmpty())
         return denied ? ErrorAccessDenied : ErrorRasmanCannotInitialize;
 

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -27,6 +28,8 @@ public:
         // Give pppd a linkname (a privileged option: only root may set it) and find the link
         // through its pid file; otherwise the link is found through /proc.
         bool useLinkname;
+        // Folders searched for pppd after PATH (a user's PATH often lacks the sbin folders).
+        QStringList pppdFolders = {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")};
         // How long to look for the link's process after pppd reported the link up.
         int findLinkTimeoutMs = 2000;
 
