@@ -327,6 +327,9 @@ quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     const QString folder = peersFolderFor(phoneBook);
     if (!QFileInfo(folder).isDir())
         return ErrorCannotOpenPhonebook;
+    // /etc/ppp/peers is open to the dip group only, as is running pppd.
+    if (!QDir(folder).isReadable())
+        return ErrorAccessDenied;
     const QString entry = codepage::fromCp932(entryBytes);
     const QString peerFile = QDir(folder).absoluteFilePath(entry);
     if (!isEntryName(entry) || !QFileInfo(peerFile).isFile())
@@ -522,8 +525,8 @@ QString PppRemoteAccess::errorText(quint32 code)
     case Success:
         return QStringLiteral("操作は正常に終了しました。");
     case ErrorAccessDenied:
-        return QStringLiteral("pppd を実行する権限がありません。dip グループに入っているか確認"
-                              "してください。");
+        return QStringLiteral("pppd または電話帳 (peers フォルダー) を使う権限がありません。"
+                              "dip グループに入っているか確認してください。");
     case ErrorInvalidHandle:
         return QStringLiteral("指定された接続はありません。");
     case ErrorInvalidParameter:
