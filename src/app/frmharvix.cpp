@@ -34,6 +34,9 @@ QLabel *makeLabel(const QString &name, const QString &text, const QRect &geometr
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
     label->setGeometry(geometry);
+    // The designed widths fit a narrow Japanese font; never cut a caption short.
+    if (label->sizeHint().width() > geometry.width())
+        label->resize(label->sizeHint().width(), geometry.height());
     return label;
 }
 
