@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 
@@ -12,6 +13,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -120,6 +122,11 @@ protected:
         });
         s.Get("/steady", trickle("s", 12, 200ms, m_released)); // 2.4 s, a byte every 0.2 s
         s.Get("/slow", trickle(std::string(100, 'x'), 200, 50ms, m_released)); // 10 s
+        // Requests sent to this server as a proxy name the whole address.
+        s.Get(R"(http://proxied\.example/.*)",
+              [](const httplib::Request &req, httplib::Response &res) {
+                  res.set_content("via proxy " + req.path, "text/plain");
+              });
         m_server.start();
     }
 
@@ -186,6 +193,16 @@ TEST_F(CurlTransferTest, SpacesInThePathAreSentEncoded)
     EXPECT_EQ(t.openBytes(url("/my photo.jpg")), QByteArray("spaced"));
     EXPECT_EQ(t.openBytes(QStringLiteral("  ") + url("/my%20photo.jpg") + QStringLiteral(" ")),
               QByteArray("spaced"));
+}
+
+TEST_F(CurlTransferTest, ProxyFromTheEnvironmentIsUsed)
+{
+    const QByteArray proxy = m_server.base().toLatin1();
+    ASSERT_EQ(::setenv("http_proxy", proxy.constData(), 1), 0);
+    const auto unset = qScopeGuard([] { ::unsetenv("http_proxy"); });
+    CurlTransfer t;
+    EXPECT_EQ(t.openText(QStringLiteral("http://proxied.example/a.jpg")),
+              QStringLiteral("via proxy http://proxied.example/a.jpg"));
 }
 
 TEST_F(CurlTransferTest, StatesOfAFreshConnectionThenOfAReusedOne)

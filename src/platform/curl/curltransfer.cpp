@@ -145,6 +145,8 @@ CurlTransfer::CurlTransfer(QObject *parent) : UrlTransfer(parent)
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Harvix/1.0");
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
+    // A proxy's answer to CONNECT is not the response: keep it out of the response states.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
 
     curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &CurlCallbacks::resolverStart);
     curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);

@@ -35,8 +35,9 @@ public:
     QVariant OpenURL(const QString &url, qint32 dataType = icString) override;
     void Cancel() override;
 
-    // Time allowed to connect, and longest wait for the next byte of a response; 0 waits without
-    // limit. A long download that keeps sending is never cut off. Default 60.
+    // Time allowed to connect, and longest wait for the next byte of a response. A long download
+    // that keeps sending is never cut off. 0 lifts the wait limit (libcurl still gives up
+    // connecting after 300 seconds). Default 60; applies from the next OpenURL.
     void setTimeoutSeconds(int seconds);
     // Longest accepted body; a larger one fails as soon as it is seen. Default 256 MiB.
     void setMaxBodySize(qint64 bytes);
