@@ -37,8 +37,6 @@ public:
                QWidget *parent = nullptr);
     ~frmBrowser() override;
 
-    WebView *webView() const { return m_WB.get(); }
-
 public slots:
     // Runs the action of the toolbar button whose key is given; unknown keys do nothing.
     void Toolbar1_ButtonClick(const QString &key);
