@@ -1,9 +1,14 @@
-#include "app/frmharvix.h"
 #include "app/harvixapp.h"
+#include "browser/frmbrowser.h"
+#include "dialup/frmras.h"
+#include "help/frmhelp.h"
+#include "help/frmversion.h"
 #include "platform/curl/curltransfer.h"
+#include "platform/ppp/pppremoteaccess.h"
 #include "platform/qt/qtpictureloader.h"
 #include "platform/qt/qtprogramlauncher.h"
 #include "platform/qt/qtprompter.h"
+#include "platform/webengine/webengineloader.h"
 
 #include <QApplication>
 
@@ -14,6 +19,7 @@ int main(int argc, char **argv)
     // The web engine of the simple browser cannot use its sandbox when run as root.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // Qt WebEngine needs this before the application object exists, even when loaded later.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Harvix"));
@@ -22,8 +28,20 @@ int main(int argc, char **argv)
     QtPrompter prompter;
     QtPictureLoader pictures;
     QtProgramLauncher launcher;
+    const std::unique_ptr<RemoteAccess> ras = makePppRemoteAccess();
 
     AppWindowMakers makers;
+    makers.connect = [&](HarvixApp &harvix) {
+        return new frmRAS(*ras, prompter,
+                          [&harvix](const QString &text) { harvix.setStatusText(text); });
+    };
+    makers.browser = [](HarvixApp &harvix) {
+        return new frmBrowser(webEngineViewFactory(),
+                              [&harvix](const QString &address) { harvix.handToHarvest(address); });
+    };
+    makers.help = [&](HarvixApp &) { return new frmHelp(prompter); };
+    makers.version = [](HarvixApp &) { return new frmVersion(); };
+
     HarvixApp harvix(inet, prompter, pictures, launcher, std::move(makers));
     harvix.showMainWindow();
     return app.exec();
