@@ -24,6 +24,11 @@ const Layout w9x{
     1,   264, 257, 1052, {{4, 257}, {261, 129}, {390, 129}, {519, 257}, {776, 257}, {1033, 16}},
     412, 257};
 
+void PrintTo(const Layout &l, std::ostream *os)
+{
+    *os << (l.family == 1 ? "9x layout" : "NT layout");
+}
+
 QByteArray sj(const QString &s)
 {
     return codepage::toCp932(s);
