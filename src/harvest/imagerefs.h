@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <optional>
+
 // Finds the JPEG image references in a page's source text. This is a plain character scan, not
 // an HTML parser: after every "SRC" (any letter case, also inside longer words) it takes the
 // value that follows the next "=", drops leading blanks, double quotes and slashes, cuts the
@@ -18,6 +20,13 @@
 // page has exactly one upper-case twin ("ß" stays one unit instead of becoming "SS").
 qint32 ScanImageRefs(QStringView pageText, QStringList &imageRefs);
 qint32 ScanImageRefs(const QString &pageText, QStringList &imageRefs);
+
+// The same scan with a chosen implementation of its inner searches, so that tests cover every
+// one the processor can run; nullopt when it cannot run the one asked for. ScanImageRefs
+// uses the widest available.
+enum class ScanKernel { Scalar, Sse2, Avx2 };
+std::optional<qint32> ScanImageRefsWith(ScanKernel kernel, QStringView pageText,
+                                        QStringList &imageRefs);
 
 // The upper-case twin of one UTF-16 code unit used by the scanner: the simple (one-to-one)
 // Unicode mapping, the unit itself when that has none or would leave the 16-bit range.

@@ -112,6 +112,8 @@ TEST(ScanImageRefs, UpperCaseTwinKeepsEveryPosition)
          {u"a.jpg"_s, u"c.jpg"_s}},
         {"surrogate pairs", u"😀src=😀.jpg", {u"😀.jpg"_s}},
         {"non-ASCII letters with one-unit capitals", u"ÄÖÜsrc=äöü.jpg", {u"äöü.jpg"_s}},
+        {"long s has the twin S", u"ſrc=a.jpg ſRC=b.jpg", {u"a.jpg"_s, u"b.jpg"_s}},
+        {"dotless i has the twin I", u"src=cgı/a.jpg src=b.jpg", {u"b.jpg"_s}},
     };
     for (const auto &c : cases)
         expectScan(c);
@@ -126,6 +128,41 @@ TEST(ScanImageRefs, UpperCaseTwinKeepsEveryPosition)
     };
     for (const auto &u : units)
         EXPECT_EQ(scannerUpper(u.in), u.out) << int(u.in);
+}
+
+TEST(ScanImageRefs, OnlyLongSAndDotlessIHaveAsciiTwins)
+{
+    // The scanner's fast searches rely on this: no other unit outside ASCII has an ASCII twin.
+    for (char32_t unit = 0x80; unit <= 0xFFFF; ++unit) {
+        const char16_t twin = scannerUpper(char16_t(unit));
+        if (twin < 0x80) {
+            EXPECT_TRUE(unit == 0x0131 || unit == 0x017F) << std::hex << unsigned(unit);
+        }
+    }
+}
+
+TEST(ScanImageRefs, EveryKernelFindsValuesAtEveryAlignment)
+{
+    // Reference and padding lengths cross the widths that the searches work in.
+    for (const ScanKernel kernel : {ScanKernel::Scalar, ScanKernel::Sse2, ScanKernel::Avx2}) {
+        QStringList probe;
+        if (!ScanImageRefsWith(kernel, u"", probe))
+            continue; // not on this processor
+        for (int before = 0; before < 40; ++before) {
+            for (int nameLength = 1; nameLength < 40; nameLength += 3) {
+                const QString name = QString(nameLength, u'ſ') + u".jpg"_s;
+                for (const QString &after :
+                     {QString(), u">"_s, u"\"src=x.png "_s + QString(before, u'x')}) {
+                    const QString page = QString(before, u'p') + u"ſrC=\""_s + name + after;
+                    QStringList refs;
+                    ASSERT_EQ(ScanImageRefsWith(kernel, page, refs), 1)
+                        << int(kernel) << " " << page.toStdString();
+                    ASSERT_EQ(refs, QStringList({name}))
+                        << int(kernel) << " " << page.toStdString();
+                }
+            }
+        }
+    }
 }
 
 struct ListCase {
