@@ -21,6 +21,11 @@ HarvixApp::~HarvixApp()
         delete w;
 }
 
+frmHarvix *HarvixApp::mainWindow() const
+{
+    return m_main;
+}
+
 frmHarvix *HarvixApp::showMainWindow()
 {
     return showSingleWindow(m_main, [this] {

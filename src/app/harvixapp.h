@@ -33,7 +33,7 @@ public:
     ~HarvixApp() override;
 
     // The main window, or null when it has been closed.
-    frmHarvix *mainWindow() const { return m_main; }
+    frmHarvix *mainWindow() const;
     // Shows the main window, making a new one when it has been closed.
     frmHarvix *showMainWindow();
     // Writes an address into the main window's address box (a new main window when closed).

@@ -11,6 +11,7 @@
 #include "platform/webengine/webengineloader.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Harvix"));
+    // Every window without an icon of its own shows the program's icon.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/harvix.png")));
 
     CurlTransfer inet;
     QtPrompter prompter;

@@ -6,11 +6,21 @@
 // event loops of the transfer service work alike.
 int main(int argc, char **argv)
 {
-    // Test discovery runs the executable outside CTest's environment: default to offscreen.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // Every test runs offscreen, in a UTF-8 locale, without a proxy for the loopback servers,
+    // also when CTest's test discovery starts the executable; a variable already set wins.
+    const std::pair<const char *, const char *> defaults[] = {
+        {"QT_QPA_PLATFORM", "offscreen"},
+        {"LANG", "C.UTF-8"},
+        {"LC_ALL", "C.UTF-8"},
+        {"QTWEBENGINE_DISABLE_SANDBOX", "1"},
+        {"QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --disable-gpu"},
+        {"no_proxy", "127.0.0.1,localhost"},
+        {"NO_PROXY", "127.0.0.1,localhost"},
+    };
+    for (const auto &[name, value] : defaults) {
+        if (!qEnvironmentVariableIsSet(name))
+            qputenv(name, value);
+    }
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Harvix"));
