@@ -12,6 +12,9 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <unistd.h>
 
@@ -24,6 +27,11 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Harvix"));
+    // The program speaks Japanese: Qt's own texts (message box buttons, text box menus) too.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     // Every window without an icon of its own shows the program's icon.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/harvix.png")));
 

@@ -11,5 +11,5 @@ void FileList::setPath(const QString &folder)
 {
     m_path = folder;
     clear();
-    addItems(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name));
+    addItems(QDir(folder).entryList(QDir::Files, QDir::Name));
 }

@@ -20,7 +20,7 @@ bool FolderList::setPath(const QString &folder)
         return false;
     QDir dir(info.absoluteFilePath());
     const QStringList subfolders =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 
     const QString opened = dir.absolutePath();
 
