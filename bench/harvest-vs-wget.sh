@@ -1,0 +1,126 @@
+#!/bin/sh
+# Times "harvix-cli harvest" against "wget -r -l1" on the same generated site: one page that
+# references 2000 JPEG files of 20 KB each, served by nginx on 127.0.0.1. The two run
+# alternately; both times of every round and the median ratio harvix-cli / wget are printed.
+#
+# Usage: bench/harvest-vs-wget.sh [HARVIX_CLI] [ROUNDS]
+#   HARVIX_CLI  the harvix-cli to time (default: build/release/bin/harvix-cli)
+#   ROUNDS      rounds of each (default: 5)
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+cli=${1:-$here/../build/release/bin/harvix-cli}
+rounds=${2:-5}
+files=2000
+size=20480
+
+for tool in nginx wget python3; do
+    command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
+        { echo "harvest-vs-wget: $tool is missing" >&2; exit 1; }
+done
+[ -x "$cli" ] || { echo "harvest-vs-wget: no harvix-cli at $cli" >&2; exit 1; }
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+
+work=$(mktemp -d)
+# nginx's workers may run as another user: the site must be readable to all.
+chmod 755 "$work"
+cleanup() {
+    if [ -f "$work/nginx.pid" ]; then
+        kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+        sleep 0.2
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+# The site: index.html and img/0000.jpg ... img/1999.jpg, random bytes.
+python3 - "$work/site" "$files" "$size" <<'PY'
+import os, sys
+root, count, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+os.makedirs(os.path.join(root, "img"))
+with open(os.path.join(root, "index.html"), "w") as page:
+    page.write("<html><body>\n")
+    for i in range(count):
+        name = "img/%04d.jpg" % i
+        with open(os.path.join(root, name), "wb") as f:
+            f.write(os.urandom(size))
+        page.write('<a href="%s"><img src="%s" width="160" height="120"></a>\n' % (name, name))
+    page.write("</body></html>\n")
+PY
+chmod -R a+rX "$work/site"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/nginx"
+cat >"$work/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    types { text/html html; image/jpeg jpg; }
+    default_type application/octet-stream;
+    sendfile on;
+    keepalive_requests 100000;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/site;
+    }
+}
+CONF
+"$nginx" -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx.conf"
+url="http://127.0.0.1:$port/index.html"
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+    wget -q -O /dev/null "$url" && break
+    sleep 0.2
+done
+
+now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+count() { find "$1" -name '*.jpg' -type f | wc -l; }
+
+echo "site: $files files of $size bytes at $url"
+echo "round  harvix-cli(s)  wget(s)  ratio"
+: >"$work/ratios"
+: >"$work/cli-times"
+: >"$work/wget-times"
+# Every round writes into fresh folders and nothing is deleted until the end: ext4 searches
+# longer for free inodes right after many files were deleted, which would burden whichever tool
+# runs first. Round 0 only warms the caches and is not counted.
+round=0
+while [ "$round" -le "$rounds" ]; do
+    out_cli="$work/out-cli-$round"
+    out_wget="$work/out-wget-$round"
+    mkdir "$out_cli" "$out_wget"
+
+    start=$(now)
+    "$cli" harvest "$url" "$out_cli" >/dev/null 2>"$work/cli.err" ||
+        { echo "harvix-cli failed:" >&2; cat "$work/cli.err" >&2; exit 1; }
+    cli_time=$(calc "$(now) - $start")
+
+    start=$(now)
+    (cd "$out_wget" && wget -q -r -l1 -nd -A jpg,JPG "$url") || true
+    wget_time=$(calc "$(now) - $start")
+
+    [ "$(count "$out_cli")" -eq "$files" ] || { echo "harvix-cli saved $(count "$out_cli") files" >&2; exit 1; }
+    [ "$(count "$out_wget")" -eq "$files" ] || { echo "wget saved $(count "$out_wget") files" >&2; exit 1; }
+    if [ "$round" -eq 0 ]; then
+        round=1
+        continue
+    fi
+
+    ratio=$(calc "$cli_time / $wget_time")
+    printf '%5d  %13.3f  %7.3f  %5.2f\n' "$round" "$cli_time" "$wget_time" "$ratio"
+    echo "$ratio" >>"$work/ratios"
+    echo "$cli_time" >>"$work/cli-times"
+    echo "$wget_time" >>"$work/wget-times"
+    round=$((round + 1))
+done
+
+median() { sort -g "$1" | awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f", m }'; }
+echo "median: harvix-cli $(median "$work/cli-times") s, wget $(median "$work/wget-times") s, ratio $(median "$work/ratios")"
