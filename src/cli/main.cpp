@@ -139,6 +139,8 @@ int runHarvest(const QStringList &args)
     if (operands.size() != 2)
         return usageError(QStringLiteral("harvest needs URL and SAVE_DIR"), kHarvestUsage);
 
+    if (operands.at(1).isEmpty())
+        return usageError(QStringLiteral("SAVE_DIR must not be empty"), kHarvestUsage);
     QString saveDir = operands.at(1);
     if (!saveDir.endsWith(u'/'))
         saveDir += u'/';

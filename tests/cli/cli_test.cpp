@@ -58,6 +58,7 @@ TEST(HarvixCli, HelpAndWrongUsage)
         {{u"harvest"_s}, 64, u""},
         {{u"harvest"_s, u"http://127.0.0.1:9/"_s}, 64, u""},
         {{u"harvest"_s, u"a"_s, u"b"_s, u"c"_s}, 64, u""},
+        {{u"harvest"_s, u"http://127.0.0.1:9/"_s, QString()}, 64, u""},
         {{u"harvest"_s, u"--fast"_s, u"a"_s, u"b"_s}, 64, u""},
         {{u"scan"_s, u"a.html"_s, u"b.html"_s}, 64, u""},
         {{u"scan"_s, u"-x"_s}, 64, u""},
