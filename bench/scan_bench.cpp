@@ -21,8 +21,10 @@ QString makePage(qsizetype size)
         QStringLiteral("<a href=\"detail/%1.html\"><img SRC=/thumbs/%1.JPG border=0></a>\n"),
         QStringLiteral("<script src=\"js/gallery-%1.js\" type=\"text/javascript\"></script>\n"),
         QStringLiteral("<img src=\"/cgi-bin/count.cgi?page=%1.jpg\"><img src='icons/%1.gif'>\n"),
-        QStringLiteral("<div class=\"caption\">写真%1：京都の夕暮れ、ß と ﬁ を含む説明文。</div>\n"),
-        QStringLiteral("<table border=\"1\"><tr><td>row %1</td><td>no source here</td></tr></table>\n"),
+        QStringLiteral(
+            "<div class=\"caption\">写真%1：京都の夕暮れ、ß と ﬁ を含む説明文。</div>\n"),
+        QStringLiteral(
+            "<table border=\"1\"><tr><td>row %1</td><td>no source here</td></tr></table>\n"),
     };
     QString page;
     page.reserve(size + 200);
