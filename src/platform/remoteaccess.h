@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cstring>
 
 // The remote access (dial-up) service, as the Windows remote access API presents it: the same
@@ -126,5 +128,24 @@ inline constexpr Conn conn9x{412, 4, 8, 257};
 
 constexpr int maxEntries = 256;
 constexpr int maxConnections = 2;
+
+// Reads a NUL-terminated text that must end inside its field; false when it does not.
+inline bool readField(const unsigned char *record, int offset, int size, QByteArray *out)
+{
+    const auto *begin = reinterpret_cast<const char *>(record + offset);
+    const auto *nul = static_cast<const char *>(std::memchr(begin, 0, static_cast<size_t>(size)));
+    if (!nul)
+        return false;
+    *out = QByteArray(begin, nul - begin);
+    return true;
+}
+
+// Writes a text into a field, cut so that its NUL stays inside the field.
+inline void writeField(unsigned char *record, int offset, int size, const QByteArray &text)
+{
+    const auto n = std::min<qsizetype>(text.size(), size - 1);
+    std::memcpy(record + offset, text.constData(), static_cast<size_t>(n));
+    record[offset + n] = 0;
+}
 
 } // namespace raslayout

@@ -27,24 +27,6 @@ QString pppdName()
     return QStringLiteral("pppd");
 }
 
-// Reads a NUL-terminated text that must end inside its field.
-bool readField(const unsigned char *record, int offset, int size, QByteArray *out)
-{
-    const auto *begin = reinterpret_cast<const char *>(record + offset);
-    const auto *nul = static_cast<const char *>(std::memchr(begin, 0, static_cast<size_t>(size)));
-    if (!nul)
-        return false;
-    *out = QByteArray(begin, nul - begin);
-    return true;
-}
-
-void writeField(unsigned char *record, int offset, int size, const QByteArray &text)
-{
-    const auto n = std::min<qsizetype>(text.size(), size - 1);
-    std::memcpy(record + offset, text.constData(), static_cast<size_t>(n));
-    record[offset + n] = 0;
-}
-
 // A peer file name that pppd accepts after "call" and that names a file inside its folder.
 bool isEntryName(const QString &name)
 {
@@ -301,7 +283,8 @@ quint32 PppRemoteAccess::RasEnumEntriesA(const char *reserved, const char *phone
     for (qsizetype i = 0; i < names.size(); ++i) {
         unsigned char *record = entries + i * layout.recordSize;
         writeU32(record, quint32(layout.recordSize));
-        writeField(record, layout.nameOffset, layout.nameSize, codepage::toCp932(names[i]));
+        raslayout::writeField(record, layout.nameOffset, layout.nameSize,
+                              codepage::toCp932(names[i]));
     }
     *size = needed;
     return Success;
@@ -319,9 +302,9 @@ quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     if (readU32(dialParams) != quint32(layout.recordSize))
         return ErrorInvalidSize;
     QByteArray entryBytes, userBytes, passwordBytes;
-    if (!readField(dialParams, layout.entryName, layout.entryNameSize, &entryBytes) ||
-        !readField(dialParams, layout.userName, layout.userNameSize, &userBytes) ||
-        !readField(dialParams, layout.password, layout.passwordSize, &passwordBytes))
+    if (!raslayout::readField(dialParams, layout.entryName, layout.entryNameSize, &entryBytes) ||
+        !raslayout::readField(dialParams, layout.userName, layout.userNameSize, &userBytes) ||
+        !raslayout::readField(dialParams, layout.password, layout.passwordSize, &passwordBytes))
         return ErrorInvalidParameter;
 
     const QString folder = peersFolderFor(phoneBook);
@@ -475,7 +458,8 @@ quint32 PppRemoteAccess::RasEnumConnectionsA(unsigned char *records, quint32 *si
         unsigned char *record = records + i * layout.recordSize;
         writeU32(record, quint32(layout.recordSize));
         writeU32(record + layout.handleOffset, Handle(links[i].pid));
-        writeField(record, layout.nameOffset, layout.nameSize, codepage::toCp932(links[i].entry));
+        raslayout::writeField(record, layout.nameOffset, layout.nameSize,
+                              codepage::toCp932(links[i].entry));
     }
     *size = needed;
     return Success;

@@ -4,29 +4,6 @@
 
 #include <cstring>
 
-namespace {
-
-// Reads a NUL-terminated text that must end inside its field.
-bool readField(const unsigned char *record, int offset, int size, QByteArray *out)
-{
-    const auto *begin = reinterpret_cast<const char *>(record + offset);
-    const auto *nul = static_cast<const char *>(std::memchr(begin, 0, static_cast<size_t>(size)));
-    if (!nul)
-        return false;
-    *out = QByteArray(begin, nul - begin);
-    return true;
-}
-
-// Writes a name into a field, cut so that its NUL stays inside the field.
-void writeField(unsigned char *record, int offset, int size, const QByteArray &text)
-{
-    const auto n = std::min<qsizetype>(text.size(), size - 1);
-    std::memcpy(record + offset, text.constData(), static_cast<size_t>(n));
-    record[offset + n] = 0;
-}
-
-} // namespace
-
 SimRemoteAccess::SimRemoteAccess(quint32 platformFamily) : family(platformFamily)
 {
     phoneBooks.insert(QString(), {});
@@ -76,7 +53,7 @@ quint32 SimRemoteAccess::RasEnumEntriesA(const char *reserved, const char *phone
     for (qsizetype i = 0; i < names.size(); ++i) {
         unsigned char *record = entries + i * layout.recordSize;
         writeU32(record, quint32(layout.recordSize));
-        writeField(record, layout.nameOffset, layout.nameSize, names[i]);
+        raslayout::writeField(record, layout.nameOffset, layout.nameSize, names[i]);
     }
     *size = needed;
     *count = quint32(names.size());
@@ -100,13 +77,14 @@ quint32 SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     if (phoneBook)
         call.phoneBook = QByteArray(phoneBook);
     const bool wellFormed =
-        readField(dialParams, layout.entryName, layout.entryNameSize, &call.entry) &&
-        readField(dialParams, layout.phoneNumber, layout.phoneNumberSize, &call.phoneNumber) &&
-        readField(dialParams, layout.callbackNumber, layout.callbackNumberSize,
-                  &call.callbackNumber) &&
-        readField(dialParams, layout.userName, layout.userNameSize, &call.user) &&
-        readField(dialParams, layout.password, layout.passwordSize, &call.password) &&
-        readField(dialParams, layout.domain, layout.domainSize, &call.domain);
+        raslayout::readField(dialParams, layout.entryName, layout.entryNameSize, &call.entry) &&
+        raslayout::readField(dialParams, layout.phoneNumber, layout.phoneNumberSize,
+                             &call.phoneNumber) &&
+        raslayout::readField(dialParams, layout.callbackNumber, layout.callbackNumberSize,
+                             &call.callbackNumber) &&
+        raslayout::readField(dialParams, layout.userName, layout.userNameSize, &call.user) &&
+        raslayout::readField(dialParams, layout.password, layout.passwordSize, &call.password) &&
+        raslayout::readField(dialParams, layout.domain, layout.domainSize, &call.domain);
     dials.append(call);
     if (!wellFormed)
         return ErrorInvalidParameter;
@@ -180,7 +158,7 @@ quint32 SimRemoteAccess::RasEnumConnectionsA(unsigned char *records, quint32 *si
         unsigned char *record = records + i * layout.recordSize;
         writeU32(record, quint32(layout.recordSize));
         writeU32(record + layout.handleOffset, connections[i].handle);
-        writeField(record, layout.nameOffset, layout.nameSize, connections[i].entry);
+        raslayout::writeField(record, layout.nameOffset, layout.nameSize, connections[i].entry);
     }
     *size = needed;
     return Success;
