@@ -6,7 +6,7 @@
 #include "platform/programlauncher.h"
 #include "platform/qt/qtpictureloader.h"
 #include "platform/sim/simremoteaccess.h"
-#include "platform/webview.h"
+#include "platform/webengine/webengineloader.h"
 
 #include "fakeprompter.h"
 
@@ -28,21 +28,6 @@ public:
     qint64 startDetached(const QString &, const QStringList &) override { return 0; }
 };
 
-// A web pane that only records where it was sent.
-class QuietView : public WebView {
-public:
-    explicit QuietView(QWidget *parent) : m_widget(new QWidget(parent)) {}
-    QWidget *widget() override { return m_widget; }
-    void Navigate(const QString &) override {}
-    void GoBack() override {}
-    void GoForward() override {}
-    void GoHome() override {}
-    void Stop() override {}
-
-private:
-    QWidget *m_widget;
-};
-
 void flushDeletes()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -61,9 +46,8 @@ protected:
                 programFolder.path() + QLatin1Char('/'));
         };
         makers.browser = [](HarvixApp &h) {
-            return new frmBrowser(
-                [](QWidget *parent) { return std::make_unique<QuietView>(parent); },
-                [&h](const QString &a) { h.handToHarvest(a); });
+            return new frmBrowser([](QWidget *parent) { return createBlankWebView(parent); },
+                                  [&h](const QString &a) { h.handToHarvest(a); });
         };
         app = std::make_unique<HarvixApp>(inet, prompter, pictures, launcher, makers);
         main = app->showMainWindow();
