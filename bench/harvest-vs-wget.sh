@@ -89,6 +89,18 @@ echo "round  harvix-cli(s)  wget(s)  ratio"
 : >"$work/ratios"
 : >"$work/cli-times"
 : >"$work/wget-times"
+run_cli() {
+    start=$(now)
+    "$cli" harvest "$url" "$out_cli" >/dev/null 2>"$work/cli.err" ||
+        { echo "harvix-cli failed:" >&2; cat "$work/cli.err" >&2; exit 1; }
+    cli_time=$(calc "$(now) - $start")
+}
+run_wget() {
+    start=$(now)
+    (cd "$out_wget" && wget -q -r -l1 -nd -A jpg,JPG "$url") || true
+    wget_time=$(calc "$(now) - $start")
+}
+
 # Every round writes into fresh folders and nothing is deleted until the end: ext4 searches
 # longer for free inodes right after many files were deleted, which would burden whichever tool
 # runs first. Round 0 only warms the caches and is not counted.
@@ -98,14 +110,14 @@ while [ "$round" -le "$rounds" ]; do
     out_wget="$work/out-wget-$round"
     mkdir "$out_cli" "$out_wget"
 
-    start=$(now)
-    "$cli" harvest "$url" "$out_cli" >/dev/null 2>"$work/cli.err" ||
-        { echo "harvix-cli failed:" >&2; cat "$work/cli.err" >&2; exit 1; }
-    cli_time=$(calc "$(now) - $start")
-
-    start=$(now)
-    (cd "$out_wget" && wget -q -r -l1 -nd -A jpg,JPG "$url") || true
-    wget_time=$(calc "$(now) - $start")
+    # Which tool goes first changes every round.
+    if [ $((round % 2)) -eq 1 ]; then
+        run_cli
+        run_wget
+    else
+        run_wget
+        run_cli
+    fi
 
     [ "$(count "$out_cli")" -eq "$files" ] || { echo "harvix-cli saved $(count "$out_cli") files" >&2; exit 1; }
     [ "$(count "$out_wget")" -eq "$files" ] || { echo "wget saved $(count "$out_wget") files" >&2; exit 1; }
