@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -203,6 +204,28 @@ TEST_F(HarvixCliHarvest, VerboseAddsTransferStates)
     EXPECT_TRUE(failedLines.contains(u"接続エラーの様です。"_s));
     // The cause follows the message.
     EXPECT_TRUE(failed.err.contains(u"404"_s)) << failed.err.toStdString();
+}
+
+TEST_F(HarvixCliHarvest, ProgressLineOnlyOnATerminal)
+{
+    const QString script = QStandardPaths::findExecutable(u"script"_s);
+    if (script.isEmpty())
+        GTEST_SKIP() << "util-linux script is not installed";
+    // script(1) runs the command on a pseudo-terminal, so standard error is a terminal.
+    QProcess process;
+    process.setProgram(script);
+    const QString command =
+        QStringLiteral("'%1' harvest '%2' '%3'")
+            .arg(QStringLiteral(HARVIX_CLI_PATH), server.url(u"/page.html"_s), dir.path());
+    process.setArguments({u"-qec"_s, command, u"/dev/null"_s});
+    process.start();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0);
+    const QString shown = QString::fromUtf8(process.readAllStandardOutput());
+    EXPECT_TRUE(shown.contains(u"\r\033[K1 件目: a.jpg"_s)) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(u"\r\033[K2 件目: b.jpg"_s)) << shown.toStdString();
+    // The progress line is gone before the final status.
+    EXPECT_TRUE(shown.contains(u"\r\033[K取り込み終了。"_s)) << shown.toStdString();
 }
 
 } // namespace
