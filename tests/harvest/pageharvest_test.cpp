@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -44,8 +43,6 @@ protected:
         ASSERT_TRUE(QDir().mkpath(saveFolder));
         harvest.setSavePathName(saveFolder);
     }
-
-    QByteArray saved(const QString &name) const { return readFile(saveFolder + name); }
 
     QTemporaryDir dir;
     QString saveFolder;
@@ -183,38 +180,6 @@ TEST_F(PageHarvestTest, NameTheFileSystemRefusesTakesTheFailurePath)
               QStringList({u"message:"_s + kConnectionError, u"busy:0"_s}));
     // No temporary file is left behind.
     EXPECT_EQ(entries(saveFolder), QStringList({u"ok.jpg"_s}));
-}
-
-TEST_F(PageHarvestTest, TwoReferencesWithOneNameOverwriteTheFile)
-{
-    view.typedAddress = u"http://host/"_s;
-    inet.addText(view.typedAddress, u"src=a/x.jpg src=b/x.jpg"_s);
-    inet.addBytes(u"http://host/a/x.jpg"_s, "first, and longer");
-    inet.addBytes(u"http://host/b/x.jpg"_s, "second");
-
-    EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Finished);
-    EXPECT_EQ(view.imageList, QStringList({u"x.jpg"_s, u"x.jpg"_s}));
-    EXPECT_EQ(saved(u"x.jpg"_s), QByteArray("second"));
-    EXPECT_EQ(entries(saveFolder), QStringList({u"x.jpg"_s}));
-}
-
-TEST_F(PageHarvestTest, SymbolicLinkInTheSaveFolderIsReplacedNotFollowed)
-{
-    const QString outside = dir.path() + u"/outside.jpg"_s;
-    {
-        QFile f(outside);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("keep me");
-    }
-    ASSERT_TRUE(QFile::link(outside, saveFolder + u"a.jpg"_s));
-    view.typedAddress = u"http://host/"_s;
-    inet.addText(view.typedAddress, u"src=a.jpg"_s);
-    inet.addBytes(u"http://host/a.jpg"_s, "image");
-
-    EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Finished);
-    EXPECT_FALSE(QFileInfo(saveFolder + u"a.jpg"_s).isSymLink());
-    EXPECT_EQ(saved(u"a.jpg"_s), QByteArray("image"));
-    EXPECT_EQ(readFile(outside), QByteArray("keep me"));
 }
 
 TEST_F(PageHarvestTest, SaveFolderIsReadAfreshForEveryImage)
