@@ -16,7 +16,8 @@ namespace {
 {
     throw FileWriteError((what + QStringLiteral(" ") + path + QStringLiteral(": ") +
                           QString::fromLocal8Bit(std::strerror(err)))
-                             .toStdString());
+                             .toStdString(),
+                         err);
 }
 
 mode_t toMode(QFileDevice::Permissions p)
@@ -40,13 +41,14 @@ mode_t toMode(QFileDevice::Permissions p)
 } // namespace
 
 void writeFileAtomically(const QString &path, const QByteArray &bytes,
-                         QFileDevice::Permissions permissions)
+                         QFileDevice::Permissions permissions, WriteMode mode)
 {
     const QByteArray target = QFile::encodeName(path);
     const QString folder = QFileInfo(path).path();
     QByteArray tmpl = QFile::encodeName(folder) + "/.harvix-XXXXXX";
 
-    const int fd = ::mkstemp(tmpl.data());
+    // Close-on-exec: a program started meanwhile must not inherit the half-written file.
+    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0)
         fail(QStringLiteral("cannot create a file in"), folder, errno);
 
@@ -70,6 +72,8 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
     }
     if (::fchmod(fd, toMode(permissions)) != 0)
         abandon(QStringLiteral("cannot set permissions of"), errno);
+    if (mode == WriteMode::Durable && ::fsync(fd) != 0)
+        abandon(QStringLiteral("cannot flush"), errno);
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(tmpl.constData());
@@ -80,5 +84,14 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
         const int err = errno;
         ::unlink(tmpl.constData());
         fail(QStringLiteral("cannot save"), path, err);
+    }
+    if (mode == WriteMode::Durable) {
+        // The rename itself is on disk once the folder is flushed.
+        const int dir =
+            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
     }
 }

@@ -8,7 +8,17 @@
 
 class FileWriteError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    FileWriteError(const std::string &what, int error) : std::runtime_error(what), m_error(error) {}
+    // The errno value of the failing call, for callers that word their own message.
+    int error() const { return m_error; }
+
+private:
+    int m_error;
+};
+
+enum class WriteMode {
+    Fast,   // renamed into place once written (image files: many, replaceable)
+    Durable // flushed to the disk before the rename (small files the user cannot refetch)
 };
 
 // Writes bytes to path through a temporary file in the same folder that is renamed over the
@@ -18,4 +28,5 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
                          QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
                                                                 QFileDevice::WriteOwner |
                                                                 QFileDevice::ReadGroup |
-                                                                QFileDevice::ReadOther);
+                                                                QFileDevice::ReadOther,
+                         WriteMode mode = WriteMode::Fast);
