@@ -46,8 +46,11 @@ int main(int argc, char **argv)
         return new frmRAS(*ras, prompter,
                           [&harvix](const QString &text) { harvix.setStatusText(text); });
     };
-    makers.browser = [](HarvixApp &harvix) {
-        return new frmBrowser(webEngineViewFactory(),
+    // One factory for the life of the program: it loads the web engine module once, on the
+    // first opening of the browser.
+    const WebViewFactory webViews = webEngineViewFactory();
+    makers.browser = [&webViews](HarvixApp &harvix) {
+        return new frmBrowser(webViews,
                               [&harvix](const QString &address) { harvix.handToHarvest(address); });
     };
     makers.help = [&](HarvixApp &) { return new frmHelp(prompter); };

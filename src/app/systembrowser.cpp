@@ -4,6 +4,13 @@
 
 #include <QProcess>
 
+QString defaultBrowserScript()
+{
+    return QStringLiteral("entry=$(xdg-settings get default-web-browser) && [ -n \"$entry\" ] && "
+                          "{ gtk-launch \"$entry\" || "
+                          "gio launch \"/usr/share/applications/$entry\"; }");
+}
+
 qint64 launchSystemBrowser(ProgramLauncher &launcher, const QProcessEnvironment &env)
 {
     const QString browsers = env.value(QStringLiteral("BROWSER"));
@@ -19,6 +26,8 @@ qint64 launchSystemBrowser(ProgramLauncher &launcher, const QProcessEnvironment 
     }
     if (const qint64 pid = launcher.startDetached(QStringLiteral("x-www-browser"), {}))
         return pid;
-    // xdg-open needs something to open; a blank page opens the default browser empty.
-    return launcher.startDetached(QStringLiteral("xdg-open"), {QStringLiteral("about:blank")});
+    // Last, the desktop's default browser, started from its desktop entry without a page
+    // (xdg-open itself cannot start a browser without a page to open).
+    return launcher.startDetached(QStringLiteral("sh"),
+                                  {QStringLiteral("-c"), defaultBrowserScript()});
 }

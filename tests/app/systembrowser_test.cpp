@@ -44,11 +44,15 @@ struct BrowserCase {
 TEST(SystemBrowser, PicksTheFirstBrowserThatStartsWithoutAPage)
 {
     const QString www = QStringLiteral("x-www-browser");
-    const QString xdg = QStringLiteral("xdg-open");
-    const QString blank = QStringLiteral("about:blank");
+    const QString sh = QStringLiteral("sh");
+    const QStringList fallback{sh, QStringLiteral("-c"), defaultBrowserScript()};
     const BrowserCase cases[] = {
         {"no BROWSER: x-www-browser", QString(), {www}, {{www}}, true},
-        {"no BROWSER, no x-www-browser: xdg-open", QString(), {xdg}, {{www}, {xdg, blank}}, true},
+        {"no BROWSER, no x-www-browser: the default browser",
+         QString(),
+         {sh},
+         {{www}, fallback},
+         true},
         {"BROWSER wins",
          QStringLiteral("firefox"),
          {QStringLiteral("firefox"), www},
@@ -65,7 +69,7 @@ TEST(SystemBrowser, PicksTheFirstBrowserThatStartsWithoutAPage)
          {www},
          {{QStringLiteral("nothing")}, {www}},
          true},
-        {"nothing can start", QString(), {}, {{www}, {xdg, blank}}, false},
+        {"nothing can start", QString(), {}, {{www}, fallback}, false},
     };
     for (const BrowserCase &c : cases) {
         ScriptedLauncher launcher;
