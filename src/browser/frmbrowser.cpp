@@ -7,7 +7,6 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStatusBar>
@@ -115,7 +114,10 @@ frmBrowser::frmBrowser(const WebViewFactory &createView,
     m_Combo1->setCurrentIndex(-1);
     m_Combo1->setEditText(QString());
     m_Combo1->setGeometry(twips::rect(comboLeft, comboTop, 8535, comboHeight));
-    m_Combo1->lineEdit()->installEventFilter(this);
+    // Keys typed into the box reach the box itself: it keeps the keyboard focus for its line
+    // edit and hands the keys on by a direct call that no filter on the line edit sees. Keys
+    // sent to the line edit itself still pass here, as the line edit leaves Enter to its parent.
+    m_Combo1->installEventFilter(this);
 
     m_WB = createView ? createView(this) : nullptr;
     if (!m_WB)
@@ -201,7 +203,7 @@ void frmBrowser::resizeEvent(QResizeEvent *event)
 
 bool frmBrowser::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_Combo1->lineEdit() && event->type() == QEvent::KeyPress) {
+    if (watched == m_Combo1 && event->type() == QEvent::KeyPress) {
         const QString text = static_cast<QKeyEvent *>(event)->text();
         if (text.size() == 1)
             Combo1_KeyPress(text.front());

@@ -9,10 +9,12 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string_view>
 
 using namespace Qt::StringLiterals;
 
@@ -80,6 +82,25 @@ TEST_F(FrmBrowserTest, EnterNavigatesToTheTypedTextAndKeepsThePresetListFixed)
                                        u"Navigate: http://a/b c"_s}));
     EXPECT_EQ(combo->count(), 4);
     EXPECT_EQ(combo->currentText(), u" http://a/b c"_s);
+}
+
+TEST_F(FrmBrowserTest, EnterTypedIntoTheWindowNavigates)
+{
+    // Keys from the keyboard go to the window, which hands them to its focus widget; the box
+    // holds the focus for its line edit, so this is the path of a real key press.
+    window->show();
+    QWindow *handle = window->windowHandle();
+    ASSERT_NE(handle, nullptr);
+    combo->setFocus();
+    for (char c : std::string_view("http://a/"))
+        QTest::keyClick(handle, c);
+    EXPECT_EQ(combo->currentText(), u"http://a/"_s);
+    EXPECT_EQ(log->calls, QStringList{u"Navigate:"_s});
+    QTest::keyClick(handle, Qt::Key_Return);
+    EXPECT_EQ(log->calls, (QStringList{u"Navigate:"_s, u"Navigate:http://a/"_s}));
+    QTest::keyClick(handle, Qt::Key_Enter);
+    EXPECT_EQ(log->calls,
+              (QStringList{u"Navigate:"_s, u"Navigate:http://a/"_s, u"Navigate:http://a/"_s}));
 }
 
 TEST_F(FrmBrowserTest, ChoosingAPresetOnlyChangesTheBox)
