@@ -20,13 +20,29 @@ namespace {
 // A stand-in for pppd: records its arguments, environment and the password it reads from the
 // passwordfd pipe, then exits with the status from config.json. With "daemon" it behaves like
 // pppd's updetach: a child keeps the "link" until SIGTERM and the parent exits 0 once it runs,
-// after writing the linkname pid file when asked to.
+// after writing the linkname pid file when asked to. With "nonRoot" it is the setuid pppd run by
+// an ordinary user: "plugin" on the command line is an option error (status 2), and so is
+// "passwordfd" unless the options file or the called peer file loads the plugin.
 const char *standIn = R"(#!/usr/bin/python3
-import json, os, signal, sys, time
+import json, os, re, signal, sys, time
 here = os.path.dirname(os.path.abspath(__file__))
 cfg = json.load(open(os.path.join(here, 'config.json')))
 args = sys.argv[1:]
 rec = {'args': args, 'env': list(os.environ.values()), 'password': None}
+def loads_plugin(path):
+    try:
+        lines = open(path, encoding='utf-8').read().split('\n')
+        return any(re.search(r'plugin\s+(\S*/)?passwordfd\.so', l.split('#')[0]) for l in lines)
+    except OSError:
+        return False
+if cfg.get('nonRoot'):
+    loaded = loads_plugin(cfg['optionsFile'])
+    if args[0] == 'call':
+        loaded = loaded or loads_plugin(os.path.join(cfg['peersFolder'], args[1]))
+    if 'plugin' in args or ('passwordfd' in args and not loaded):
+        with open(os.path.join(here, 'calls.jsonl'), 'a') as f:
+            f.write(json.dumps(rec) + '\n')
+        sys.exit(2)
 if 'passwordfd' in args:
     fd = int(args[args.index('passwordfd') + 1])
     data = b''
@@ -83,6 +99,7 @@ protected:
         script.close();
         script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                               QFileDevice::ExeOwner);
+        options.pppOptionsFile = root.filePath(QStringLiteral("options"));
         configure(QJsonObject{{QStringLiteral("status"), 0}});
 
         oldPath = qgetenv("PATH");
@@ -92,6 +109,7 @@ protected:
         options.pppdPeersFolder = options.peersFolder;
         options.runFolder = root.filePath(QStringLiteral("run"));
         options.useLinkname = false;
+        options.asRoot = true;
         options.pppdFolders = {};
     }
     void TearDown() override
@@ -111,6 +129,8 @@ protected:
     void configure(QJsonObject config)
     {
         config.insert(QStringLiteral("runFolder"), root.filePath(QStringLiteral("run")));
+        config.insert(QStringLiteral("optionsFile"), options.pppOptionsFile);
+        config.insert(QStringLiteral("peersFolder"), root.filePath(QStringLiteral("peers")));
         QFile f(root.filePath(QStringLiteral("bin/config.json")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(QJsonDocument(config).toJson());
@@ -229,6 +249,96 @@ TEST_F(PppBackendTest, DialPassesPasswordThroughPipeOnlyAndHangUpSendsSigterm)
     EXPECT_EQ(terminated(), QString::number(pid));
 }
 
+void writeText(const QString &path, const QByteArray &text)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+}
+
+TEST_F(PppBackendTest, OrdinaryUserDialsThroughPluginLoadedByPrivilegedOptions)
+{
+    options.asRoot = false;
+    configure(QJsonObject{{QStringLiteral("nonRoot"), true}, {QStringLiteral("daemon"), true}});
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    ras.setUserID(QStringLiteral("taro"));
+    ras.setPassword(QStringLiteral("pw"));
+    const QString passwordfdOnly = QStringLiteral("call,%1,updetach,user,taro,passwordfd");
+
+    struct Case {
+        const char *name;
+        QByteArray systemOptions;
+        QByteArray peerFile;
+        const char *phoneBook; // null: the folder pppd calls from
+        qint32 code;
+    } cases[] = {
+        {"no plugin anywhere", "lock\n", "", nullptr, 645},
+        {"commented out", "# plugin passwordfd.so\n", "", nullptr, 645},
+        {"system options", "lock\nplugin passwordfd.so\n", "", nullptr, 0},
+        {"full plugin path", "plugin /usr/lib/pppd/2.4.9/passwordfd.so\n", "", nullptr, 0},
+        {"peer file read through call", "", "noauth\nplugin passwordfd.so\n", nullptr, 0},
+        // A file given with "file" is not privileged, so its plugin line does not count.
+        {"peer file of another folder", "", "plugin passwordfd.so\n", "other", 645},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(root.filePath(QStringLiteral("bin/calls.jsonl")));
+        writeText(options.pppOptionsFile, c.systemOptions);
+        const QString book =
+            c.phoneBook ? QString::fromLatin1(c.phoneBook) : QStringLiteral("peers");
+        const QString entry = c.phoneBook ? QStringLiteral("away") : QStringLiteral("home");
+        writeText(root.filePath(book + QLatin1Char('/') + entry), c.peerFile);
+        ras.setPhoneBook(c.phoneBook ? root.filePath(book) : QString());
+        ras.setEntry(entry);
+        EXPECT_EQ(ras.Dialup(), c.code);
+        if (ras.Connection() != 0) {
+            daemons.append(ras.Connection());
+            ras.HangUp();
+        }
+        const auto recorded = calls();
+        if (c.code != 0) {
+            EXPECT_TRUE(recorded.isEmpty()); // pppd is not run at all
+            EXPECT_TRUE(ras.ErrMsg(c.code).contains(QStringLiteral("plugin passwordfd.so")));
+            EXPECT_TRUE(ras.ErrMsg(c.code).contains(QStringLiteral("/etc/ppp/options")));
+            continue;
+        }
+        ASSERT_EQ(recorded.size(), 1);
+        const QStringList args = strings(recorded[0][QStringLiteral("args")]);
+        EXPECT_EQ(args.mid(0, 6).join(QLatin1Char(',')), passwordfdOnly.arg(entry));
+        EXPECT_FALSE(args.contains(QStringLiteral("plugin")));
+        EXPECT_EQ(recorded[0][QStringLiteral("password")].toString(), QStringLiteral("pw"));
+    }
+
+    // Without a password pppd keeps to its secrets files, and nothing needs the plugin.
+    writeText(options.pppOptionsFile, "");
+    QFile::remove(root.filePath(QStringLiteral("bin/calls.jsonl")));
+    ras.setPhoneBook(QString());
+    ras.setEntry(QStringLiteral("home"));
+    ras.setPassword(QString());
+    EXPECT_EQ(ras.Dialup(), 0);
+    EXPECT_EQ(
+        strings(calls().value(0)[QStringLiteral("args")]),
+        (QStringList{QStringLiteral("call"), QStringLiteral("home"), QStringLiteral("updetach"),
+                     QStringLiteral("user"), QStringLiteral("taro")}));
+}
+
+TEST_F(PppBackendTest, PluginOnCommandLineOfNonRootPppdIsAnOptionError)
+{
+    // What happened before the plugin was left to the options file: an ordinary user's pppd
+    // refuses the privileged option, and that has a code and text of its own.
+    configure(QJsonObject{{QStringLiteral("nonRoot"), true}});
+    PppRemoteAccess ppp(options); // believes it runs as root
+    VBRas32 ras(ppp);
+    ras.setEntry(QStringLiteral("home"));
+    ras.setPassword(QStringLiteral("pw"));
+    EXPECT_EQ(ras.Dialup(), 625);
+    EXPECT_TRUE(
+        strings(calls().value(0)[QStringLiteral("args")]).contains(QStringLiteral("plugin")));
+    EXPECT_TRUE(ras.ErrMsg(625).contains(QStringLiteral("オプション")));
+    EXPECT_NE(ras.ErrMsg(625), ras.ErrMsg(635));
+}
+
 TEST_F(PppBackendTest, LinknamePidFileFindsTheLink)
 {
     options.useLinkname = true;
@@ -271,7 +381,7 @@ TEST_F(PppBackendTest, ExitStatusBecomesNearestRasCode)
         int status;
         qint32 code;
     } cases[] = {{19, 691}, {16, 630}, {15, 718}, {10, 734}, {6, 633}, {7, 633},
-                 {5, 631},  {8, 678},  {4, 608},  {1, 635},  {2, 635}, {3, 635}};
+                 {5, 631},  {8, 678},  {4, 608},  {2, 625},  {1, 635}, {3, 635}};
     PppRemoteAccess ppp(options);
     VBRas32 ras(ppp);
     QList<qint32> raised;

@@ -136,6 +136,35 @@ qint64 pidFromFile(const QString &path)
     return file.readLine(64).trimmed().toLongLong();
 }
 
+// Whether an options file loads the passwordfd plugin ("plugin passwordfd.so", also with a
+// folder before the file name). Words are split at white space; "#" starts a comment.
+bool loadsPasswordPlugin(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    bool afterPlugin = false;
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine(64 * 1024);
+        if (const auto hash = line.indexOf('#'); hash >= 0)
+            line.truncate(hash);
+        for (const auto &word : line.simplified().split(' ')) {
+            if (word.isEmpty())
+                continue;
+            if (afterPlugin) {
+                QByteArray name = word;
+                if (name.size() >= 2 && (name.front() == '"' || name.front() == '\'') &&
+                    name.back() == name.front())
+                    name = name.mid(1, name.size() - 2);
+                if (name.mid(name.lastIndexOf('/') + 1) == "passwordfd.so")
+                    return true;
+            }
+            afterPlugin = word == "plugin";
+        }
+    }
+    return false;
+}
+
 struct RunResult {
     bool started = false;
     int execErrno = 0;
@@ -216,7 +245,7 @@ RunResult runAndWait(const QString &program, const QStringList &arguments, int k
 
 } // namespace
 
-PppRemoteAccess::Options::Options() : useLinkname(::geteuid() == 0) {}
+PppRemoteAccess::Options::Options() : useLinkname(::geteuid() == 0), asRoot(::geteuid() == 0) {}
 
 PppRemoteAccess::PppRemoteAccess() : PppRemoteAccess(Options()) {}
 
@@ -324,7 +353,8 @@ quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
         return denied ? ErrorAccessDenied : ErrorRasmanCannotInitialize;
 
     QStringList arguments;
-    if (sameFolder(folder, m_options.pppdPeersFolder))
+    const bool byCall = sameFolder(folder, m_options.pppdPeersFolder);
+    if (byCall)
         arguments << QStringLiteral("call") << entry;
     else
         arguments << QStringLiteral("file") << peerFile;
@@ -342,6 +372,15 @@ quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     int passwordFd = -1;
     QByteArray password = codepage::fromCp932(passwordBytes).toLocal8Bit();
     std::fill(passwordBytes.begin(), passwordBytes.end(), '\0');
+    // Only root may load the plugin from the command line; anyone else relies on a privileged
+    // options file having loaded it: the system-wide one, or the peer file when pppd reads it
+    // through "call" (a file given with "file" is read with the user's own privileges).
+    const bool loadPlugin = m_options.asRoot;
+    if (!password.isEmpty() && !loadPlugin && !loadsPasswordPlugin(m_options.pppOptionsFile) &&
+        !(byCall && loadsPasswordPlugin(peerFile))) {
+        std::fill(password.begin(), password.end(), '\0');
+        return ErrorAuthInternal;
+    }
     if (!password.isEmpty()) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -357,8 +396,9 @@ quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
                 ::close(passwordFd);
             return ErrorUnknown;
         }
-        arguments << QStringLiteral("plugin") << QStringLiteral("passwordfd.so")
-                  << QStringLiteral("passwordfd") << QString::number(passwordFd);
+        if (loadPlugin)
+            arguments << QStringLiteral("plugin") << QStringLiteral("passwordfd.so");
+        arguments << QStringLiteral("passwordfd") << QString::number(passwordFd);
     }
 
     const RunResult run = runAndWait(pppd, arguments, passwordFd);
@@ -498,6 +538,8 @@ quint32 PppRemoteAccess::codeForExitStatus(int status)
         return ErrorNoAnswer;
     case 4: // the kernel has no PPP support
         return ErrorDeviceDoesNotExist;
+    case 2: // an option was wrong or not allowed for this user
+        return ErrorCorruptPhonebook;
     default:
         return ErrorUnknown;
     }
@@ -525,6 +567,14 @@ QString PppRemoteAccess::errorText(quint32 code)
         return QStringLiteral("電話帳 (peers フォルダー) を開けません。");
     case ErrorCannotFindPhonebookEntry:
         return QStringLiteral("電話帳にこのエントリーがありません。");
+    case ErrorCorruptPhonebook:
+        return QStringLiteral(
+            "pppd がオプションの誤りを報告しました。電話帳エントリー (peers "
+            "フォルダーのファイル) と /etc/ppp/options の内容、または一般ユーザーに"
+            "許されていないオプションがないか確認してください。");
+    case ErrorAuthInternal:
+        return QStringLiteral("パスワードを pppd に渡せません。管理者が /etc/ppp/options に "
+                              "\"plugin passwordfd.so\" の行を追加する必要があります。");
     case ErrorPortDisconnected:
         return QStringLiteral("モデムが回線を切断しました。");
     case ErrorUserDisconnection:

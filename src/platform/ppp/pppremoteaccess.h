@@ -28,6 +28,11 @@ public:
         // Give pppd a linkname (a privileged option: only root may set it) and find the link
         // through its pid file; otherwise the link is found through /proc.
         bool useLinkname;
+        // pppd treats "plugin" as a privileged option: only root may name the passwordfd plugin
+        // on the command line. Anyone else needs it loaded by a privileged options file.
+        bool asRoot;
+        // The system-wide options file pppd reads before anything else.
+        QString pppOptionsFile = QStringLiteral("/etc/ppp/options");
         // Folders searched for pppd after PATH (a user's PATH often lacks the sbin folders).
         QStringList pppdFolders = {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")};
         // How long to look for the link's process after pppd reported the link up.
