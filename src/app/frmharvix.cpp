@@ -132,8 +132,10 @@ void frmHarvix::createControls()
     connect(m_turl, &QLineEdit::returnPressed, this, &frmHarvix::mnuCget_Click);
     // A click or an arrow key that changes the selection shows the entry; so does a click on
     // the entry already selected. Clearing the list or adding entries shows nothing.
-    connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0)
+    // (Focus entering the list makes its first entry current without selecting it: that shows
+    // nothing.)
+    connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
+        if (selectedRow() >= 0)
             List1_Click();
     });
     connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
@@ -235,11 +237,18 @@ void frmHarvix::Inet_StateChanged(qint16 state)
         m_status->setText(*text);
 }
 
+int frmHarvix::selectedRow() const
+{
+    const QListWidgetItem *item = m_list->currentItem();
+    return item && item->isSelected() ? m_list->row(item) : -1;
+}
+
 void frmHarvix::List1_Click()
 {
-    QListWidgetItem *item = m_list->currentItem();
-    if (!item)
+    const int row = selectedRow();
+    if (row < 0)
         return;
+    const QListWidgetItem *item = m_list->item(row);
     m_harvest.setImageFile(m_text1->text() + item->text());
     try {
         m_picture->setPicture(m_pictures.load(m_harvest.imageFile()));
@@ -298,7 +307,7 @@ bool frmHarvix::eventFilter(QObject *watched, QEvent *event)
     // Remember the selection before a press changes it: a click that changed it has already
     // been shown through the row change.
     if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress)
-        m_rowAtPress = m_list->currentRow();
+        m_rowAtPress = selectedRow();
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -70,6 +70,7 @@ private:
     void createControls();
     void createMenus();
     void call(const std::function<void()> &hook);
+    int selectedRow() const;
 
     UrlTransfer &m_inet;
     Prompter &m_prompter;
@@ -87,5 +88,5 @@ private:
     int m_harvestDepth = 0;       // harvests under way (a second one may start while one waits)
     bool m_closed = false;        // closed while a harvest waited: its messages are dropped
     bool m_deletePending = false; // ... and the window is deleted once the harvest has ended
-    int m_rowAtPress = -1;        // List1's selection when the mouse was last pressed on it
+    int m_rowAtPress = -1;        // List1's selected row when the mouse was last pressed on it
 };

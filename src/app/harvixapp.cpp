@@ -88,6 +88,9 @@ void HarvixApp::setStatusText(const QString &text)
 
 void HarvixApp::mainWindowClosing()
 {
+    // The closing window is gone for the program even while its deletion waits for a harvest
+    // to return: an address handed over now goes to a new main window.
+    m_main = nullptr;
     // The dial-up dialog hides itself after a successful dial; with the main window gone the
     // user could no longer reach it, so it closes too (asking about hanging up).
     if (m_connect && !m_connect->isVisible())

@@ -29,9 +29,9 @@ void CliView::addImageListEntry(const QString &name)
 {
     clearProgress();
     writeLine(m_out, name);
+    // Each name goes out as it is added, also into a pipe or a file.
+    std::fflush(m_out);
     if (m_progress) {
-        // Both may share one terminal: the entry goes out before the progress line is drawn.
-        std::fflush(m_out);
         ++m_saved;
         const QByteArray line =
             "\r\033[K" + QString::number(m_saved).toUtf8() + " 件目: " + name.toUtf8();

@@ -20,6 +20,24 @@ namespace {
                          err);
 }
 
+// The process's file creation mask. Linux tells it in /proc; setting it to read it back would
+// briefly change it for every thread of the process.
+mode_t creationMask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask);
+            }
+        }
+    }
+    return S_IWGRP | S_IWOTH;
+}
+
 mode_t toMode(QFileDevice::Permissions p)
 {
     mode_t m = 0;
@@ -70,7 +88,8 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
         data += n;
         left -= n;
     }
-    if (::fchmod(fd, toMode(permissions)) != 0)
+    // As open() would: the user's creation mask takes away what it forbids.
+    if (::fchmod(fd, toMode(permissions) & ~creationMask()) != 0)
         abandon(QStringLiteral("cannot set permissions of"), errno);
     if (mode == WriteMode::Durable && ::fsync(fd) != 0)
         abandon(QStringLiteral("cannot flush"), errno);

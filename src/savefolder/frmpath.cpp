@@ -53,7 +53,9 @@ frmPath::frmPath(std::function<void(const QString &)> setSaveFolder, QWidget *pa
     m_text->setObjectName(QStringLiteral("Text1"));
     m_text->setReadOnly(true);
     m_text->setGeometry(twips::rect(120, 2760, 4695, 375));
-    m_text->setFont(QFont(QStringLiteral("ＭＳ Ｐゴシック"), 10));
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPointSizeF(9.75);
+    m_text->setFont(font);
 
     auto *command1 = makeButton(QStringLiteral("Command1"), QStringLiteral("指定"),
                                 twips::rect(120, 3240, 1095, 375), this);

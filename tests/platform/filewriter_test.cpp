@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray readAll(const QString &path)
@@ -63,6 +65,19 @@ TEST(WriteFileAtomically, SetsThePermissions)
                   (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
               QFileDevice::Permissions());
     EXPECT_TRUE(QFileInfo(path).permissions() & QFileDevice::ReadOwner);
+}
+
+TEST(WriteFileAtomically, FollowsTheUsersCreationMask)
+{
+    QTemporaryDir dir;
+    const mode_t old = ::umask(077);
+    const QString path = dir.filePath(QStringLiteral("a.jpg"));
+    writeFileAtomically(path, "x"); // images ask for rw-r--r--
+    ::umask(old);
+    EXPECT_EQ(QFileInfo(path).permissions() &
+                  (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
+              QFileDevice::Permissions());
+    EXPECT_TRUE(QFileInfo(path).permissions() & QFileDevice::WriteOwner);
 }
 
 TEST(WriteFileAtomically, FailureThrowsAndLeavesNothingBehind)

@@ -99,6 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
              QStringLiteral("<metadata charset=\"Shift_JIS\">") + kJapanese},
         Case{"ValidUtf8", "text/html", kUtf8, kJapanese},
         Case{"InvalidUtf8IsCp932", "text/html", kSjis, kJapanese},
+        // "<p>" then CP932 for a kanji whose first byte starts a UTF-8 sequence.
+        Case{"Utf8CutOffAtTheEndIsCp932", "text/html", QByteArray("<p>\xE8\x89"),
+             QStringLiteral("<p>濶")},
         Case{"HalfWidthKatakanaIsCp932", "", QByteArray("\xB6\xC0\xB6\xC5"),
              QStringLiteral("ｶﾀｶﾅ")},
         Case{"AsciiStandsAsSent", "", QByteArray("a\\b~c\x7F\t\r\n"),

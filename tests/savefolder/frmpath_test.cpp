@@ -104,8 +104,10 @@ TEST_F(SaveDialog, HighlightingAFolderDoesNotOpenItButEnterDoes)
     QTest::mouseClick(button("Command1"), Qt::LeftButton);
     EXPECT_EQ(dialog->Text1()->text(), tmp.path() + QLatin1Char('/'));
 
-    // Opening it moves the folder list there and the file list follows.
-    emit dir->itemActivated(matches.first());
+    // Enter opens it: the folder list moves there and the file list follows.
+    dialog->show();
+    dir->setFocus();
+    QTest::keyClick(dir, Qt::Key_Return);
     EXPECT_EQ(dir->path(), tmp.filePath(QStringLiteral("pics")));
     EXPECT_EQ(dialog->File1()->path(), tmp.filePath(QStringLiteral("pics")));
     ASSERT_EQ(dialog->File1()->count(), 1);
@@ -132,6 +134,16 @@ TEST_F(SaveDialog, UnreadableFolderOrDriveIsRefusedAndTheListsStay)
     drive->setCurrentIndex(drive->count() - 1);
     EXPECT_EQ(drive->drive(), before);
     EXPECT_EQ(dir->path(), tmp.path());
+}
+
+TEST_F(SaveDialog, CloseBoxCopiesNothing)
+{
+    dialog->show();
+    ASSERT_TRUE(dialog->Dir1()->setPath(tmp.path()));
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    dialog->close();
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_TRUE(written.isEmpty());
 }
 
 TEST_F(SaveDialog, EscapeDoesNotCloseTheDialog)

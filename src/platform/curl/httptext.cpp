@@ -130,7 +130,9 @@ QString decode(const QByteArray &body, QByteArrayView contentType)
         if (auto decoder = declaredDecoder(name, false))
             return decoder->decode(body);
     }
-    QStringDecoder utf8(QStringConverter::Utf8);
+    // Stateless: a sequence cut off at the end of the body counts as an error too, so a CP932
+    // page ending in a kanji is not taken for UTF-8.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = utf8.decode(body);
     if (!utf8.hasError())
         return text;

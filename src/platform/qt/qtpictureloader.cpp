@@ -6,8 +6,9 @@ QImage QtPictureLoader::load(const QString &path)
 {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
-    // No size limit of our own: any picture the decoder can read is shown.
-    reader.setAllocationLimit(0);
+    // Far above any real photograph, but a few bytes declaring a gigantic picture cannot
+    // exhaust the memory: such a file counts as unreadable.
+    reader.setAllocationLimit(2048);
     QImage image = reader.read();
     if (image.isNull())
         throw PictureLoadError(reader.errorString().toStdString());
