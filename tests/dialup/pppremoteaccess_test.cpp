@@ -66,7 +66,17 @@ if pid == 0:
             f.write(str(os.getpid()) + '\n')
         os._exit(0)
     signal.signal(signal.SIGTERM, term)
-    os.close(w)
+    if cfg.get('hidden'):
+        # Not recognisable as pppd until the test creates "reveal".
+        open('/proc/self/comm', 'w').write('hidden')
+        os.close(w)
+        end = time.time() + 30
+        while not os.path.exists(os.path.join(here, 'reveal')) and time.time() < end:
+            time.sleep(0.01)
+        open('/proc/self/comm', 'w').write('pppd')
+        open(os.path.join(here, 'revealed'), 'w').write(str(os.getpid()))
+    else:
+        os.close(w)
     end = time.time() + 30
     while time.time() < end:
         time.sleep(0.05)
@@ -115,11 +125,27 @@ protected:
     void TearDown() override
     {
         // End any stand-in link still waiting.
-        for (const qint64 pid : daemons)
+        for (const qint64 pid : daemons) {
             ::kill(pid_t(pid), SIGKILL);
+            waitGone(pid);
+        }
         qputenv("PATH", oldPath);
     }
 
+    // Waits until a stand-in link has ended, so that no later dial finds it.
+    static void waitGone(qint64 pid)
+    {
+        const QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly))
+                return;
+            const QByteArray text = stat.readAll();
+            if (text.mid(text.lastIndexOf(')') + 2, 1) == "Z")
+                return;
+            QThread::msleep(10);
+        }
+    }
     static void touch(const QString &path)
     {
         QFile f(path);
@@ -292,9 +318,10 @@ TEST_F(PppBackendTest, OrdinaryUserDialsThroughPluginLoadedByPrivilegedOptions)
         ras.setPhoneBook(c.phoneBook ? root.filePath(book) : QString());
         ras.setEntry(entry);
         EXPECT_EQ(ras.Dialup(), c.code);
-        if (ras.Connection() != 0) {
-            daemons.append(ras.Connection());
+        if (const auto link = ras.Connection(); link != 0) {
+            daemons.append(link);
             ras.HangUp();
+            waitGone(link);
         }
         const auto recorded = calls();
         if (c.code != 0) {
@@ -317,6 +344,7 @@ TEST_F(PppBackendTest, OrdinaryUserDialsThroughPluginLoadedByPrivilegedOptions)
     ras.setEntry(QStringLiteral("home"));
     ras.setPassword(QString());
     EXPECT_EQ(ras.Dialup(), 0);
+    daemons.append(ras.Connection());
     EXPECT_EQ(
         strings(calls().value(0)[QStringLiteral("args")]),
         (QStringList{QStringLiteral("call"), QStringLiteral("home"), QStringLiteral("updetach"),
@@ -337,6 +365,33 @@ TEST_F(PppBackendTest, PluginOnCommandLineOfNonRootPppdIsAnOptionError)
         strings(calls().value(0)[QStringLiteral("args")]).contains(QStringLiteral("plugin")));
     EXPECT_TRUE(ras.ErrMsg(625).contains(QStringLiteral("オプション")));
     EXPECT_NE(ras.ErrMsg(625), ras.ErrMsg(635));
+}
+
+TEST_F(PppBackendTest, LinkFoundOnlyAfterTheWaitIsEndedAndReportedLost)
+{
+    configure(QJsonObject{{QStringLiteral("daemon"), true}, {QStringLiteral("hidden"), true}});
+    options.findLinkTimeoutMs = 200;
+    const QString revealed = root.filePath(QStringLiteral("bin/revealed"));
+    options.beforeLastLook = [&] {
+        touch(root.filePath(QStringLiteral("bin/reveal")));
+        const QDeadlineTimer deadline(10000);
+        while (!QFile::exists(revealed) && !deadline.hasExpired())
+            QThread::msleep(10);
+    };
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    ras.setEntry(QStringLiteral("b-isp")); // dialled by no other test
+    EXPECT_EQ(ras.Dialup(), 668);
+    EXPECT_EQ(ras.Connection(), 0u);
+
+    QFile pidFile(revealed);
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const QString pid = QString::fromLatin1(pidFile.readAll().trimmed());
+    daemons.append(pid.toLongLong());
+    const QDeadlineTimer deadline(10000);
+    while (terminated().isEmpty() && !deadline.hasExpired())
+        QThread::msleep(20);
+    EXPECT_EQ(terminated(), pid);
 }
 
 TEST_F(PppBackendTest, LinknamePidFileFindsTheLink)

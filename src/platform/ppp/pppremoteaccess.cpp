@@ -414,16 +414,25 @@ quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     if (code != Success)
         return code;
 
-    const qint64 link = findLink(entry, dialArguments);
-    if (link <= 0)
-        return ErrorNoConnection; // reported up, but the link was gone before we saw it
+    const qint64 link = findLink(entry, dialArguments, m_options.findLinkTimeoutMs);
+    if (link <= 0) {
+        // Reported up, but the link was not seen in time. A pppd that shows up only now would
+        // keep the line up with nobody holding its handle: end it before reporting the failure.
+        if (m_options.beforeLastLook)
+            m_options.beforeLastLook();
+        if (const qint64 late = findLink(entry, dialArguments, 0); late > 0)
+            ::kill(pid_t(late), SIGTERM);
+        return ErrorNoConnection;
+    }
     *connection = Handle(link);
     return Success;
 }
 
-qint64 PppRemoteAccess::findLink(const QString &entry, const QStringList &dialArguments) const
+qint64 PppRemoteAccess::findLink(const QString &entry, const QStringList &dialArguments,
+                                 int timeoutMs) const
 {
-    const QDeadlineTimer deadline(m_options.findLinkTimeoutMs);
+    // A timeout of 0 looks exactly once.
+    const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         if (m_options.useLinkname) {
             const qint64 pid = pidFromFile(

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // The remote access service on Linux, in the NT record layout (platform family 2):
@@ -37,6 +38,8 @@ public:
         QStringList pppdFolders = {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")};
         // How long to look for the link's process after pppd reported the link up.
         int findLinkTimeoutMs = 2000;
+        // Called once when the link was not found in time, just before the last look for it.
+        std::function<void()> beforeLastLook;
 
         Options();
     };
@@ -71,7 +74,7 @@ public:
 
 private:
     QString peersFolderFor(const char *phoneBook) const;
-    qint64 findLink(const QString &entry, const QStringList &dialArguments) const;
+    qint64 findLink(const QString &entry, const QStringList &dialArguments, int timeoutMs) const;
 
     Options m_options;
 };
