@@ -141,6 +141,7 @@ frmBrowser::frmBrowser(const WebViewFactory &createView,
     pane->setFocusPolicy(Qt::StrongFocus);
     setTabOrder(pane, m_Combo1);
     setFocusProxy(pane);
+    pane->setFocus();
 
     resize(twips::size(clientWidth, clientHeight));
     Form_Load();

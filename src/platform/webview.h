@@ -17,8 +17,9 @@ public:
     // The pane as a widget, created as a child of the parent given to the factory.
     virtual QWidget *widget() = 0;
 
-    // Goes to the address exactly as given (no trimming, no scheme added). An empty or
-    // malformed address never fails; the view shows what it shows.
+    // Goes to the address. The window hands over the text exactly as typed; the view reads it
+    // the way a browser's address bar does. An empty or malformed address never fails; the
+    // view shows what it shows.
     virtual void Navigate(const QString &address) = 0;
 
     // These do nothing when there is nothing to do (no earlier page, nothing loading...).

@@ -1,6 +1,7 @@
 #include "browser/frmbrowser.h"
 #include "recordingwebview.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -101,6 +102,19 @@ TEST_F(FrmBrowserTest, EnterTypedIntoTheWindowNavigates)
     QTest::keyClick(handle, Qt::Key_Enter);
     EXPECT_EQ(log->calls,
               (QStringList{u"Navigate:"_s, u"Navigate:http://a/"_s, u"Navigate:http://a/"_s}));
+}
+
+TEST_F(FrmBrowserTest, ThePaneHasTheFocusFirstThenTheAddressBox)
+{
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QWidget *pane = QApplication::focusWidget();
+    ASSERT_NE(pane, nullptr);
+    EXPECT_EQ(pane->objectName(), QStringLiteral("WB"));
+    QTest::keyClick(pane, Qt::Key_Tab);
+    auto *combo = window->findChild<QComboBox *>(QStringLiteral("Combo1"));
+    QWidget *next = QApplication::focusWidget();
+    EXPECT_TRUE(next == combo || next == combo->lineEdit());
 }
 
 TEST_F(FrmBrowserTest, ChoosingAPresetOnlyChangesTheBox)

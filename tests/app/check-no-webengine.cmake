@@ -1,0 +1,11 @@
+# The program must start without Qt WebEngine: the simple browser loads it on first use.
+execute_process(COMMAND ldd "${PROGRAM}" OUTPUT_VARIABLE libraries RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "ldd ${PROGRAM} failed: ${rc}")
+endif()
+if(NOT libraries MATCHES "libQt6Widgets")
+    message(FATAL_ERROR "ldd gave no Qt libraries for ${PROGRAM}:\n${libraries}")
+endif()
+if(libraries MATCHES "WebEngine")
+    message(FATAL_ERROR "${PROGRAM} loads Qt WebEngine at start:\n${libraries}")
+endif()
