@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,24 +19,6 @@ namespace {
                           QString::fromLocal8Bit(std::strerror(err)))
                              .toStdString(),
                          err);
-}
-
-// The process's file creation mask. Linux tells it in /proc; setting it to read it back would
-// briefly change it for every thread of the process.
-mode_t creationMask()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok)
-                    return mode_t(mask);
-            }
-        }
-    }
-    return S_IWGRP | S_IWOTH;
 }
 
 mode_t toMode(QFileDevice::Permissions p)
@@ -63,10 +46,19 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
 {
     const QByteArray target = QFile::encodeName(path);
     const QString folder = QFileInfo(path).path();
-    QByteArray tmpl = QFile::encodeName(folder) + "/.harvix-XXXXXX";
+    // The temporary file is created with the final permissions, so the kernel applies the
+    // user's creation mask as for any new file; close-on-exec, so that a program started
+    // meanwhile does not inherit it.
+    const QByteArray prefix = QFile::encodeName(folder) + "/.harvix-";
+    QByteArray tmpl;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        tmpl = prefix + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        fd = ::open(tmpl.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, toMode(permissions));
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
 
-    // Close-on-exec: a program started meanwhile must not inherit the half-written file.
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0)
         fail(QStringLiteral("cannot create a file in"), folder, errno);
 
@@ -88,9 +80,6 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
         data += n;
         left -= n;
     }
-    // As open() would: the user's creation mask takes away what it forbids.
-    if (::fchmod(fd, toMode(permissions) & ~creationMask()) != 0)
-        abandon(QStringLiteral("cannot set permissions of"), errno);
     if (mode == WriteMode::Durable && ::fsync(fd) != 0)
         abandon(QStringLiteral("cannot flush"), errno);
     if (::close(fd) != 0) {
