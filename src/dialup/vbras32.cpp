@@ -36,18 +36,7 @@ VBRas32::VBRas32(RemoteAccess &service, QObject *parent) : QObject(parent), m_se
 
 void VBRas32::copyField(unsigned char *record, int offset, int size, const QString &text)
 {
-    QByteArray encoded = codepage::toCp932(text);
-    if (const auto nul = encoded.indexOf('\0'); nul >= 0)
-        encoded.truncate(nul);
-    qsizetype fits = 0;
-    while (fits < encoded.size()) {
-        const int length = codepage::cp932CharLength(static_cast<unsigned char>(encoded[fits]));
-        if (fits + length > size - 1 || fits + length > encoded.size())
-            break;
-        fits += length;
-    }
-    std::memcpy(record + offset, encoded.constData(), static_cast<size_t>(fits));
-    record[offset + fits] = 0;
+    raslayout::writeField(record, offset, size, codepage::toCp932(text));
 }
 
 QString VBRas32::fieldText(const unsigned char *record, int offset, int size)

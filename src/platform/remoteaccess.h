@@ -1,9 +1,10 @@
 #pragma once
 
+#include "platform/codepage.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
-#include <algorithm>
 #include <cstring>
 
 // The remote access (dial-up) service, as the Windows remote access API presents it: the same
@@ -142,12 +143,20 @@ inline bool readField(const unsigned char *record, int offset, int size, QByteAr
     return true;
 }
 
-// Writes a text into a field, cut so that its NUL stays inside the field.
+// Writes a CP932 text into a field with its NUL inside the field. A text that does not fit is
+// cut before the first character that would not fit whole, so a double-byte character is never
+// split; a NUL in the text ends it.
 inline void writeField(unsigned char *record, int offset, int size, const QByteArray &text)
 {
-    const auto n = std::min<qsizetype>(text.size(), size - 1);
-    std::memcpy(record + offset, text.constData(), static_cast<size_t>(n));
-    record[offset + n] = 0;
+    qsizetype fits = 0;
+    while (fits < text.size() && text[fits] != '\0') {
+        const int length = codepage::cp932CharLength(static_cast<unsigned char>(text[fits]));
+        if (fits + length > size - 1 || fits + length > text.size())
+            break;
+        fits += length;
+    }
+    std::memcpy(record + offset, text.constData(), static_cast<size_t>(fits));
+    record[offset + fits] = 0;
 }
 
 } // namespace raslayout

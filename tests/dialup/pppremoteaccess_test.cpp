@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -392,6 +393,37 @@ TEST_F(PppBackendTest, LinkFoundOnlyAfterTheWaitIsEndedAndReportedLost)
     while (terminated().isEmpty() && !deadline.hasExpired())
         QThread::msleep(20);
     EXPECT_EQ(terminated(), pid);
+}
+
+TEST_F(PppBackendTest, LinksWhoseNamesDoNotFitARecordAreNotListed)
+{
+    // pppd run by someone else for peers that no entry-name field can hold whole: a cut name
+    // could pass for another entry, so such links are left out.
+    configure(QJsonObject{{QStringLiteral("daemon"), true}});
+    const QString tooLong[] = {QStringLiteral("name-far-too-long-for-nt"),
+                               QStringLiteral("とても長い名前の接続先")};
+    for (const auto &name : tooLong) {
+        const QString pidName = QStringLiteral("x%1").arg(daemons.size());
+        ASSERT_EQ(
+            QProcess::execute(binPath(), {QStringLiteral("call"), name, QStringLiteral("updetach"),
+                                          QStringLiteral("linkname"), pidName}),
+            0);
+        QFile pidFile(root.filePath(QStringLiteral("run/ppp-%1.pid").arg(pidName)));
+        ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+        daemons.append(pidFile.readLine().trimmed().toLongLong());
+    }
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    ras.setEntry(QStringLiteral("home"));
+    ASSERT_EQ(ras.Dialup(), 0);
+    daemons.append(ras.Connection());
+
+    const auto links = ppp.activeLinks();
+    for (const auto &link : links)
+        EXPECT_FALSE(daemons.mid(0, 2).contains(link.pid)) << link.entry.toStdString();
+    EXPECT_TRUE(std::any_of(links.begin(), links.end(), [&](const PppRemoteAccess::Link &l) {
+        return l.pid == qint64(ras.Connection()) && l.entry == QStringLiteral("home");
+    }));
 }
 
 TEST_F(PppBackendTest, LinknamePidFileFindsTheLink)

@@ -120,6 +120,46 @@ TEST_P(VBRas32Family, MoreThan256EntriesListsTheFirst256)
     EXPECT_EQ(ras.EnumEntries(256), QString());
 }
 
+TEST_P(VBRas32Family, LongNamesFromTheServiceAreCutOnACharacterBoundary)
+{
+    const Layout &l = GetParam();
+    // One byte of ASCII, then double-byte characters past the end of the name field.
+    const QString longName = QStringLiteral("a") + QString(300, QChar(0x4F1A)); // 会
+    sim.setEntries({longName});
+    sim.connections = {{7, sj(longName)}};
+    VBRas32 ras(sim);
+    ASSERT_EQ(ras.EntryCount(), 1);
+    const QString cut = longName.left(1 + (l.entryName - 2) / 2);
+    EXPECT_EQ(ras.EnumEntries(0), cut);
+    EXPECT_TRUE(ras.SeekEnumConns(cut, true));
+    EXPECT_EQ(ras.Connection(), 7u);
+}
+
+TEST(RasLayout, WriteFieldKeepsWholeCharactersAndItsNul)
+{
+    struct Case {
+        const char *name;
+        QByteArray text;
+        QByteArray expected; // the 5-byte field
+    } cases[] = {
+        {"double-byte would cross the NUL", QByteArray("abc\x89\xef"), QByteArray("abc\0\0", 5)},
+        {"double-byte ends just before the NUL", QByteArray("ab\x89\xefz"),
+         QByteArray("ab\x89\xef\0", 5)},
+        {"lone lead byte at the end", QByteArray("ab\x89"), QByteArray("ab\0\0\0", 5)},
+        {"half-width kana is one byte", QByteArray("\xb1\xb2\xb3\xb4\xb5"),
+         QByteArray("\xb1\xb2\xb3\xb4\0", 5)},
+        {"NUL ends the text", QByteArray("a\0bc", 4), QByteArray("a\0\0\0\0", 5)},
+    };
+    for (const auto &c : cases) {
+        QByteArray record(7, '\0');
+        record.front() = record.back() = '\x55';
+        raslayout::writeField(reinterpret_cast<unsigned char *>(record.data()), 1, 5, c.text);
+        EXPECT_EQ(record.mid(1, 5).toHex(' '), c.expected.toHex(' ')) << c.name;
+        EXPECT_EQ(record.front(), '\x55') << c.name;
+        EXPECT_EQ(record.back(), '\x55') << c.name;
+    }
+}
+
 TEST_P(VBRas32Family, DialRecordHasEveryFieldAtItsOffset)
 {
     const Layout &l = GetParam();

@@ -472,15 +472,17 @@ QList<PppRemoteAccess::Link> PppRemoteAccess::activeLinks() const
         const QStringList files = run.entryList({QStringLiteral("ppp-*.pid")}, QDir::Files);
         for (const auto &file : files) {
             const qint64 pid = pidFromFile(run.filePath(file));
-            if (isPppd(pid))
-                links[pid] = file.mid(4, file.size() - 8);
+            const QString entry = file.mid(4, file.size() - 8);
+            if (isPppd(pid) && fitsRecord(entry))
+                links[pid] = entry;
         }
     }
     for (const qint64 pid : processIds()) {
         if (links.count(pid) || !isPppd(pid))
             continue;
+        // Only names that fit a record are listed: a cut name could pass for another entry.
         const QString entry = entryOf(commandLine(pid));
-        if (!entry.isEmpty())
+        if (isEntryName(entry) && fitsRecord(entry))
             links[pid] = entry;
     }
     QList<Link> result;
