@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
 #include <cstring>
@@ -157,6 +158,65 @@ inline void writeField(unsigned char *record, int offset, int size, const QByteA
     }
     std::memcpy(record + offset, text.constData(), static_cast<size_t>(fits));
     record[offset + fits] = 0;
+}
+
+// An active connection as a connection record holds it.
+struct ActiveConnection {
+    RemoteAccess::Handle handle;
+    QByteArray entry; // CP932
+};
+
+// Checks a caller's array of records: pointers given, room for one record, and the record size
+// in the first size field.
+inline quint32 checkRecords(const unsigned char *records, const quint32 *size, const quint32 *count,
+                            int recordSize)
+{
+    if (!records || !size || !count)
+        return RemoteAccess::ErrorInvalidParameter;
+    if (*size < quint32(recordSize) || RemoteAccess::readU32(records) != quint32(recordSize))
+        return RemoteAccess::ErrorInvalidSize;
+    return RemoteAccess::Success;
+}
+
+// Fills a checked array with one record per item (fill writes the fields after the size
+// field). Sets the count; when the array is too small, writes the needed size back instead and
+// returns ErrorBufferTooSmall.
+template <typename Item, typename Fill>
+quint32 fillRecords(unsigned char *records, quint32 *size, quint32 *count, int recordSize,
+                    const QList<Item> &items, Fill fill)
+{
+    const quint32 needed = quint32(items.size()) * quint32(recordSize);
+    *count = quint32(items.size());
+    if (*size < needed) {
+        *size = needed;
+        return RemoteAccess::ErrorBufferTooSmall;
+    }
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        unsigned char *record = records + i * recordSize;
+        RemoteAccess::writeU32(record, quint32(recordSize));
+        fill(record, items[i]);
+    }
+    *size = needed;
+    return RemoteAccess::Success;
+}
+
+inline quint32 fillEntryNames(unsigned char *records, quint32 *size, quint32 *count,
+                              const EntryName &layout, const QList<QByteArray> &names)
+{
+    return fillRecords(records, size, count, layout.recordSize, names,
+                       [&layout](unsigned char *record, const QByteArray &name) {
+                           writeField(record, layout.nameOffset, layout.nameSize, name);
+                       });
+}
+
+inline quint32 fillConnections(unsigned char *records, quint32 *size, quint32 *count,
+                               const Conn &layout, const QList<ActiveConnection> &connections)
+{
+    return fillRecords(records, size, count, layout.recordSize, connections,
+                       [&layout](unsigned char *record, const ActiveConnection &connection) {
+                           RemoteAccess::writeU32(record + layout.handleOffset, connection.handle);
+                           writeField(record, layout.nameOffset, layout.nameSize, connection.entry);
+                       });
 }
 
 } // namespace raslayout

@@ -293,30 +293,20 @@ bool PppRemoteAccess::listEntries(const QString &folder, QStringList *entries)
 quint32 PppRemoteAccess::RasEnumEntriesA(const char *reserved, const char *phoneBook,
                                          unsigned char *entries, quint32 *size, quint32 *count)
 {
-    if (reserved || !entries || !size || !count)
+    if (reserved)
         return ErrorInvalidParameter;
     const auto layout = raslayout::entryNameNT;
-    if (*size < quint32(layout.recordSize) || readU32(entries) != quint32(layout.recordSize))
-        return ErrorInvalidSize;
+    if (const quint32 checked = raslayout::checkRecords(entries, size, count, layout.recordSize))
+        return checked;
     QStringList names;
     if (!listEntries(peersFolderFor(phoneBook), &names)) {
         *count = 0;
         return ErrorCannotOpenPhonebook;
     }
-    const quint32 needed = quint32(names.size()) * quint32(layout.recordSize);
-    *count = quint32(names.size());
-    if (*size < needed) {
-        *size = needed;
-        return ErrorBufferTooSmall;
-    }
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        unsigned char *record = entries + i * layout.recordSize;
-        writeU32(record, quint32(layout.recordSize));
-        raslayout::writeField(record, layout.nameOffset, layout.nameSize,
-                              codepage::toCp932(names[i]));
-    }
-    *size = needed;
-    return Success;
+    QList<QByteArray> encoded;
+    for (const auto &name : names)
+        encoded.append(codepage::toCp932(name));
+    return raslayout::fillEntryNames(entries, size, count, layout, encoded);
 }
 
 quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
@@ -493,27 +483,13 @@ QList<PppRemoteAccess::Link> PppRemoteAccess::activeLinks() const
 
 quint32 PppRemoteAccess::RasEnumConnectionsA(unsigned char *records, quint32 *size, quint32 *count)
 {
-    if (!records || !size || !count)
-        return ErrorInvalidParameter;
     const auto layout = raslayout::connNT;
-    if (*size < quint32(layout.recordSize) || readU32(records) != quint32(layout.recordSize))
-        return ErrorInvalidSize;
-    const QList<Link> links = activeLinks();
-    const quint32 needed = quint32(links.size()) * quint32(layout.recordSize);
-    *count = quint32(links.size());
-    if (*size < needed) {
-        *size = needed;
-        return ErrorBufferTooSmall;
-    }
-    for (qsizetype i = 0; i < links.size(); ++i) {
-        unsigned char *record = records + i * layout.recordSize;
-        writeU32(record, quint32(layout.recordSize));
-        writeU32(record + layout.handleOffset, Handle(links[i].pid));
-        raslayout::writeField(record, layout.nameOffset, layout.nameSize,
-                              codepage::toCp932(links[i].entry));
-    }
-    *size = needed;
-    return Success;
+    if (const quint32 checked = raslayout::checkRecords(records, size, count, layout.recordSize))
+        return checked;
+    QList<raslayout::ActiveConnection> connections;
+    for (const auto &link : activeLinks())
+        connections.append({Handle(link.pid), codepage::toCp932(link.entry)});
+    return raslayout::fillConnections(records, size, count, layout, connections);
 }
 
 quint32 PppRemoteAccess::RasHangUpA(Handle connection)

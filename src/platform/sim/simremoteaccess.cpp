@@ -33,31 +33,17 @@ quint32 SimRemoteAccess::RasEnumEntriesA(const char *reserved, const char *phone
                                          unsigned char *entries, quint32 *size, quint32 *count)
 {
     enumeratedPhoneBooks.append(phoneBook ? std::optional<QByteArray>(phoneBook) : std::nullopt);
-    if (reserved || !entries || !size || !count)
+    if (reserved)
         return ErrorInvalidParameter;
     const auto layout = is9x() ? raslayout::entryName9x : raslayout::entryNameNT;
-    if (*size < quint32(layout.recordSize) || readU32(entries) != quint32(layout.recordSize))
-        return ErrorInvalidSize;
+    if (const quint32 checked = raslayout::checkRecords(entries, size, count, layout.recordSize))
+        return checked;
     if (enumEntriesFailure)
         return *enumEntriesFailure;
     const QString book = phoneBook ? codepage::fromCp932(phoneBook) : QString();
     if (!phoneBooks.contains(book))
         return ErrorCannotOpenPhonebook;
-    const auto &names = phoneBooks[book];
-    const quint32 needed = quint32(names.size()) * quint32(layout.recordSize);
-    if (*size < needed) {
-        *size = needed;
-        *count = quint32(names.size());
-        return ErrorBufferTooSmall;
-    }
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        unsigned char *record = entries + i * layout.recordSize;
-        writeU32(record, quint32(layout.recordSize));
-        raslayout::writeField(record, layout.nameOffset, layout.nameSize, names[i]);
-    }
-    *size = needed;
-    *count = quint32(names.size());
-    return Success;
+    return raslayout::fillEntryNames(entries, size, count, layout, phoneBooks[book]);
 }
 
 quint32 SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
@@ -143,25 +129,10 @@ quint32 SimRemoteAccess::RasGetErrorStringA(quint32 code, char *buffer, quint32 
 
 quint32 SimRemoteAccess::RasEnumConnectionsA(unsigned char *records, quint32 *size, quint32 *count)
 {
-    if (!records || !size || !count)
-        return ErrorInvalidParameter;
     const auto layout = is9x() ? raslayout::conn9x : raslayout::connNT;
-    if (*size < quint32(layout.recordSize) || readU32(records) != quint32(layout.recordSize))
-        return ErrorInvalidSize;
-    const quint32 needed = quint32(connections.size()) * quint32(layout.recordSize);
-    *count = quint32(connections.size());
-    if (*size < needed) {
-        *size = needed;
-        return ErrorBufferTooSmall;
-    }
-    for (qsizetype i = 0; i < connections.size(); ++i) {
-        unsigned char *record = records + i * layout.recordSize;
-        writeU32(record, quint32(layout.recordSize));
-        writeU32(record + layout.handleOffset, connections[i].handle);
-        raslayout::writeField(record, layout.nameOffset, layout.nameSize, connections[i].entry);
-    }
-    *size = needed;
-    return Success;
+    if (const quint32 checked = raslayout::checkRecords(records, size, count, layout.recordSize))
+        return checked;
+    return raslayout::fillConnections(records, size, count, layout, connections);
 }
 
 bool SimRemoteAccess::startMonitor()

@@ -22,10 +22,7 @@ public:
         QByteArray user;
         QByteArray password;
     };
-    struct ActiveConnection {
-        Handle handle;
-        QByteArray entry; // CP932
-    };
+    using ActiveConnection = raslayout::ActiveConnection;
     // One RasDialA call as the service read it.
     struct DialCall {
         QByteArray record; // the whole record, as many bytes as its size field says
