@@ -10,19 +10,27 @@ namespace {
 struct Layout {
     quint32 family;
     int entryRecord;
-    int entryName;
+    int entryName;   // size of the name field, at offset 4
+    int entryBuffer; // 256 records
     int dialRecord;
     // offset, size of: entry name, phone number, callback, user, password, domain
     int fields[6][2];
     int connRecord;
-    int connName;
+    int connName;   // size of the name field, at offset 8 after the handle at offset 4
+    int connBuffer; // 2 records
 };
 
-const Layout nt{2,  28, 21, 736, {{4, 21}, {25, 129}, {154, 49}, {203, 257}, {460, 257}, {717, 16}},
-                32, 21};
+constexpr int entryNameAt = 4;
+constexpr int connHandleAt = 4;
+constexpr int connNameAt = 8;
+
+const Layout nt{2,    28,  21,
+                7168, 736, {{4, 21}, {25, 129}, {154, 49}, {203, 257}, {460, 257}, {717, 16}},
+                32,   21,  64};
 const Layout w9x{
-    1,   264, 257, 1052, {{4, 257}, {261, 129}, {390, 129}, {519, 257}, {776, 257}, {1033, 16}},
-    412, 257};
+    1,     264,  257,
+    67584, 1052, {{4, 257}, {261, 129}, {390, 129}, {519, 257}, {776, 257}, {1033, 16}},
+    412,   257,  824};
 
 void PrintTo(const Layout &l, std::ostream *os)
 {
@@ -78,6 +86,62 @@ TEST_P(VBRas32Family, CreationListsDefaultPhoneBookInOrder)
     EXPECT_THROW(ras.EnumEntries(-1), std::out_of_range);
     EXPECT_EQ(ras.Connection(), 0u);
     EXPECT_TRUE(ras.ShowMoniter());
+}
+
+void putU32(QByteArray &buffer, int at, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        buffer[at + i] = char(value >> (8 * i));
+}
+
+// A zero-filled array whose first record carries its size.
+QByteArray emptyArray(int bufferSize, int recordSize)
+{
+    QByteArray buffer(bufferSize, '\0');
+    putU32(buffer, 0, quint32(recordSize));
+    return buffer;
+}
+
+TEST_P(VBRas32Family, EntryArrayHasTheFamilySizesAndOffsets)
+{
+    const Layout &l = GetParam();
+    VBRas32 ras(sim);
+    ASSERT_EQ(sim.entryCalls.size(), 1);
+    const auto &call = sim.entryCalls[0];
+    EXPECT_EQ(call.size, quint32(l.entryBuffer));
+    EXPECT_EQ(call.given.toHex(), emptyArray(l.entryBuffer, l.entryRecord).toHex());
+
+    // The service's records, read back by the object at the same offsets.
+    QByteArray expected = emptyArray(l.entryBuffer, l.entryRecord);
+    const QByteArray names[] = {sj(QStringLiteral("会社")), "home", "ISP-A"};
+    for (int i = 0; i < 3; ++i) {
+        putU32(expected, i * l.entryRecord, quint32(l.entryRecord));
+        expected.replace(i * l.entryRecord + entryNameAt, names[i].size(), names[i]);
+    }
+    EXPECT_EQ(call.returned.toHex(), expected.toHex());
+    ASSERT_EQ(ras.EntryCount(), 3);
+    EXPECT_EQ(ras.EnumEntries(2), QStringLiteral("ISP-A"));
+}
+
+TEST_P(VBRas32Family, ConnectionArrayHasTheFamilySizesAndOffsets)
+{
+    const Layout &l = GetParam();
+    sim.connections = {{0x01020304, "home"}, {0x0A0B0C0D, sj(QStringLiteral("会社"))}};
+    VBRas32 ras(sim);
+    EXPECT_TRUE(ras.SeekEnumConns(QStringLiteral("会社"), true));
+    EXPECT_EQ(ras.Connection(), 0x0A0B0C0Du);
+    ASSERT_EQ(sim.connectionCalls.size(), 1);
+    const auto &call = sim.connectionCalls[0];
+    EXPECT_EQ(call.size, quint32(l.connBuffer));
+    EXPECT_EQ(call.given.toHex(), emptyArray(l.connBuffer, l.connRecord).toHex());
+
+    QByteArray expected = emptyArray(l.connBuffer, l.connRecord);
+    putU32(expected, connHandleAt, 0x01020304);
+    expected.replace(connNameAt, 4, "home");
+    putU32(expected, l.connRecord, quint32(l.connRecord));
+    putU32(expected, l.connRecord + connHandleAt, 0x0A0B0C0D);
+    expected.replace(l.connRecord + connNameAt, 4, sj(QStringLiteral("会社")));
+    EXPECT_EQ(call.returned.toHex(), expected.toHex());
 }
 
 TEST_P(VBRas32Family, EmptyPhoneBookHasOneEmptySlot)

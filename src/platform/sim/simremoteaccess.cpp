@@ -29,8 +29,34 @@ int SimRemoteAccess::GetVersionExA(unsigned char *versionInfo)
     return 1;
 }
 
+namespace {
+
+// Records an array call around the service's own handling of it.
+template <typename Handle>
+quint32 recordArrayCall(QList<SimRemoteAccess::ArrayCall> &calls, unsigned char *buffer,
+                        quint32 *size, Handle handle)
+{
+    if (!buffer || !size)
+        return handle();
+    const auto *bytes = reinterpret_cast<const char *>(buffer);
+    const quint32 given = *size;
+    calls.append({given, QByteArray(bytes, qsizetype(given)), {}});
+    const quint32 result = handle();
+    calls.last().returned = QByteArray(bytes, qsizetype(given));
+    return result;
+}
+
+} // namespace
+
 quint32 SimRemoteAccess::RasEnumEntriesA(const char *reserved, const char *phoneBook,
                                          unsigned char *entries, quint32 *size, quint32 *count)
+{
+    return recordArrayCall(entryCalls, entries, size,
+                           [&] { return enumEntries(reserved, phoneBook, entries, size, count); });
+}
+
+quint32 SimRemoteAccess::enumEntries(const char *reserved, const char *phoneBook,
+                                     unsigned char *entries, quint32 *size, quint32 *count)
 {
     enumeratedPhoneBooks.append(phoneBook ? std::optional<QByteArray>(phoneBook) : std::nullopt);
     if (reserved)
@@ -128,6 +154,12 @@ quint32 SimRemoteAccess::RasGetErrorStringA(quint32 code, char *buffer, quint32 
 }
 
 quint32 SimRemoteAccess::RasEnumConnectionsA(unsigned char *records, quint32 *size, quint32 *count)
+{
+    return recordArrayCall(connectionCalls, records, size,
+                           [&] { return enumConnections(records, size, count); });
+}
+
+quint32 SimRemoteAccess::enumConnections(unsigned char *records, quint32 *size, quint32 *count)
 {
     const auto layout = is9x() ? raslayout::conn9x : raslayout::connNT;
     if (const quint32 checked = raslayout::checkRecords(records, size, count, layout.recordSize))

@@ -47,8 +47,18 @@ public:
     bool monitorAvailable = true;
     Handle nextHandle = 0xC0DE0001;
 
+    // One RasEnumEntriesA or RasEnumConnectionsA call: the size argument, the buffer as the
+    // caller gave it and as the service left it (size bytes each, as the caller claimed).
+    struct ArrayCall {
+        quint32 size;
+        QByteArray given;
+        QByteArray returned;
+    };
+
     // --- what the service saw ---
     QList<DialCall> dials;
+    QList<ArrayCall> entryCalls;
+    QList<ArrayCall> connectionCalls;
     QList<Handle> hangUps;
     QList<std::optional<QByteArray>> enumeratedPhoneBooks;
     int monitorStarts = 0;
@@ -67,4 +77,7 @@ public:
 
 private:
     bool is9x() const { return family == 1; }
+    quint32 enumEntries(const char *reserved, const char *phoneBook, unsigned char *entries,
+                        quint32 *size, quint32 *count);
+    quint32 enumConnections(unsigned char *records, quint32 *size, quint32 *count);
 };
