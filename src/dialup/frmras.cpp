@@ -175,7 +175,7 @@ bool frmRAS::savePswd(const QStringList &lines)
         return true;
     } catch (const FileWriteError &e) {
         m_prompter.MsgBox(QStringLiteral("Pswd.datファイル の書き込みに失敗しました\n") +
-                              QString::fromLocal8Bit(e.what()),
+                              pswdfile::writeErrorText(e.error()),
                           Prompter::Buttons::Ok, Prompter::Icon::Critical, readFailedTitle());
         return false;
     }

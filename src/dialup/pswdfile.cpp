@@ -5,6 +5,22 @@
 
 #include <QFileInfo>
 
+#include <cerrno>
+
+namespace {
+
+// Texts shared by reading and writing.
+QString notFoundText()
+{
+    return QStringLiteral("ファイルが見つかりません。");
+}
+QString noAccessText()
+{
+    return QStringLiteral("ファイルにアクセスできません。");
+}
+
+} // namespace
+
 namespace pswdfile {
 
 QByteArray encode(const QStringList &lines)
@@ -17,7 +33,29 @@ QByteArray encode(const QStringList &lines)
 
 void write(const QString &path, const QStringList &lines)
 {
-    writeFileAtomically(path, encode(lines), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    writeFileAtomically(path, encode(lines), QFileDevice::ReadOwner | QFileDevice::WriteOwner,
+                        WriteMode::Durable);
+}
+
+QString writeErrorText(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("書き込み先のフォルダーが見つかりません。");
+    case EACCES:
+    case EPERM:
+        return noAccessText();
+    case EROFS:
+        return QStringLiteral("書き込み禁止のディスクです。");
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("ディスクの空き領域が足りません。");
+    case EIO:
+        return QStringLiteral("ディスクの読み書き中にエラーが発生しました。");
+    default:
+        return QStringLiteral("ファイルに書き込めません (エラー番号 %1)。").arg(error);
+    }
 }
 
 } // namespace pswdfile
@@ -32,9 +70,9 @@ bool PswdReader::open()
         return true;
     const QFileInfo info(m_file.fileName());
     if (!info.exists())
-        m_error = QStringLiteral("ファイルが見つかりません。");
+        m_error = notFoundText();
     else if (!info.isReadable())
-        m_error = QStringLiteral("ファイルにアクセスできません。");
+        m_error = noAccessText();
     else
         m_error = QStringLiteral("ファイルを開けません。");
     return false;

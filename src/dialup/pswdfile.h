@@ -25,8 +25,12 @@ inline QString flagOff()
 QByteArray encode(const QStringList &lines);
 
 // Replaces the file as a whole, readable and writable by its owner only (the password stands in
-// it as typed). Throws FileWriteError.
+// it as typed), and flushed to the disk before it takes the old file's place: it is small and
+// nothing can fetch it again. Throws FileWriteError.
 void write(const QString &path, const QStringList &lines);
+
+// One line in Japanese that tells why a write failed, from the errno of the failing call.
+QString writeErrorText(int error);
 
 } // namespace pswdfile
 

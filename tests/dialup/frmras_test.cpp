@@ -243,18 +243,35 @@ TEST_F(FrmRasTest, ClearWritesOffFourTimesAndKeepsTheFields)
     EXPECT_FALSE(form->Command5->isEnabled());
 }
 
-TEST_F(FrmRasTest, FailedSaveShowsMessageAndLeavesDialogUsable)
+TEST_F(FrmRasTest, FailedSaveShowsJapaneseReasonAndLeavesDialogUsable)
 {
-    folder = dir.filePath(QStringLiteral("missing/"));
-    prompter.answers = QList<Prompter::Answer>(5, Prompter::Answer::Cancel);
-    open();
-    prompter.shown.clear();
-    form->Command3->click();
-    ASSERT_EQ(prompter.shown.size(), 1);
-    EXPECT_TRUE(prompter.shown[0].text.startsWith(
-        QStringLiteral("Pswd.datファイル の書き込みに失敗しました\n")));
-    EXPECT_TRUE(form->Command3->isEnabled());
-    EXPECT_TRUE(form->isVisible());
+    const QString writeFailed = QStringLiteral("Pswd.datファイル の書き込みに失敗しました\n");
+    QFile blocker(dir.filePath(QStringLiteral("a-file")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const struct {
+        const char *name;
+        QString folder;
+    } cases[] = {
+        {"missing folder", dir.filePath(QStringLiteral("missing/"))},
+        {"a file where the folder should be", dir.filePath(QStringLiteral("a-file/"))},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        folder = c.folder;
+        prompter.answers = QList<Prompter::Answer>(5, Prompter::Answer::Cancel);
+        open();
+        prompter.shown.clear();
+        form->Command3->click();
+        ASSERT_EQ(prompter.shown.size(), 1);
+        EXPECT_EQ(prompter.shown[0].text,
+                  writeFailed + QStringLiteral("書き込み先のフォルダーが見つかりません。"));
+        EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
+        EXPECT_TRUE(form->Command3->isEnabled());
+        EXPECT_TRUE(form->isVisible());
+        delete form;
+        flushDeletes();
+    }
 }
 
 TEST_F(FrmRasTest, SuccessfulDialHidesDialogAndKeepsTheLine)
