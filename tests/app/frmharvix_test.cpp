@@ -7,6 +7,7 @@
 
 #include "fakeprompter.h"
 #include "httpserver.h"
+#include "testfiles.h"
 
 #include <httplib.h>
 
@@ -90,11 +91,7 @@ protected:
         win->harvest().setSavePathName(folder);
     }
 
-    QByteArray saved(const QString &name) const
-    {
-        QFile f(saveDir.filePath(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray saved(const QString &name) const { return readFile(saveDir.filePath(name)); }
 
     QStringList listEntries() const
     {
@@ -404,9 +401,7 @@ TEST_F(MainWindow, FilesAfterTheSaveDialogClosesGoToTheNewFolder)
     EXPECT_TRUE(prompter.shown.isEmpty());
     EXPECT_EQ(saved(QStringLiteral("red.jpg")), red);
     EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("slowblue.JPG"))));
-    QFile moved(other.filePath(QStringLiteral("slowblue.JPG")));
-    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
-    EXPECT_EQ(moved.readAll(), blue);
+    EXPECT_EQ(readFile(other.filePath(QStringLiteral("slowblue.JPG"))), blue);
 }
 
 } // namespace

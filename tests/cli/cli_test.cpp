@@ -6,6 +6,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "testfiles.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -33,12 +35,6 @@ Result runCli(const QStringList &args, const QByteArray &input = {})
         return {};
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 TEST(HarvixCli, HelpAndWrongUsage)

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "testfiles.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -34,12 +36,6 @@ std::string imageBytes(int n)
     for (size_t i = 0; i < s.size(); ++i)
         s[i] = char((i * 31 + size_t(n) * 7 + i / 256) & 0xFF);
     return s;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 QStringList entries(const QString &folder)

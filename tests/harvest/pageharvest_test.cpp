@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "testfiles.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -20,14 +22,6 @@ const QString kNoImagesStatus = u"画像ファイルが存在しない．"_s;
 const QString kNoImagesMessage = u"画像ファイルがありません。"_s;
 const QString kConnectionError = u"接続エラーの様です。"_s;
 const QString kFinished = u"取り込み終了。"_s;
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return f.readAll();
-}
 
 QStringList entries(const QString &folder)
 {

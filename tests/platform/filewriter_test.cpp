@@ -5,19 +5,13 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "testfiles.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return f.readAll();
-}
 
 QStringList entries(const QString &folder)
 {
@@ -33,12 +27,12 @@ TEST(WriteFileAtomically, WritesExactlyTheBytesAndReplacesAnOldFile)
     for (int i = 0; i < 70000; ++i)
         bytes.append(char(i * 31));
     writeFileAtomically(path, bytes);
-    EXPECT_EQ(readAll(path), bytes);
+    EXPECT_EQ(readFile(path), bytes);
 
     writeFileAtomically(path, QByteArray("\0short", 6));
-    EXPECT_EQ(readAll(path), QByteArray("\0short", 6));
+    EXPECT_EQ(readFile(path), QByteArray("\0short", 6));
     writeFileAtomically(path, QByteArray());
-    EXPECT_EQ(readAll(path), QByteArray());
+    EXPECT_EQ(readFile(path), QByteArray());
     EXPECT_EQ(entries(dir.path()), QStringList{QStringLiteral("画像.jpg")});
 }
 
@@ -52,8 +46,8 @@ TEST(WriteFileAtomically, ReplacesASymbolicLinkInsteadOfFollowingIt)
 
     writeFileAtomically(link, "image");
     EXPECT_FALSE(QFileInfo(link).isSymLink());
-    EXPECT_EQ(readAll(link), QByteArray("image"));
-    EXPECT_EQ(readAll(target), QByteArray("precious"));
+    EXPECT_EQ(readFile(link), QByteArray("image"));
+    EXPECT_EQ(readFile(target), QByteArray("precious"));
 }
 
 TEST(WriteFileAtomically, SetsThePermissions)
