@@ -210,11 +210,9 @@ QString frmHarvix::SimpleText() const
 
 void frmHarvix::mnuCget_Click()
 {
-    ++m_harvestDepth;
     m_harvest.run();
-    --m_harvestDepth;
     // The window was closed while the harvest waited: it goes once no harvest uses it.
-    if (m_deletePending && m_harvestDepth == 0)
+    if (m_deletePending && !m_harvest.isRunning())
         deleteLater();
 }
 
@@ -320,7 +318,7 @@ void frmHarvix::showEvent(QShowEvent *event)
 void frmHarvix::closeEvent(QCloseEvent *event)
 {
     call(m_hooks.closing);
-    if (m_harvestDepth > 0) {
+    if (m_harvest.isRunning()) {
         // A harvest is waiting inside this window's handler: stop its transfer and delete
         // the window only after the handler has returned.
         m_closed = true;

@@ -85,7 +85,6 @@ private:
     ImageViewport *m_picture = nullptr;
     QLabel *m_status = nullptr;
 
-    int m_harvestDepth = 0;       // harvests under way (a second one may start while one waits)
     bool m_closed = false;        // closed while a harvest waited: its messages are dropped
     bool m_deletePending = false; // ... and the window is deleted once the harvest has ended
     int m_rowAtPress = -1;        // List1's selected row when the mouse was last pressed on it
