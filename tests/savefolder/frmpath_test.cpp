@@ -136,6 +136,23 @@ TEST_F(SaveDialog, UnreadableFolderOrDriveIsRefusedAndTheListsStay)
     EXPECT_EQ(dir->path(), tmp.path());
 }
 
+TEST_F(SaveDialog, ChoosingADriveMovesTheFolderListToItsRoot)
+{
+    DriveList *drive = dialog->Drive1();
+    int other = -1;
+    for (int i = 0; i < drive->count() && other < 0; ++i) {
+        if (drive->itemText(i) != drive->drive() && QDir(drive->itemText(i)).isReadable())
+            other = i;
+    }
+    if (other < 0)
+        GTEST_SKIP() << "this machine has a single readable file system";
+    const QString root = drive->itemText(other);
+    drive->setCurrentIndex(other);
+    EXPECT_EQ(drive->drive(), root);
+    EXPECT_EQ(dialog->Dir1()->path(), QDir(root).absolutePath());
+    EXPECT_EQ(dialog->File1()->path(), QDir(root).absolutePath());
+}
+
 TEST_F(SaveDialog, CloseBoxCopiesNothing)
 {
     dialog->show();
