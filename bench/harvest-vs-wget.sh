@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times "harvix-cli harvest" against "wget -r -l1" on the same generated site: one page that
 # references 2000 JPEG files of 20 KB each, served by nginx on 127.0.0.1. The two run
 # alternately; both times of every round and the median ratio harvix-cli / wget are printed.

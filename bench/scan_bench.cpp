@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image reference scanner on a generated 10 MB page, beside a plain copy of the same text:
 // the scan is one pass over the page and should stay within a small factor of the copy.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch prefix and checks the layout a desktop needs.
 set(prefix "${BUILD_DIR}/install-check")
 file(REMOVE_RECURSE "${prefix}")

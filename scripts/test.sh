@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, then builds and runs the whole test suite twice: the release build and the
 # AddressSanitizer + UndefinedBehaviorSanitizer build. Ends with CTest's summary.
 set -euo pipefail

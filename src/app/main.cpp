@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/harvixapp.h"
 #include "browser/frmbrowser.h"
 #include "dialup/frmras.h"

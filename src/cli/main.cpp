@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // harvix-cli: runs the page harvest or only the image reference scanner from a terminal.
 
 #include "cli/cliview.h"

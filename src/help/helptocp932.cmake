@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Turns the UTF-8 manual into Help.txt as the program reads it: CR LF line ends, CP932.
 # Usage: cmake -DINPUT=<utf-8 file> -DOUTPUT=<Help.txt> -P helptocp932.cmake
 file(READ "${INPUT}" text)

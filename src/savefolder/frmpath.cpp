@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "savefolder/frmpath.h"
 
 #include "platform/programfolder.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program must start without Qt WebEngine: the simple browser loads it on first use.
 execute_process(COMMAND ldd "${PROGRAM}" OUTPUT_VARIABLE libraries RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialup/vbras32.h"
 #include "platform/ppp/pppremoteaccess.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "faketransfer.h"
 
 QVariant FakeTransfer::OpenURL(const QString &url, qint32 dataType)

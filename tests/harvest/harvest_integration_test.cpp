@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Harvests through the libcurl transfer service against real servers on 127.0.0.1.
 
 #include "recordingview.h"

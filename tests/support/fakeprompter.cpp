@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "fakeprompter.h"
 
 Prompter::Answer FakePrompter::MsgBox(const QString &text, Buttons buttons, Icon icon,
