@@ -3,6 +3,7 @@
 
 #include <QRect>
 #include <QSize>
+#include <QString>
 
 // Window geometry is designed in twips (1/1440 inch); on screen 15 twips make one pixel (96 dpi).
 namespace twips {
@@ -28,6 +29,16 @@ constexpr QRect rect(int left, int top, int width, int height)
 constexpr QSize size(int width, int height)
 {
     return QSize(toPixels(width), toPixels(height));
+}
+
+// Gives a control its designed name and puts it at its designed place, both as the window's
+// design tables list them (Left, Top, Width, Height in twips of its container).
+template <typename Widget>
+Widget *place(Widget *widget, const QString &name, int left, int top, int width, int height)
+{
+    widget->setObjectName(name);
+    widget->setGeometry(rect(left, top, width, height));
+    return widget;
 }
 
 } // namespace twips

@@ -16,12 +16,9 @@
 
 namespace {
 
-QPushButton *makeButton(const QString &name, const QString &caption, const QRect &geometry,
-                        QWidget *parent)
+QPushButton *makeButton(const QString &caption, QWidget *parent)
 {
     auto *button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
     // No button answers Enter.
     button->setAutoDefault(false);
     button->setDefault(false);
@@ -38,39 +35,32 @@ frmPath::frmPath(std::function<void(const QString &)> setSaveFolder, QWidget *pa
     setWindowTitle(QStringLiteral("保存"));
     setFixedSize(twips::size(5010, 3645));
 
-    auto *label = new QLabel(QStringLiteral("保存する場所を指定してください"), this);
-    label->setObjectName(QStringLiteral("Label1"));
-    label->setGeometry(twips::rect(120, 120, 2775, 255));
+    twips::place(new QLabel(QStringLiteral("保存する場所を指定してください"), this),
+                 QStringLiteral("Label1"), 120, 120, 2775, 255);
 
-    m_drive = new DriveList(this);
-    m_drive->setObjectName(QStringLiteral("Drive1"));
-    m_drive->setGeometry(twips::rect(120, 360, 2775, 300));
+    m_drive = twips::place(new DriveList(this), QStringLiteral("Drive1"), 120, 360, 2775, 300);
 
-    m_dir = new FolderList(this);
-    m_dir->setObjectName(QStringLiteral("Dir1"));
-    m_dir->setGeometry(twips::rect(120, 720, 2655, 1980));
+    m_dir = twips::place(new FolderList(this), QStringLiteral("Dir1"), 120, 720, 2655, 1980);
 
-    m_text = new QLineEdit(defaultFolder.isEmpty() ? defaultSaveFolder() : defaultFolder, this);
-    m_text->setObjectName(QStringLiteral("Text1"));
+    m_text = twips::place(
+        new QLineEdit(defaultFolder.isEmpty() ? defaultSaveFolder() : defaultFolder, this),
+        QStringLiteral("Text1"), 120, 2760, 4695, 375);
     m_text->setReadOnly(true);
-    m_text->setGeometry(twips::rect(120, 2760, 4695, 375));
     QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
     font.setPointSizeF(9.75);
     m_text->setFont(font);
 
-    auto *command1 = makeButton(QStringLiteral("Command1"), QStringLiteral("指定"),
-                                twips::rect(120, 3240, 1095, 375), this);
-    auto *command2 = makeButton(QStringLiteral("Command2"), QStringLiteral("キャンセル"),
-                                twips::rect(3840, 3240, 1095, 375), this);
+    auto *command1 = twips::place(makeButton(QStringLiteral("指定"), this),
+                                  QStringLiteral("Command1"), 120, 3240, 1095, 375);
+    auto *command2 = twips::place(makeButton(QStringLiteral("キャンセル"), this),
+                                  QStringLiteral("Command2"), 3840, 3240, 1095, 375);
 
-    m_file = new FileList(this);
-    m_file->setObjectName(QStringLiteral("File1"));
-    m_file->setGeometry(twips::rect(3000, 360, 1935, 2250));
+    m_file = twips::place(new FileList(this), QStringLiteral("File1"), 3000, 360, 1935, 2250);
 
-    auto *command3 = makeButton(QStringLiteral("Command3"), QStringLiteral("OK"),
-                                twips::rect(1440, 3240, 975, 375), this);
-    auto *command4 = makeButton(QStringLiteral("Command4"), QStringLiteral("デフォルト"),
-                                twips::rect(2640, 3240, 975, 375), this);
+    auto *command3 = twips::place(makeButton(QStringLiteral("OK"), this),
+                                  QStringLiteral("Command3"), 1440, 3240, 975, 375);
+    auto *command4 = twips::place(makeButton(QStringLiteral("デフォルト"), this),
+                                  QStringLiteral("Command4"), 2640, 3240, 975, 375);
 
     QWidget::setTabOrder(m_drive, m_dir);
     QWidget::setTabOrder(m_dir, m_text);
