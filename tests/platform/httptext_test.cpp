@@ -37,6 +37,12 @@ QByteArray eucJp(const QString &s)
     return encoder.encode(s);
 }
 
+QByteArray iso2022Jp(const QString &s)
+{
+    QStringEncoder encoder("ISO-2022-JP");
+    return encoder.encode(s);
+}
+
 QByteArray padding(qsizetype n)
 {
     return QByteArray(n, ' ');
@@ -66,6 +72,16 @@ const QByteArray kSjis = codepage::toCp932(kJapanese);
 const QByteArray kUtf8 = kJapanese.toUtf8();
 const QByteArray kMetaSjis = "<meta charset=\"Shift_JIS\">";
 const QString kMetaSjisText = QStringLiteral("<meta charset=\"Shift_JIS\">");
+
+// A page with a few sentences of Japanese: enough text for a charset detector to go by.
+const QString kPage = QStringLiteral("<html><head><title>写真集</title></head><body>"
+                                     "<p>今日は晴れです。庭の花を撮りました。</p>"
+                                     "<img src=\"写真/花.jpg\"></body></html>");
+const qsizetype kStrayAt = kPage.indexOf(u"<p>");
+const QByteArray kUtf8Stray =
+    kPage.left(kStrayAt).toUtf8() + QByteArray("\xA0") + kPage.mid(kStrayAt).toUtf8();
+const QString kUtf8StrayText =
+    kPage.left(kStrayAt) + QChar::ReplacementCharacter + kPage.mid(kStrayAt);
 
 INSTANTIATE_TEST_SUITE_P(
     Charsets, DecodeTest,
@@ -100,6 +116,9 @@ INSTANTIATE_TEST_SUITE_P(
              QStringLiteral("<metadata charset=\"Shift_JIS\">") + kJapanese},
         Case{"ValidUtf8", "text/html", kUtf8, kJapanese},
         Case{"InvalidUtf8IsCp932", "text/html", kSjis, kJapanese},
+        Case{"Utf8WithAStrayByteIsUtf8", "text/html", kUtf8Stray, kUtf8StrayText},
+        Case{"UndeclaredEucJp", "text/html", eucJp(kPage), kPage},
+        Case{"UndeclaredIso2022Jp", "", iso2022Jp(kPage), kPage},
         // "<p>" then CP932 for a kanji whose first byte starts a UTF-8 sequence.
         Case{"Utf8CutOffAtTheEndIsCp932", "text/html", QByteArray("<p>\xE8\x89"),
              QStringLiteral("<p>濶")},

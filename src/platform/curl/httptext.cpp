@@ -3,6 +3,10 @@
 
 #include <QStringDecoder>
 
+#include <unicode/ucsdet.h>
+
+#include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace httptext {
@@ -10,6 +14,18 @@ namespace httptext {
 namespace {
 
 constexpr qsizetype kMetaWindow = 4096;
+
+// How much of an undeclared page the charset detector reads, from its first byte that is not
+// plain ASCII. A run of Japanese text this long decides the charset; reading a whole 64 MiB page
+// would take seconds.
+constexpr qsizetype kDetectWindow = 256 * 1024;
+
+// ICU's confidence (0-100) from which a detected charset is believed. ICU gives 10 to every
+// charset that can merely hold the bytes; UTF-8 with a few stray bytes gets exactly 25; a run of
+// Shift_JIS, EUC-JP or ISO-2022-JP text with the common characters of the language 70-100. Below
+// this line the page is most likely Japanese text too short to tell, which the CP932 fallback
+// reads best.
+constexpr int32_t kMinConfidence = 25;
 
 bool isSpace(char c)
 {
@@ -59,6 +75,64 @@ std::optional<QStringDecoder> declaredDecoder(const QByteArray &name, bool fromH
     if (QString(probe.decode(ascii)) != QLatin1StringView(ascii))
         return std::nullopt;
     return QStringDecoder(name.constData());
+}
+
+// The charsets the detector finds by their byte structure and character frequencies. ICU's
+// other recognisers (ISO-8859-*, windows-125*, KOI8-R...) guess from letter n-grams and rate a
+// few bytes of Japanese text as high as 60 ("\xB6\xC0\xB6\xC5", half-width katakana in CP932,
+// comes out as ISO-8859-1), so their answers are not taken.
+bool isStructuralCharset(QByteArrayView name)
+{
+    static constexpr const char *kNames[] = {
+        "UTF-8", "Shift_JIS", "EUC-JP",      "ISO-2022-JP", "GB18030",
+        "Big5",  "EUC-KR",    "ISO-2022-KR", "ISO-2022-CN",
+    };
+    return std::any_of(std::begin(kNames), std::end(kNames),
+                       [name](const char *known) { return name == known; });
+}
+
+struct DetectorClose {
+    void operator()(UCharsetDetector *detector) const { ucsdet_close(detector); }
+};
+
+// The charset ICU's detector finds for an undeclared page, when it is sure enough of it.
+std::optional<QStringDecoder> detectedDecoder(const QByteArray &body)
+{
+    // Leading markup and scripts in ASCII say nothing about the charset.
+    qsizetype start = 0;
+    while (start < body.size() && uchar(body.at(start)) < 0x80 && body.at(start) != '\x1B')
+        ++start;
+    const QByteArrayView sample =
+        QByteArrayView(body).sliced(start).first(qMin(body.size() - start, kDetectWindow));
+
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<UCharsetDetector, DetectorClose> detector(ucsdet_open(&status));
+    if (U_FAILURE(status))
+        return std::nullopt;
+    // Looks at the text between the tags of an HTML page, not at the markup.
+    ucsdet_enableInputFilter(detector.get(), true);
+    ucsdet_setText(detector.get(), sample.constData(), static_cast<int32_t>(sample.size()),
+                   &status);
+    int32_t count = 0;
+    const UCharsetMatch **matches = ucsdet_detectAll(detector.get(), &count, &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    // Best match first.
+    for (int32_t i = 0; i < count; ++i) {
+        if (ucsdet_getConfidence(matches[i], &status) < kMinConfidence || U_FAILURE(status))
+            break;
+        QByteArray name = ucsdet_getName(matches[i], &status);
+        if (U_FAILURE(status))
+            return std::nullopt;
+        if (!isStructuralCharset(name))
+            continue;
+        // Pages detected as Shift_JIS are written in Windows' superset of it.
+        if (name == "Shift_JIS")
+            name = "windows-31j";
+        if (auto decoder = declaredDecoder(name, false))
+            return decoder;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -135,7 +209,16 @@ QString decode(const QByteArray &body, QByteArrayView contentType)
     // page ending in a kanji is not taken for UTF-8.
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = utf8.decode(body);
-    if (!utf8.hasError())
+    const bool validUtf8 = !utf8.hasError();
+    // Seven-bit bytes are valid UTF-8, but with escape sequences they may be ISO-2022-JP.
+    const bool maybeIso2022 =
+        body.contains('\x1B') &&
+        std::all_of(body.begin(), body.end(), [](char c) { return uchar(c) < 0x80; });
+    if (validUtf8 && !maybeIso2022)
+        return text;
+    if (auto decoder = detectedDecoder(body))
+        return decoder->decode(body);
+    if (validUtf8)
         return text;
     QStringDecoder cp932("windows-31j");
     return cp932.decode(body);
