@@ -5,6 +5,13 @@
 
 #include <cstdio>
 
+// Writes text as UTF-8 followed by a line break.
+void writeLine(std::FILE *file, const QString &text);
+
+// text with the password of every address in it written as "***" ("user:***@host"), so that
+// messages can be shown and logged without giving the password away.
+QString hidePasswords(const QString &text);
+
 // The harvest's view in a terminal: every image-list entry is a line on standard output, every
 // status text and message a line on standard error. When standard error is a terminal, a
 // progress line is kept at its bottom and rewritten as images are saved.
@@ -21,7 +28,8 @@ public:
     void showMessage(const QString &text) override;
     void beep() override;
 
-    // Writes one line to standard error, e.g. a transfer-state text.
+    // Writes one line to standard error, e.g. a transfer-state text; passwords in addresses
+    // are hidden.
     void printDiagnostic(const QString &text);
     // Removes the progress line, if one is shown.
     void finish();

@@ -6,13 +6,18 @@
 #include "harvest/pageharvest.h"
 #include "harvest/statetexts.h"
 #include "platform/curl/curltransfer.h"
+#include "platform/curl/httptext.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
 
 #include <cstdio>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -24,79 +29,98 @@ constexpr int kExitUsage = 64;
 
 const char kMainUsage[] =
     "Usage: harvix-cli COMMAND [OPTIONS] ARGUMENTS\n"
+    "       harvix-cli --help | --version\n"
     "\n"
     "Commands:\n"
     "  scan [FILE]              print the JPEG references found in an HTML page\n"
     "  harvest URL SAVE_DIR     fetch a page and save every JPEG it references\n"
     "\n"
-    "Run 'harvix-cli COMMAND --help' for the details of one command.\n";
+    "Run 'harvix-cli COMMAND --help' for the details of one command.\n"
+    "Put '--' before an argument that starts with '-'.\n";
 
 const char kScanUsage[] =
-    "Usage: harvix-cli scan [FILE]\n"
+    "Usage: harvix-cli scan [OPTIONS] [FILE]\n"
     "\n"
-    "Reads FILE (standard input when FILE is absent or \"-\") as UTF-8, finds its JPEG image\n"
-    "references the way a harvest does, and prints each one on its own line, in page order.\n"
-    "\n"
+    "Reads FILE (standard input when FILE is absent or \"-\"), decodes it as a page that came\n"
+    "without a declared charset (byte-order mark, <meta> charset, else detected), finds its\n"
+    "JPEG image references the way a harvest does, and prints each one on its own line, in\n"
+    "page order.\n";
+const char kScanExit[] =
     "Exit status: 0 done (also when nothing was found), 2 FILE cannot be read, 64 wrong usage.\n";
 
 const char kHarvestUsage[] =
-    "Usage: harvix-cli harvest [--verbose] URL SAVE_DIR\n"
+    "Usage: harvix-cli harvest [OPTIONS] URL SAVE_DIR\n"
     "\n"
     "Fetches the page at URL, finds its JPEG image references and saves every image into\n"
     "SAVE_DIR under the last part of its reference.\n"
     "\n"
     "Standard output: the name of each image as it is saved, one per line.\n"
-    "Standard error:  the harvest's status texts and messages, one per line.\n"
-    "\n"
-    "Options:\n"
-    "  -v, --verbose   also print the transfer states (and the cause of a failure)\n"
-    "  -h, --help      show this help\n"
-    "\n"
+    "Standard error:  the harvest's status texts and messages, one per line; after a failure,\n"
+    "                 its cause.\n";
+const char kHarvestExit[] =
     "Exit status: 0 all images saved, 1 the page references no image, 2 the harvest failed,\n"
     "64 wrong usage.\n";
 
-void print(std::FILE *file, const char *text)
+void print(std::FILE *file, const QString &text)
 {
-    std::fputs(text, file);
-}
-
-void printLine(std::FILE *file, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8() + '\n';
+    const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
 }
 
-int usageError(const QString &problem, const char *usage)
+QCommandLineOption helpOption()
 {
-    printLine(stderr, QStringLiteral("harvix-cli: ") + problem);
+    return QCommandLineOption({u"h"_s, u"help"_s}, u"show this help and exit"_s);
+}
+
+// The help of one command: its usage and description, every option of its parser, its exit
+// statuses. Options are listed from the parser, so a new option shows up here by itself.
+QString commandHelp(const char *usage, const QList<QCommandLineOption> &options, const char *exit)
+{
+    QString text = QString::fromUtf8(usage) + u"\nOptions:\n"_s;
+    for (const QCommandLineOption &option : options) {
+        QStringList names;
+        for (const QString &name : option.names())
+            names.append((name.size() == 1 ? u"-"_s : u"--"_s) + name);
+        QString left = u"  "_s + names.join(u", "_s);
+        if (!option.valueName().isEmpty())
+            left += u' ' + option.valueName();
+        text += left.leftJustified(24) + u' ' + option.description() + u'\n';
+    }
+    return text + u'\n' + QString::fromUtf8(exit);
+}
+
+int usageError(const QString &problem, const QString &usage)
+{
+    writeLine(stderr, u"harvix-cli: "_s + problem);
     print(stderr, usage);
     return kExitUsage;
 }
 
-bool isHelp(const QString &arg)
+// Parses the arguments of one command (without the program and command names). Returns an
+// exit status when the command is done already (help shown, wrong usage), or -1 to go on.
+int parseCommand(QCommandLineParser &parser, const QStringList &args,
+                 const QList<QCommandLineOption> &options, const QString &help)
 {
-    return arg == u"--help" || arg == u"-h";
-}
-
-bool isOption(const QString &arg)
-{
-    return arg.size() > 1 && arg.startsWith(u'-');
+    parser.addOptions(options);
+    if (!parser.parse(QStringList{u"harvix-cli"_s} + args))
+        return usageError(parser.errorText(), help);
+    if (parser.isSet(u"help"_s)) {
+        print(stdout, help);
+        return kExitOk;
+    }
+    return -1;
 }
 
 int runScan(const QStringList &args)
 {
-    QStringList files;
-    for (const QString &arg : args) {
-        if (isHelp(arg)) {
-            print(stdout, kScanUsage);
-            return kExitOk;
-        }
-        if (isOption(arg))
-            return usageError(QStringLiteral("unknown option ") + arg, kScanUsage);
-        files.append(arg);
-    }
+    const QList<QCommandLineOption> options{helpOption()};
+    const QString help = commandHelp(kScanUsage, options, kScanExit);
+    QCommandLineParser parser;
+    if (const int status = parseCommand(parser, args, options, help); status >= 0)
+        return status;
+    const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
-        return usageError(QStringLiteral("scan takes at most one file"), kScanUsage);
+        return usageError(u"scan takes at most one file"_s, help);
 
     QFile file;
     const bool fromStdin = files.isEmpty() || files.first() == u"-";
@@ -104,11 +128,12 @@ int runScan(const QStringList &args)
                             ? file.open(stdin, QIODevice::ReadOnly)
                             : (file.setFileName(files.first()), file.open(QIODevice::ReadOnly));
     if (!opened) {
-        printLine(stderr, QStringLiteral("harvix-cli: cannot read ") + files.value(0) +
-                              QStringLiteral(": ") + file.errorString());
+        writeLine(stderr,
+                  u"harvix-cli: cannot read "_s + files.value(0) + u": "_s + file.errorString());
         return kExitFailed;
     }
-    const QString page = QString::fromUtf8(file.readAll());
+    // A file has no Content-Type header: it is read like a page served without one.
+    const QString page = httptext::decode(file.readAll(), {});
 
     QStringList refs;
     const qint32 count = ScanImageRefs(page, refs);
@@ -121,45 +146,66 @@ int runScan(const QStringList &args)
     return kExitOk;
 }
 
+// What the harvest command was asked to do.
+struct HarvestRequest {
+    QString url;
+    QString saveDir; // ends with "/"
+    bool verbose = false;
+};
+
+// The options of the harvest command; parseHarvest reads them.
+QList<QCommandLineOption> harvestOptions()
+{
+    return {
+        QCommandLineOption({u"v"_s, u"verbose"_s},
+                           u"also print the transfer states as they change"_s),
+        helpOption(),
+    };
+}
+
+// Fills request from args, or returns the exit status to end with (help shown, wrong usage).
+int parseHarvest(const QStringList &args, HarvestRequest &request)
+{
+    const QList<QCommandLineOption> options = harvestOptions();
+    const QString help = commandHelp(kHarvestUsage, options, kHarvestExit);
+    QCommandLineParser parser;
+    if (const int status = parseCommand(parser, args, options, help); status >= 0)
+        return status;
+    const QStringList operands = parser.positionalArguments();
+    if (operands.size() != 2)
+        return usageError(u"harvest needs URL and SAVE_DIR"_s, help);
+    if (operands.at(1).isEmpty())
+        return usageError(u"SAVE_DIR must not be empty"_s, help);
+
+    request.url = operands.at(0);
+    request.saveDir = operands.at(1);
+    if (!request.saveDir.endsWith(u'/'))
+        request.saveDir += u'/';
+    request.verbose = parser.isSet(u"verbose"_s);
+    return -1;
+}
+
 int runHarvest(const QStringList &args)
 {
-    bool verbose = false;
-    QStringList operands;
-    for (const QString &arg : args) {
-        if (isHelp(arg)) {
-            print(stdout, kHarvestUsage);
-            return kExitOk;
-        }
-        if (arg == u"--verbose" || arg == u"-v")
-            verbose = true;
-        else if (isOption(arg))
-            return usageError(QStringLiteral("unknown option ") + arg, kHarvestUsage);
-        else
-            operands.append(arg);
-    }
-    if (operands.size() != 2)
-        return usageError(QStringLiteral("harvest needs URL and SAVE_DIR"), kHarvestUsage);
-
-    if (operands.at(1).isEmpty())
-        return usageError(QStringLiteral("SAVE_DIR must not be empty"), kHarvestUsage);
-    QString saveDir = operands.at(1);
-    if (!saveDir.endsWith(u'/'))
-        saveDir += u'/';
+    HarvestRequest request;
+    if (const int status = parseHarvest(args, request); status >= 0)
+        return status;
 
     // One transfer service for the whole harvest, so every image reuses the page's connection.
     CurlTransfer inet;
-    CliView view(operands.at(0), stdout, stderr, ::isatty(STDERR_FILENO) == 1);
-    if (verbose) {
+    CliView view(request.url, stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+    if (request.verbose) {
         QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [&view](qint16 state) {
             if (const auto text = stateText(state))
                 view.printDiagnostic(*text);
         });
     }
     PageHarvest harvest(inet, view);
-    harvest.setSavePathName(saveDir);
+    harvest.setSavePathName(request.saveDir);
     const PageHarvest::Outcome outcome = harvest.run();
-    if (verbose && outcome == PageHarvest::Outcome::Failed && !harvest.failureDetail().isEmpty())
-        view.printDiagnostic(harvest.failureDetail());
+    // The window shows only the connection-error message; a terminal user also gets the cause.
+    if (outcome == PageHarvest::Outcome::Failed && !harvest.failureDetail().isEmpty())
+        view.printDiagnostic(u"harvix-cli: "_s + harvest.failureDetail());
     view.finish();
 
     switch (outcome) {
@@ -178,21 +224,33 @@ int runHarvest(const QStringList &args)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("harvix-cli"));
+    QCoreApplication::setApplicationName(u"harvix-cli"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(HARVIX_VERSION));
 
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
-    if (args.isEmpty())
-        return usageError(QStringLiteral("no command given"), kMainUsage);
-
-    const QString command = args.takeFirst();
-    if (isHelp(command)) {
-        print(stdout, kMainUsage);
+    const QString mainUsage = QString::fromUtf8(kMainUsage);
+    QCommandLineParser parser;
+    const QCommandLineOption version(u"version"_s, u"print the version and exit"_s);
+    parser.addOptions({helpOption(), version});
+    // Everything after the command name belongs to the command, options included.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText(), mainUsage);
+    if (parser.isSet(u"help"_s)) {
+        print(stdout, mainUsage);
         return kExitOk;
     }
+    if (parser.isSet(version)) {
+        writeLine(stdout, u"harvix-cli "_s + QCoreApplication::applicationVersion());
+        return kExitOk;
+    }
+
+    QStringList args = parser.positionalArguments();
+    if (args.isEmpty())
+        return usageError(u"no command given"_s, mainUsage);
+    const QString command = args.takeFirst();
     if (command == u"scan")
         return runScan(args);
     if (command == u"harvest")
         return runHarvest(args);
-    return usageError(QStringLiteral("unknown command ") + command, kMainUsage);
+    return usageError(u"unknown command "_s + command, mainUsage);
 }
