@@ -63,7 +63,7 @@ void ImageViewport::setPicture(const QImage &picture)
 {
     m_image->setPixmap(QPixmap::fromImage(picture));
     m_image->resize(picture.size());
-    m_image->move(twips::toPixels(m_left), twips::toPixels(m_top));
+    moveImage();
     // Setting a maximum below the current value lowers the value and moves the picture.
     m_vscroll->setMaximum(scrollMaximum(imageHeight(), heightTwips));
     m_hscroll->setMaximum(scrollMaximum(imageWidth(), widthTwips));
@@ -71,12 +71,12 @@ void ImageViewport::setPicture(const QImage &picture)
 
 int ImageViewport::imageLeft() const
 {
-    return m_left;
+    return -m_hscroll->value();
 }
 
 int ImageViewport::imageTop() const
 {
-    return m_top;
+    return -m_vscroll->value();
 }
 
 int ImageViewport::imageWidth() const
@@ -89,14 +89,17 @@ int ImageViewport::imageHeight() const
     return twips::fromPixels(m_image->height());
 }
 
-void ImageViewport::VScroll1_Change(int value)
+void ImageViewport::moveImage()
 {
-    m_top = -value;
-    m_image->move(twips::toPixels(m_left), twips::toPixels(m_top));
+    m_image->move(twips::toPixels(imageLeft()), twips::toPixels(imageTop()));
 }
 
-void ImageViewport::HScroll1_Change(int value)
+void ImageViewport::VScroll1_Change(int)
 {
-    m_left = -value;
-    m_image->move(twips::toPixels(m_left), twips::toPixels(m_top));
+    moveImage();
+}
+
+void ImageViewport::HScroll1_Change(int)
+{
+    moveImage();
 }

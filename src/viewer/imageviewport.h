@@ -32,13 +32,14 @@ public:
     QScrollBar *VScroll1() const { return m_vscroll; }
     QScrollBar *HScroll1() const { return m_hscroll; }
 
-    // Image1's left/top and size in twips.
+    // Image1's left/top and size in twips; left and top are always minus the scroll values.
     int imageLeft() const;
     int imageTop() const;
     int imageWidth() const;
     int imageHeight() const;
 
 private:
+    void moveImage();
     void VScroll1_Change(int value);
     void HScroll1_Change(int value);
 
@@ -46,6 +47,4 @@ private:
     QLabel *m_image = nullptr;
     QScrollBar *m_vscroll = nullptr;
     QScrollBar *m_hscroll = nullptr;
-    int m_left = 0; // Image1's Left in twips
-    int m_top = 0;  // Image1's Top in twips
 };
