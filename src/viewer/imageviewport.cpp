@@ -3,9 +3,11 @@
 
 #include "platform/twips.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <limits>
@@ -87,6 +89,24 @@ int ImageViewport::imageWidth() const
 int ImageViewport::imageHeight() const
 {
     return twips::fromPixels(m_image->height());
+}
+
+void ImageViewport::wheelEvent(QWheelEvent *event)
+{
+    // One notch (120) moves as far as the system's wheel lines of arrow steps, as in a list.
+    const QPoint delta = event->angleDelta();
+    const auto scroll = [](QScrollBar *bar, int angle) {
+        if (angle != 0)
+            bar->setValue(bar->value() - int(qint64(angle) * QApplication::wheelScrollLines() *
+                                             bar->singleStep() / 120));
+    };
+    if (event->modifiers() & Qt::ShiftModifier) {
+        scroll(m_hscroll, delta.y() != 0 ? delta.y() : delta.x());
+    } else {
+        scroll(m_vscroll, delta.y());
+        scroll(m_hscroll, delta.x());
+    }
+    event->accept();
 }
 
 void ImageViewport::moveImage()

@@ -38,6 +38,11 @@ public:
     int imageWidth() const;
     int imageHeight() const;
 
+protected:
+    // The wheel moves the scroll bars (with Shift, the horizontal one), so the picture follows
+    // through their change handlers.
+    void wheelEvent(QWheelEvent *event) override;
+
 private:
     void moveImage();
     void VScroll1_Change(int value);

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "viewer/imageviewport.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -113,6 +115,33 @@ TEST(ImageViewport, TallPictureScrollsToItsFarEdge)
     // The picture's bottom-right corner is now inside the viewport, with the margin.
     EXPECT_EQ(view.imageTop() + view.imageHeight(), 5295 - 300);
     EXPECT_EQ(view.imageLeft() + view.imageWidth(), 8655 - 300);
+}
+
+TEST(ImageViewport, WheelMovesTheScrollBarsAndThePictureFollows)
+{
+    ImageViewport view;
+    view.setPicture(picture(3000, 2600));
+    const auto wheel = [&](int angle, Qt::KeyboardModifiers modifiers) {
+        QWheelEvent event(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, angle), Qt::NoButton,
+                          modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&view, &event);
+    };
+    const int notch = QApplication::wheelScrollLines() * view.VScroll1()->singleStep();
+
+    wheel(-120, Qt::NoModifier); // one notch towards the user: down
+    EXPECT_EQ(view.VScroll1()->value(), notch);
+    EXPECT_EQ(view.HScroll1()->value(), 0);
+    EXPECT_EQ(view.imageTop(), -notch);
+    EXPECT_EQ(view.Image1()->y(), -(notch + 7) / 15);
+
+    wheel(-240, Qt::ShiftModifier); // with Shift: two notches to the right
+    EXPECT_EQ(view.HScroll1()->value(), 2 * notch);
+    EXPECT_EQ(view.VScroll1()->value(), notch);
+    EXPECT_EQ(view.imageLeft(), -2 * notch);
+
+    wheel(3 * 120, Qt::NoModifier); // back up past the top: the scroll bar stops at 0
+    EXPECT_EQ(view.VScroll1()->value(), 0);
+    EXPECT_EQ(view.Image1()->y(), 0);
 }
 
 } // namespace
