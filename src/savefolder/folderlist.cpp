@@ -20,8 +20,7 @@ bool FolderList::setPath(const QString &folder)
     if (!info.isDir() || !info.isReadable() || !info.isExecutable())
         return false;
     QDir dir(info.absoluteFilePath());
-    const QStringList subfolders =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    const QStringList subfolders = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 
     const QString opened = dir.absolutePath();
 
@@ -41,6 +40,12 @@ bool FolderList::setPath(const QString &folder)
         item->setData(PathRole, p);
         ++depth;
     }
+    // The open folder (the one "指定" takes) is set in bold, so it stays visible while the user
+    // highlights another entry.
+    QListWidgetItem *openEntry = item(int(chain.size()) - 1);
+    QFont bold = openEntry->font();
+    bold.setBold(true);
+    openEntry->setFont(bold);
     for (const QString &name : subfolders) {
         auto *item = new QListWidgetItem(QString(depth * 2, QLatin1Char(' ')) + name, this);
         item->setData(PathRole, dir.filePath(name));

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -98,12 +99,23 @@ TEST_F(SaveDialog, SpecifyThenCancelChangesNothing)
 TEST_F(SaveDialog, HighlightingAFolderDoesNotOpenItButEnterDoes)
 {
     FolderList *dir = dialog->Dir1();
+    // The entries shown in bold: the mark of the open folder.
+    const auto marked = [dir] {
+        QStringList names;
+        for (int i = 0; i < dir->count(); ++i) {
+            if (dir->item(i)->font().bold())
+                names.append(dir->item(i)->text().trimmed());
+        }
+        return names;
+    };
     ASSERT_TRUE(dir->setPath(tmp.path()));
     const auto matches = dir->findItems(QStringLiteral("pics"), Qt::MatchEndsWith);
     ASSERT_EQ(matches.size(), 1);
     dir->setCurrentItem(matches.first());
     QTest::mouseClick(button("Command1"), Qt::LeftButton);
     EXPECT_EQ(dialog->Text1()->text(), tmp.path() + QLatin1Char('/'));
+    // The highlighted entry is not the open folder, and the open folder keeps its mark.
+    EXPECT_EQ(marked(), QStringList{QFileInfo(tmp.path()).fileName()});
 
     // Enter opens it: the folder list moves there and the file list follows.
     dialog->show();
@@ -111,6 +123,7 @@ TEST_F(SaveDialog, HighlightingAFolderDoesNotOpenItButEnterDoes)
     QTest::keyClick(dir, Qt::Key_Return);
     EXPECT_EQ(dir->path(), tmp.filePath(QStringLiteral("pics")));
     EXPECT_EQ(dialog->File1()->path(), tmp.filePath(QStringLiteral("pics")));
+    EXPECT_EQ(marked(), QStringList{QStringLiteral("pics")});
     ASSERT_EQ(dialog->File1()->count(), 1);
     EXPECT_EQ(dialog->File1()->item(0)->text(), QStringLiteral("a.jpg"));
     // Its subfolder is listed below it; its ancestors above it.
