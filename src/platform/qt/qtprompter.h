@@ -5,7 +5,8 @@
 
 class QWidget;
 
-// Message boxes shown with QMessageBox, modal to the given parent window.
+// Message boxes shown with QMessageBox, modal to the given parent window, or without one to
+// the program's window that is active when the box opens.
 class QtPrompter : public Prompter {
 public:
     explicit QtPrompter(QWidget *parent = nullptr) : m_parent(parent) {}
