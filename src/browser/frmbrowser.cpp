@@ -2,7 +2,6 @@
 #include "browser/frmbrowser.h"
 
 #include "platform/twips.h"
-#include "platform/webengine/webengineloader.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -10,6 +9,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
+#include <QPointer>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -71,12 +72,40 @@ QIcon toolbarImage(int index)
     return QIcon(pixmap);
 }
 
+class BlankWebView : public WebView {
+public:
+    explicit BlankWebView(QWidget *parent) : m_widget(new QWidget(parent))
+    {
+        m_widget->setAutoFillBackground(true);
+        QPalette palette = m_widget->palette();
+        palette.setColor(QPalette::Window, Qt::white);
+        m_widget->setPalette(palette);
+    }
+    // The window may already have deleted the widget; QPointer knows.
+    ~BlankWebView() override { delete m_widget.data(); }
+
+    QWidget *widget() override { return m_widget.data(); }
+    void Navigate(const QString &) override {}
+    void GoBack() override {}
+    void GoForward() override {}
+    void GoHome() override {}
+    void Stop() override {}
+
+private:
+    QPointer<QWidget> m_widget;
+};
+
 int nonNegative(float twipsValue)
 {
     return twipsValue > 0 ? twips::toPixels(static_cast<int>(twipsValue + 0.5f)) : 0;
 }
 
 } // namespace
+
+std::unique_ptr<WebView> createBlankWebView(QWidget *parent)
+{
+    return std::make_unique<BlankWebView>(parent);
+}
 
 BrowserLayout browserLayoutFor(float clientWidth, float clientHeight)
 {

@@ -24,6 +24,10 @@ struct BrowserLayout {
 // precision, as designed). Results can be negative for a client area smaller than the margins.
 BrowserLayout browserLayoutFor(float clientWidth, float clientHeight);
 
+// The pane the browser window shows when its factory gives no view (no web engine at hand): an
+// empty white area that ignores every request.
+std::unique_ptr<WebView> createBlankWebView(QWidget *parent);
+
 // The simple browser: an address box, a web pane and a toolbar. "Get" hands the address box's
 // text to the main window for harvesting.
 class frmBrowser : public QWidget {
@@ -32,7 +36,8 @@ public:
     // Preset entries of the address box, in order.
     static QStringList presetAddresses();
 
-    // createView makes the web pane; handToHarvest puts an address into the main window's
+    // createView makes the web pane (without a factory, or when it gives no view, the pane stays
+    // blank: createBlankWebView); handToHarvest puts an address into the main window's
     // address box (opening a main window when none is left).
     frmBrowser(const WebViewFactory &createView, std::function<void(const QString &)> handToHarvest,
                QWidget *parent = nullptr);

@@ -4,36 +4,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibrary>
-#include <QPalette>
-#include <QPointer>
-#include <QWidget>
 
 #include <memory>
 #include <mutex>
 
 namespace {
-
-class BlankWebView : public WebView {
-public:
-    explicit BlankWebView(QWidget *parent) : m_widget(new QWidget(parent))
-    {
-        m_widget->setAutoFillBackground(true);
-        QPalette palette = m_widget->palette();
-        palette.setColor(QPalette::Window, Qt::white);
-        m_widget->setPalette(palette);
-    }
-    ~BlankWebView() override { delete m_widget.data(); }
-
-    QWidget *widget() override { return m_widget.data(); }
-    void Navigate(const QString &) override {}
-    void GoBack() override {}
-    void GoForward() override {}
-    void GoHome() override {}
-    void Stop() override {}
-
-private:
-    QPointer<QWidget> m_widget;
-};
 
 using CreateFunction = WebView *(*)(QWidget *parent);
 
@@ -84,11 +59,6 @@ QStringList webEngineModuleFolders()
     return folders;
 }
 
-std::unique_ptr<WebView> createBlankWebView(QWidget *parent)
-{
-    return std::make_unique<BlankWebView>(parent);
-}
-
 WebViewFactory webEngineViewFactory(const QStringList &folders)
 {
     auto loader = std::make_shared<ModuleLoader>(folders);
@@ -97,6 +67,6 @@ WebViewFactory webEngineViewFactory(const QStringList &folders)
             if (WebView *view = create(parent))
                 return std::unique_ptr<WebView>(view);
         }
-        return createBlankWebView(parent);
+        return nullptr;
     };
 }

@@ -14,8 +14,5 @@ QStringList webEngineModuleFolders();
 
 // A factory that loads the module from the first of folders that holds it when a pane is first
 // asked for, so the web engine stays out of the process until then. When the module cannot be
-// loaded the pane is an empty view that ignores every request.
+// loaded it gives no view (nullptr), and the browser window shows its empty pane.
 WebViewFactory webEngineViewFactory(const QStringList &folders = webEngineModuleFolders());
-
-// The pane used when no web engine is available: an empty area that ignores every request.
-std::unique_ptr<WebView> createBlankWebView(QWidget *parent);
