@@ -2,30 +2,10 @@
 #include "platform/webengine/webengineview.h"
 
 #include <QCoreApplication>
-#include <QOpenGLContext>
 #include <QUrl>
 #include <QWebEngineView>
 
-// Exported by QtGui; QGuiApplication uses it to install the context that
-// Qt::AA_ShareOpenGLContexts asks for.
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
-
 namespace {
-
-// The web engine draws through an OpenGL context shared with the application's. A program
-// that sets Qt::AA_ShareOpenGLContexts before creating its QApplication already has one; for
-// any other host (the module is loaded late), create it now, as QGuiApplication would have.
-void ensureSharedOpenGLContext()
-{
-    if (QOpenGLContext::globalShareContext())
-        return;
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // Lives as long as the process, like the one QGuiApplication creates.
-    auto *context = new QOpenGLContext;
-    context->setFormat(QSurfaceFormat::defaultFormat());
-    context->create();
-    qt_gl_set_global_share_context(context);
-}
 
 // The view's own start page, shown for "Home" and for an empty address.
 QUrl startPage()
@@ -34,11 +14,7 @@ QUrl startPage()
 }
 } // namespace
 
-WebEngineView::WebEngineView(QWidget *parent)
-{
-    ensureSharedOpenGLContext();
-    m_view = new QWebEngineView(parent);
-}
+WebEngineView::WebEngineView(QWidget *parent) : m_view(new QWebEngineView(parent)) {}
 
 WebEngineView::~WebEngineView()
 {
@@ -88,6 +64,11 @@ void WebEngineView::Stop()
 
 WebView *harvix_create_webview(QWidget *parent)
 {
+    // The engine draws through an OpenGL context shared with the application's, which exists
+    // only when the host set Qt::AA_ShareOpenGLContexts before creating its QApplication (the
+    // program and the tests do). In any other host the window keeps its empty pane.
+    if (!QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts))
+        return nullptr;
     try {
         return new WebEngineView(parent);
     } catch (...) {
