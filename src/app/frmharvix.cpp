@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
 
+#include "app/statusline.h"
+
 #include "harvest/statetexts.h"
 #include "platform/pictureloader.h"
 #include "platform/programfolder.h"
@@ -18,6 +20,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QStatusBar>
 
 #include <unistd.h>
@@ -62,6 +65,12 @@ frmHarvix::frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictu
     move(twips::toPixels(195), twips::toPixels(900));
 
     connect(&m_inet, &UrlTransfer::StateChanged, this, &frmHarvix::Inet_StateChanged);
+    m_nextFrame.setSingleShot(true);
+    m_nextFrame.setTimerType(Qt::PreciseTimer);
+    connect(&m_nextFrame, &QTimer::timeout, this, [this] {
+        QEvent update(QEvent::UpdateRequest);
+        paintFrame(&update);
+    });
 
     // Form_Load: the harvest writes into the folder shown in Text1.
     m_harvest.setSavePathName(m_text1->text());
@@ -96,6 +105,9 @@ void frmHarvix::createControls()
     m_list = new QListWidget(client);
     m_list->setObjectName(QStringLiteral("List1"));
     m_list->setGeometry(twips::rect(120, 720, 2295, 5280));
+    // Every entry is one line of text: the list need not measure each new entry, nor all the
+    // others again, when the harvest adds one.
+    m_list->setUniformItemSizes(true);
 
     m_turl = new QLineEdit(QStringLiteral("http://www."), client);
     m_turl->setObjectName(QStringLiteral("TURL"));
@@ -124,8 +136,8 @@ void frmHarvix::createControls()
     bar->setObjectName(QStringLiteral("SB"));
     bar->setSizeGripEnabled(false);
     bar->setFixedHeight(twips::toPixels(statusHeight));
-    // A label rather than showMessage(): menu hovering must not wipe the text.
-    m_status = new QLabel(bar);
+    // A line of our own rather than showMessage(): menu hovering must not wipe the text.
+    m_status = new StatusLine(bar);
     m_status->setObjectName(QStringLiteral("SimpleText"));
     bar->addWidget(m_status, 1);
     setStatusBar(bar);
@@ -283,6 +295,11 @@ void frmHarvix::setStatusText(const QString &text)
 
 void frmHarvix::setBusyPointer(bool busy)
 {
+    // Each change of the pointer is a request to the window system: the harvest asks for the
+    // busy pointer once per image, the window changes it only once.
+    const bool isBusy = testAttribute(Qt::WA_SetCursor) && cursor().shape() == Qt::WaitCursor;
+    if (busy == isBusy)
+        return;
     if (busy)
         setCursor(Qt::WaitCursor);
     else
@@ -299,6 +316,33 @@ void frmHarvix::showMessage(const QString &text)
 void frmHarvix::beep()
 {
     QApplication::beep();
+}
+
+bool frmHarvix::event(QEvent *event)
+{
+    // While a transfer waits, the event loop turns many times per image and the harvest changes
+    // the status line and the list between the turns. Painting on every turn would cost more
+    // than the transfers themselves: the window paints at most once per frame of its screen,
+    // and a request that comes sooner is answered by the next frame. The texts and entries are
+    // all set at once, in order; the screen shows the state of each frame.
+    if (event->type() == QEvent::UpdateRequest) {
+        const qreal rate = screen() ? screen()->refreshRate() : 0;
+        const qint64 frame = rate >= 1 ? qint64(1000 / rate) : 16;
+        if (m_lastFrame.isValid() && m_lastFrame.elapsed() < frame) {
+            if (!m_nextFrame.isActive())
+                m_nextFrame.start(int(frame - m_lastFrame.elapsed()));
+            return true;
+        }
+        return paintFrame(event);
+    }
+    return QMainWindow::event(event);
+}
+
+bool frmHarvix::paintFrame(QEvent *update)
+{
+    m_nextFrame.stop();
+    m_lastFrame.start();
+    return QMainWindow::event(update);
 }
 
 bool frmHarvix::eventFilter(QObject *watched, QEvent *event)

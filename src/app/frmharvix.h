@@ -4,7 +4,9 @@
 #include "harvest/harvestview.h"
 #include "harvest/pageharvest.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QTimer>
 
 #include <functional>
 
@@ -15,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class StatusLine;
 class UrlTransfer;
 
 // What the main window's menus open or do outside the window itself.
@@ -63,6 +66,7 @@ public:
     void beep() override;
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -72,6 +76,7 @@ private:
     void createMenus();
     void call(const std::function<void()> &hook);
     int selectedRow() const;
+    bool paintFrame(QEvent *update);
 
     UrlTransfer &m_inet;
     Prompter &m_prompter;
@@ -84,9 +89,12 @@ private:
     QPlainTextEdit *m_text2 = nullptr;
     QListWidget *m_list = nullptr;
     ImageViewport *m_picture = nullptr;
-    QLabel *m_status = nullptr;
+    StatusLine *m_status = nullptr;
 
     bool m_closed = false;        // closed while a harvest waited: its messages are dropped
     bool m_deletePending = false; // ... and the window is deleted once the harvest has ended
-    int m_rowAtPress = -1;        // List1's selected row when the mouse was last pressed on it
+    int m_rowAtPress = -1;
+    QElapsedTimer m_lastFrame; // when the window last painted what had changed
+    QTimer m_nextFrame; // paints what changed since, one frame after it        // List1's selected
+                        // row when the mouse was last pressed on it
 };

@@ -60,6 +60,21 @@ void serve(httplib::Server &server, const std::string &path, const QByteArray &b
     });
 }
 
+// Counts how often the pointer of the watched window was set.
+class CursorChangeCounter : public QObject {
+public:
+    explicit CursorChangeCounter(int *count) : m_count(count) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::CursorChange)
+            ++*m_count;
+        return false;
+    }
+
+private:
+    int *m_count;
+};
+
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override
@@ -260,6 +275,27 @@ TEST_F(MainWindow, StateNumbersSetTheirTexts)
         emit inet.StateChanged(state);
         EXPECT_EQ(win->SimpleText(), QStringLiteral("kept")) << state;
     }
+}
+
+TEST_F(MainWindow, PointerTurnsBusyOnceFromTheSecondDownloadOn)
+{
+    // The pointer while each transfer runs: the page and the first image (list still empty)
+    // with the default pointer, the second image with the busy one.
+    QList<std::pair<int, Qt::CursorShape>> seen;
+    QObject::connect(&inet, &UrlTransfer::StateChanged, win.get(), [&](qint16) {
+        seen.append({int(win->List1()->count()), win->cursor().shape()});
+    });
+    int changes = 0;
+    CursorChangeCounter counter(&changes);
+    win->installEventFilter(&counter);
+    win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
+    win->mnuCget_Click();
+    ASSERT_EQ(win->List1()->count(), 2);
+    ASSERT_FALSE(seen.isEmpty());
+    for (const auto &[entries, shape] : std::as_const(seen))
+        EXPECT_EQ(shape, entries == 1 ? Qt::WaitCursor : Qt::ArrowCursor) << entries;
+    EXPECT_EQ(win->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(changes, 2) << "once to busy, once back";
 }
 
 TEST_F(MainWindow, SecondHarvestWhileOneWaitsFailsAloneAndTheFirstCompletes)
