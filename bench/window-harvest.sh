@@ -1,0 +1,202 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Times the harvest in the real main window against harvix-cli on the same pages: pages that
+# reference 500, 1000 and 2000 JPEG files of 20 KB each, served by nginx on 127.0.0.1. The
+# window runs under Xvfb; xdotool types the page address into TURL and presses Enter, and the
+# time runs from that Enter until the last image file is in the save folder. harvix-cli and the
+# window run alternately; each round's times, the time per image and the medians are printed.
+#
+# Usage: bench/window-harvest.sh [HARVIX] [HARVIX_CLI] [ROUNDS]
+#   HARVIX      the window program (default: build/release/bin/harvix)
+#   HARVIX_CLI  the command-line tool (default: build/release/bin/harvix-cli)
+#   ROUNDS      rounds of each, per page (default: 5)
+# Targets: the window within 1.2x harvix-cli at 2000 images, and a time per image that stays
+# flat from 500 to 2000 images.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+harvix=${1:-$here/../build/release/bin/harvix}
+cli=${2:-$here/../build/release/bin/harvix-cli}
+rounds=${3:-5}
+sizes="500 1000 2000"
+size=20480
+
+for tool in nginx python3 Xvfb xdotool; do
+    command -v "$tool" >/dev/null 2>&1 || [ -x "/usr/sbin/$tool" ] ||
+        { echo "window-harvest: $tool is missing" >&2; exit 1; }
+done
+[ -x "$harvix" ] || { echo "window-harvest: no harvix at $harvix" >&2; exit 1; }
+[ -x "$cli" ] || { echo "window-harvest: no harvix-cli at $cli" >&2; exit 1; }
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+
+work=$(mktemp -d)
+chmod 755 "$work"
+xvfb_pid=
+cleanup() {
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    if [ -f "$work/nginx.pid" ]; then
+        kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+        sleep 0.2
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+# The site: img/0000.jpg ... img/1999.jpg (random bytes) and one page per size, page-N.html,
+# that references the first N of them.
+python3 - "$work/site" "$sizes" "$size" <<'PY'
+import os, sys
+root, counts, size = sys.argv[1], [int(n) for n in sys.argv[2].split()], int(sys.argv[3])
+os.makedirs(os.path.join(root, "img"))
+for i in range(max(counts)):
+    with open(os.path.join(root, "img/%04d.jpg" % i), "wb") as f:
+        f.write(os.urandom(size))
+for count in counts:
+    with open(os.path.join(root, "page-%d.html" % count), "w") as page:
+        page.write("<html><body>\n")
+        for i in range(count):
+            name = "img/%04d.jpg" % i
+            page.write('<a href="%s"><img src="%s" width="160" height="120"></a>\n' % (name, name))
+        page.write("</body></html>\n")
+PY
+chmod -R a+rX "$work/site"
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/nginx"
+cat >"$work/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    types { text/html html; image/jpeg jpg; }
+    default_type application/octet-stream;
+    sendfile on;
+    keepalive_requests 100000;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/site;
+    }
+}
+CONF
+"$nginx" -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx.conf"
+
+# An X server of our own; it writes its display number once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 50); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || { echo "window-harvest: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+
+DISPLAY=":$(cat "$work/display")" python3 - "$harvix" "$cli" "$rounds" "$port" "$work" $sizes <<'PY'
+import os, shutil, statistics, subprocess, sys, time
+
+harvix, cli, rounds, port, work = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
+sizes = [int(n) for n in sys.argv[6:]]
+env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", QT_QPA_PLATFORM="xcb",
+           no_proxy="127.0.0.1", NO_PROXY="127.0.0.1")
+# A regular expression that matches the main window's caption.
+title = r"Harvix 1\.0\)$"
+
+def wait_for_file(path, deadline, proc=None):
+    while not os.path.exists(path):
+        if time.monotonic() > deadline or (proc is not None and proc.poll() is not None):
+            return False
+        time.sleep(0.002)
+    return True
+
+def find_window(proc, home):
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title],
+                               env=env, capture_output=True, text=True).stdout.split()
+        if found:
+            return found[0]
+        if proc.poll() is not None:
+            sys.exit("harvix ended with status %d: %s"
+                     % (proc.returncode, open(os.path.join(home, "harvix.log")).read()))
+        time.sleep(0.05)
+    sys.exit("the main window did not show")
+
+def run_cli(url, count, out):
+    os.makedirs(out)
+    start = time.monotonic()
+    subprocess.run([cli, "harvest", url, out], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    elapsed = time.monotonic() - start
+    saved = len(os.listdir(out))
+    if saved != count:
+        sys.exit("harvix-cli saved %d of %d files" % (saved, count))
+    return elapsed
+
+def run_window(url, count, home):
+    # A home of its own: the window saves into its documents folder.
+    docs = os.path.join(home, "Documents")
+    os.makedirs(docs)
+    os.chmod(home, 0o700)
+    wenv = dict(env, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+                XDG_RUNTIME_DIR=home)
+    log = open(os.path.join(home, "harvix.log"), "w")
+    proc = subprocess.Popen([harvix], env=wenv, stdout=log, stderr=log)
+    try:
+        wid = find_window(proc, home)
+        subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=env, check=True)
+        subprocess.run(["xdotool", "key", "--window", wid, "ctrl+a"], env=env, check=True)
+        subprocess.run(["xdotool", "type", "--delay", "1", url], env=env, check=True)
+        time.sleep(0.2)
+        last = os.path.join(docs, "%04d.jpg" % (count - 1))
+        start = time.monotonic()
+        subprocess.run(["xdotool", "key", "Return"], env=env, check=True)
+        if not wait_for_file(last, start + 300, proc):
+            sys.exit("the window did not save %s" % last)
+        elapsed = time.monotonic() - start
+    finally:
+        proc.terminate()
+        proc.wait()
+    saved = len([n for n in os.listdir(docs) if n.endswith(".jpg")])
+    if saved != count:
+        sys.exit("the window saved %d of %d files" % (saved, count))
+    return elapsed
+
+summary = []
+for count in sizes:
+    url = "http://127.0.0.1:%s/page-%d.html" % (port, count)
+    print("page: %d files at %s" % (count, url))
+    print("round  window(s)  harvix-cli(s)  ratio  window ms/image  cli ms/image")
+    win_times, cli_times, ratios = [], [], []
+    # Every run writes into fresh folders and nothing is deleted until the end: ext4 searches
+    # longer for free inodes right after many files were deleted, which would burden whichever
+    # tool runs next. Round 0 only warms the caches and is not counted; which one goes first
+    # alternates.
+    for r in range(rounds + 1):
+        tag = "%d-%d" % (count, r)
+        if r % 2:
+            c = run_cli(url, count, os.path.join(work, "cli-" + tag))
+            w = run_window(url, count, os.path.join(work, "home-" + tag))
+        else:
+            w = run_window(url, count, os.path.join(work, "home-" + tag))
+            c = run_cli(url, count, os.path.join(work, "cli-" + tag))
+        if r == 0:
+            continue
+        win_times.append(w)
+        cli_times.append(c)
+        ratios.append(w / c)
+        print("%5d  %9.3f  %13.3f  %5.2f  %15.3f  %12.3f"
+              % (r, w, c, w / c, 1000 * w / count, 1000 * c / count))
+    mw, mc, mr = (statistics.median(v) for v in (win_times, cli_times, ratios))
+    summary.append((count, mw, mc, mr))
+
+print("medians")
+print("images  window(s)  harvix-cli(s)  ratio  window ms/image  cli ms/image")
+for count, mw, mc, mr in summary:
+    print("%6d  %9.3f  %13.3f  %5.2f  %15.3f  %12.3f"
+          % (count, mw, mc, mr, 1000 * mw / count, 1000 * mc / count))
+PY
