@@ -38,11 +38,11 @@ QString readFailedTitle()
 
 frmRAS::frmRAS(RemoteAccess &ras, Prompter &prompter,
                std::function<void(const QString &)> setStatus, QWidget *parent,
-               const QString &programFolder)
+               const QString &programFolder, const QString &userFolder)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       m_ras(ras), m_prompter(prompter), m_setStatus(std::move(setStatus)),
-      m_programFolder(programFolder)
+      m_programFolder(programFolder), m_userFolder(userFolder)
 {
     setObjectName(QStringLiteral("frmRAS"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -139,7 +139,7 @@ void frmRAS::Form_Load()
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QString());
 
-    PswdReader reader(m_programFolder + pswdfile::fileName());
+    PswdReader reader(pswdfile::readPath(m_userFolder, m_programFolder));
     const auto error = [&reader] { return reader.error(); };
     readStep([&reader] { return reader.open(); }, error);
     readStep([&] { return reader.readLine(&m_savedEntry); }, error);
@@ -172,7 +172,7 @@ void frmRAS::readStep(const std::function<bool()> &step, const std::function<QSt
 bool frmRAS::savePswd(const QStringList &lines)
 {
     try {
-        pswdfile::write(m_programFolder + pswdfile::fileName(), lines);
+        pswdfile::write(m_userFolder + pswdfile::fileName(), lines);
         return true;
     } catch (const FileWriteError &e) {
         m_prompter.MsgBox(QStringLiteral("Pswd.datファイル の書き込みに失敗しました\n") +

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "dialup/pswdfile.h"
 #include "platform/programfolder.h"
 #include "platform/prompter.h"
 #include "platform/remoteaccess.h"
@@ -18,7 +19,7 @@ class QPushButton;
 class VBRas32;
 
 // The dial-up dialog "ダイアルアップ接続": pick a phone-book entry, type user name and password,
-// dial, hang up, and remember the credentials in Pswd.dat in the program folder.
+// dial, hang up, and remember the credentials in the user's own Pswd.dat.
 //
 // A modeless tool window that deletes itself when closed. Its load (Form_Load) runs in the
 // constructor, before the first show. After a successful dial it hides itself and keeps its state
@@ -27,12 +28,14 @@ class VBRas32;
 class frmRAS : public QWidget {
     Q_OBJECT
 public:
-    // setStatus replaces the text of the main window's status bar.
+    // setStatus replaces the text of the main window's status bar. Pswd.dat is written into
+    // userFolder and read from there, or from programFolder while userFolder holds none.
     frmRAS(RemoteAccess &ras, Prompter &prompter, std::function<void(const QString &)> setStatus,
-           QWidget *parent = nullptr, const QString &programFolder = ::MyPath());
+           QWidget *parent = nullptr, const QString &programFolder = ::MyPath(),
+           const QString &userFolder = pswdfile::userFolder());
     ~frmRAS() override;
 
-    // The folder that holds Pswd.dat, ending with "/".
+    // The program folder, ending with "/".
     QString MyPath() const { return m_programFolder; }
 
     // The dial-up object from load to unload; null after the unload.
@@ -73,6 +76,7 @@ private:
     Prompter &m_prompter;
     std::function<void(const QString &)> m_setStatus;
     QString m_programFolder;
+    QString m_userFolder;
 
     QString m_savedEntry;
     QString m_savedUser;

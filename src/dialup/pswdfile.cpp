@@ -5,6 +5,7 @@
 #include "platform/filewriter.h"
 
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cerrno>
 
@@ -24,6 +25,21 @@ QString noAccessText()
 
 namespace pswdfile {
 
+QString userFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/harvix/");
+}
+
+QString readPath(const QString &userFolder, const QString &programFolder)
+{
+    const QString own = userFolder + fileName();
+    const QString carriedOver = programFolder + fileName();
+    if (!QFileInfo::exists(own) && QFileInfo::exists(carriedOver))
+        return carriedOver;
+    return own;
+}
+
 QByteArray encode(const QStringList &lines)
 {
     QByteArray bytes;
@@ -34,8 +50,9 @@ QByteArray encode(const QStringList &lines)
 
 void write(const QString &path, const QStringList &lines)
 {
-    writeFileAtomically(path, encode(lines), QFileDevice::ReadOwner | QFileDevice::WriteOwner,
-                        WriteMode::Durable);
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    createFolders(QFileInfo(path).path(), ownerOnly | QFileDevice::ExeOwner);
+    writeFileAtomically(path, encode(lines), ownerOnly, WriteMode::Durable);
 }
 
 QString writeErrorText(int error)

@@ -23,11 +23,21 @@ inline QString flagOff()
     return QStringLiteral("OFF");
 }
 
+// The folder of the user's own Pswd.dat, $XDG_CONFIG_HOME/harvix/ (~/.config/harvix/), ending
+// with "/". The file belongs to the user: the program folder of an installed copy is not
+// writable by its users, and one file there would share one password between them.
+QString userFolder();
+
+// The Pswd.dat to read: the user's own file, or, while that does not exist, one that stands in
+// the program folder (carried over from an older copy). Writes always go to the user's file.
+QString readPath(const QString &userFolder, const QString &programFolder);
+
 QByteArray encode(const QStringList &lines);
 
 // Replaces the file as a whole, readable and writable by its owner only (the password stands in
 // it as typed), and flushed to the disk before it takes the old file's place: it is small and
-// nothing can fetch it again. Throws FileWriteError.
+// nothing can fetch it again. Missing folders on the way are created for the owner only (0700).
+// Throws FileWriteError.
 void write(const QString &path, const QStringList &lines);
 
 // One line in Japanese that tells why a write failed, from the errno of the failing call.

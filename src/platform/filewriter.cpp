@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/filewriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstdio>
@@ -29,14 +31,20 @@ mode_t toMode(QFileDevice::Permissions p)
         m |= S_IRUSR;
     if (p & QFileDevice::WriteOwner)
         m |= S_IWUSR;
+    if (p & QFileDevice::ExeOwner)
+        m |= S_IXUSR;
     if (p & QFileDevice::ReadGroup)
         m |= S_IRGRP;
     if (p & QFileDevice::WriteGroup)
         m |= S_IWGRP;
+    if (p & QFileDevice::ExeGroup)
+        m |= S_IXGRP;
     if (p & QFileDevice::ReadOther)
         m |= S_IROTH;
     if (p & QFileDevice::WriteOther)
         m |= S_IWOTH;
+    if (p & QFileDevice::ExeOther)
+        m |= S_IXOTH;
     return m;
 }
 
@@ -102,5 +110,23 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
             ::fsync(dir);
             ::close(dir);
         }
+    }
+}
+
+void createFolders(const QString &folder, QFileDevice::Permissions permissions)
+{
+    // Walk up to the first folder that exists, then create the missing ones top down.
+    QStringList missing;
+    for (QString at = QDir::cleanPath(folder); !QFileInfo::exists(at);) {
+        missing.prepend(at);
+        const QString parent = QFileInfo(at).path();
+        if (parent == at)
+            break;
+        at = parent;
+    }
+    for (const QString &path : std::as_const(missing)) {
+        if (::mkdir(QFile::encodeName(path).constData(), toMode(permissions)) != 0 &&
+            errno != EEXIST)
+            fail(QStringLiteral("cannot create the folder"), path, errno);
     }
 }

@@ -31,3 +31,8 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
                                                                 QFileDevice::ReadGroup |
                                                                 QFileDevice::ReadOther,
                          WriteMode mode = WriteMode::Fast);
+
+// Creates folder and each missing folder above it with the given permissions (less the user's
+// creation mask, as for any new folder); folders that exist are left as they are. Throws
+// FileWriteError.
+void createFolders(const QString &folder, QFileDevice::Permissions permissions);

@@ -4,9 +4,11 @@
 #include "fakeprompter.h"
 #include "platform/codepage.h"
 #include "platform/sim/simremoteaccess.h"
+#include "testfiles.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -44,6 +46,7 @@ protected:
         sim.setEntries({QStringLiteral("会社"), QStringLiteral("home")});
         sim.errorTexts.insert(691, codepage::toCp932(QStringLiteral("認証に失敗しました。")));
         folder = dir.path() + QLatin1Char('/');
+        programFolder = dir.filePath(QStringLiteral("program/"));
     }
     void TearDown() override
     {
@@ -66,7 +69,8 @@ protected:
     frmRAS *open()
     {
         form = new frmRAS(
-            sim, prompter, [this](const QString &s) { status.append(s); }, nullptr, folder);
+            sim, prompter, [this](const QString &s) { status.append(s); }, nullptr, programFolder,
+            folder);
         form->show();
         return form;
     }
@@ -81,7 +85,8 @@ protected:
     }
 
     QTemporaryDir dir;
-    QString folder;
+    QString folder; // the user's folder of Pswd.dat
+    QString programFolder;
     SimRemoteAccess sim{2};
     ActingPrompter prompter;
     QStringList status;
@@ -244,6 +249,38 @@ TEST_F(FrmRasTest, ClearWritesOffFourTimesAndKeepsTheFields)
     EXPECT_FALSE(form->Command5->isEnabled());
 }
 
+TEST_F(FrmRasTest, PswdDatIsTheUsersOwnAndAnOldOneInTheProgramFolderIsOnlyRead)
+{
+    folder = dir.filePath(QStringLiteral("config/harvix/"));
+    ASSERT_TRUE(QDir().mkpath(programFolder));
+    const QString carriedOver = programFolder + QStringLiteral("Pswd.dat");
+    const QByteArray old = "home\r\nuser\r\nsecret\r\nON\r\n";
+    {
+        QFile f(carriedOver);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+    open();
+    EXPECT_TRUE(prompter.shown.isEmpty());
+    EXPECT_EQ(form->Text2->text(), QStringLiteral("secret"));
+
+    // Clearing writes the user's file, in a folder created for the owner only.
+    form->Command5->click();
+    EXPECT_TRUE(prompter.shown.isEmpty());
+    EXPECT_EQ(readPswd(), QByteArray("OFF\r\nOFF\r\nOFF\r\nOFF\r\n"));
+    EXPECT_EQ(QFile::permissions(folder) & 0x0FFF,
+              QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    EXPECT_EQ(QFile::permissions(pswdPath()) & 0x0FFF,
+              QFileDevice::ReadUser | QFileDevice::WriteUser);
+    EXPECT_EQ(readFile(carriedOver), old);
+
+    // From now on the user's file wins over the old one.
+    delete form;
+    open();
+    EXPECT_EQ(form->Text2->text(), QString());
+    EXPECT_FALSE(form->Command5->isEnabled());
+}
+
 TEST_F(FrmRasTest, FailedSaveShowsJapaneseReasonAndLeavesDialogUsable)
 {
     const QString writeFailed = QStringLiteral("Pswd.datファイル の書き込みに失敗しました\n");
@@ -254,8 +291,8 @@ TEST_F(FrmRasTest, FailedSaveShowsJapaneseReasonAndLeavesDialogUsable)
         const char *name;
         QString folder;
     } cases[] = {
-        {"missing folder", dir.filePath(QStringLiteral("missing/"))},
         {"a file where the folder should be", dir.filePath(QStringLiteral("a-file/"))},
+        {"a file above the folder", dir.filePath(QStringLiteral("a-file/harvix/"))},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

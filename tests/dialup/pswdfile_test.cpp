@@ -49,7 +49,8 @@ TEST(PswdFile, WriteReplacesFileReadableByOwnerOnly)
     EXPECT_EQ(QFile::permissions(path), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                             QFileDevice::ReadUser | QFileDevice::WriteUser);
 
-    EXPECT_THROW(pswdfile::write(dir.filePath(QStringLiteral("no/such/Pswd.dat")), {}),
+    // A file where a folder of the path should be.
+    EXPECT_THROW(pswdfile::write(dir.filePath(QStringLiteral("target/harvix/Pswd.dat")), {}),
                  FileWriteError);
 }
 
