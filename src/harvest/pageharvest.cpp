@@ -5,6 +5,7 @@
 #include "harvest/harvestview.h"
 #include "harvest/imagerefs.h"
 #include "platform/filewriter.h"
+#include "platform/programfolder.h"
 #include "platform/urltransfer.h"
 
 #include <utility>
@@ -87,6 +88,7 @@ PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
             // The save folder may have been changed while the image was downloaded.
             const QString path = m_savePathName + name;
             m_imageFile = path;
+            prepareSaveFolder(m_savePathName);
             writeFileAtomically(path, bytes);
         }
 

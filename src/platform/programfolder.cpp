@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/programfolder.h"
 
+#include "platform/filewriter.h"
+
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {
@@ -21,4 +25,15 @@ QString MyPath()
 QString defaultSaveFolder()
 {
     return withSlash(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+}
+
+void prepareSaveFolder(const QString &saveFolder)
+{
+    if (QDir::cleanPath(saveFolder) != QDir::cleanPath(defaultSaveFolder()) ||
+        QFileInfo::exists(saveFolder))
+        return;
+    createFolders(saveFolder,
+                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                      QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
 }

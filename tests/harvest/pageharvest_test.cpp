@@ -3,9 +3,11 @@
 #include "recordingview.h"
 
 #include "harvest/pageharvest.h"
+#include "platform/programfolder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include "testfiles.h"
@@ -192,6 +194,33 @@ TEST_F(PageHarvestTest, SaveFolderIsReadAfreshForEveryImage)
     EXPECT_EQ(entries(saveFolder), QStringList({u"1.jpg"_s}));
     EXPECT_EQ(entries(second), QStringList({u"2.jpg"_s, u"3.jpg"_s}));
     EXPECT_EQ(harvest.imageFile(), second + u"3.jpg"_s);
+}
+
+TEST_F(PageHarvestTest, CreatesTheMissingDefaultSaveFolderOfANewAccount)
+{
+    // A new account: a home without a documents folder (nor user-dirs.dirs naming one).
+    struct Env {
+        const char *name;
+        QByteArray old;
+        bool wasSet;
+    } env[] = {{"HOME", qgetenv("HOME"), qEnvironmentVariableIsSet("HOME")},
+               {"XDG_CONFIG_HOME", qgetenv("XDG_CONFIG_HOME"),
+                qEnvironmentVariableIsSet("XDG_CONFIG_HOME")}};
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + u"/.config"_s));
+    const auto restore = qScopeGuard([&env] {
+        for (const auto &e : env)
+            e.wasSet ? qputenv(e.name, e.old) : qunsetenv(e.name);
+    });
+    const QString documents = defaultSaveFolder();
+    ASSERT_EQ(documents, dir.path() + u"/Documents/"_s);
+    harvest.setSavePathName(documents);
+    view.typedAddress = u"http://host/"_s;
+    inet.addText(view.typedAddress, u"src=a.jpg"_s);
+    inet.addBytes(u"http://host/a.jpg"_s, "a");
+
+    EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Finished);
+    EXPECT_EQ(readFile(documents + u"a.jpg"_s), QByteArray("a"));
 }
 
 TEST_F(PageHarvestTest, SecondRunDuringATransferFailsWithoutHarmingTheFirst)
