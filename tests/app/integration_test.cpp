@@ -44,7 +44,8 @@ protected:
         makers.connect = [this](HarvixApp &h) {
             return new frmRAS(
                 ras, prompter, [&h](const QString &t) { h.setStatusText(t); }, nullptr,
-                programFolder.path() + QLatin1Char('/'));
+                programFolder.path() + QLatin1Char('/'),
+                programFolder.path() + QStringLiteral("/config/harvix/"));
         };
         makers.browser = [](HarvixApp &h) {
             return new frmBrowser([](QWidget *parent) { return createBlankWebView(parent); },
