@@ -3,6 +3,7 @@
 
 #include "dialup/pswdfile.h"
 #include "dialup/vbras32.h"
+#include "platform/codepage.h"
 #include "platform/filewriter.h"
 #include "platform/twips.h"
 
@@ -14,6 +15,8 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -32,6 +35,23 @@ public:
 QString readFailedTitle()
 {
     return QStringLiteral("passの表示");
+}
+
+// Why a typed value cannot go into Pswd.dat or a dial record unchanged, or an empty text.
+// Both store CP932 lines: a character CP932 lacks would be stored as another one (the user
+// would dial a different password), and a line break would split the file's lines.
+QString unusableValueText(const QString &field, const QString &value)
+{
+    const bool control = std::any_of(value.cbegin(), value.cend(),
+                                     [](QChar c) { return c.category() == QChar::Other_Control; });
+    if (control)
+        return QStringLiteral("「%1」に改行などの制御文字が含まれています。入力し直してください。")
+            .arg(field);
+    if (!codepage::survivesCp932(value))
+        return QStringLiteral("「%1」に使えない文字が含まれています。Shift_JIS (CP932) "
+                              "にない文字 (絵文字など) を除いて入力し直してください。")
+            .arg(field);
+    return {};
 }
 
 } // namespace
@@ -182,9 +202,22 @@ bool frmRAS::savePswd(const QStringList &lines)
     }
 }
 
+bool frmRAS::credentialsUsable()
+{
+    const std::pair<QLabel *, QString> fields[] = {
+        {Label1[0], Combo1->currentText()}, {Label1[1], Text1->text()}, {Label1[2], Text2->text()}};
+    for (const auto &[label, value] : fields) {
+        if (const QString text = unusableValueText(label->text(), value); !text.isEmpty()) {
+            m_prompter.MsgBox(text);
+            return false;
+        }
+    }
+    return true;
+}
+
 void frmRAS::Command1_Click()
 {
-    if (!RasSample)
+    if (!RasSample || !credentialsUsable())
         return;
     m_setStatus(QStringLiteral("ダイアル接続中です,しばらく、お待ちください。"));
     lblStatus->setText(QStringLiteral("ダイアル接続中です"));
@@ -209,6 +242,8 @@ void frmRAS::Command2_Click()
 
 void frmRAS::Command3_Click()
 {
+    if (!credentialsUsable())
+        return;
     m_savedFlag = pswdfile::flagOn();
     if (savePswd({Combo1->currentText(), Text1->text(), Text2->text(), m_savedFlag}))
         Command3->setEnabled(false);

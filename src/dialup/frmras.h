@@ -69,6 +69,9 @@ private:
     void RasSample_ConnectError(qint32 &RasErrCode);
     // Runs one step of reading Pswd.dat, offering Retry/Cancel while it fails.
     void readStep(const std::function<bool()> &step, const std::function<QString()> &error);
+    // Whether the entry name, user name and password can be stored and dialled as typed; when
+    // one cannot, tells the user which and returns false.
+    bool credentialsUsable();
     // Writes Pswd.dat; on failure tells the user and returns false.
     bool savePswd(const QStringList &lines);
 

@@ -18,6 +18,11 @@ QByteArray toCp932(const QString &text)
     return encoder.encode(text);
 }
 
+bool survivesCp932(const QString &text)
+{
+    return fromCp932(toCp932(text)) == text;
+}
+
 int cp932CharLength(unsigned char b)
 {
     return ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) ? 2 : 1;

@@ -11,6 +11,10 @@ namespace codepage {
 QString fromCp932(const QByteArray &bytes);
 QByteArray toCp932(const QString &text);
 
+// Whether text comes back unchanged from CP932. Characters CP932 lacks are replaced or dropped
+// on the way, and a few are read back as their CP932 look-alike (U+301C as U+FF5E).
+bool survivesCp932(const QString &text);
+
 // Length in bytes of the CP932 character that starts with lead byte b (1 or 2).
 int cp932CharLength(unsigned char b);
 

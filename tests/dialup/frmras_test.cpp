@@ -230,6 +230,58 @@ TEST_F(FrmRasTest, SaveWritesFourLinesForOwnerOnly)
     EXPECT_TRUE(prompter.shown.isEmpty());
 }
 
+TEST_F(FrmRasTest, ValuesThatCp932CannotHoldOrWithLineBreaksAreRefusedAtSaveAndDial)
+{
+    const QByteArray saved = "OFF\r\nOFF\r\nOFF\r\nOFF\r\n";
+    writePswd(saved);
+    sim.accounts.insert("home", {"user", "secret"});
+    struct Case {
+        const char *field;
+        QString entry, user, password;
+        const char *reason; // what the message says besides the field
+    } cases[] = {
+        {"パスワード", QStringLiteral("home"), QStringLiteral("user"), QStringLiteral("pa😀ss"),
+         "使えない文字"},
+        {"ユーザー名", QStringLiteral("home"), QStringLiteral("usér"), QStringLiteral("secret"),
+         "使えない文字"},
+        {"エントリー名", QStringLiteral("𠮷"), QStringLiteral("user"), QStringLiteral("secret"),
+         "使えない文字"},
+        {"パスワード", QStringLiteral("home"), QStringLiteral("user"),
+         QStringLiteral("secret\u301C"), "使えない文字"},
+        {"パスワード", QStringLiteral("home"), QStringLiteral("user"),
+         QStringLiteral("sec\u200Bret"), "使えない文字"},
+        {"パスワード", QStringLiteral("home"), QStringLiteral("user"), QStringLiteral("secret\n"),
+         "制御文字"},
+        {"ユーザー名", QStringLiteral("home"), QStringLiteral("us\ter"), QStringLiteral("secret"),
+         "制御文字"},
+    };
+    open();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.field);
+        prompter.shown.clear();
+        form->Combo1->setEditText(c.entry);
+        form->Text1->setText(c.user);
+        form->Text2->setText(c.password);
+        ASSERT_EQ(form->Text2->text(), c.password);
+
+        form->Command3->click();
+        form->Command1->click();
+        ASSERT_EQ(prompter.shown.size(), 2);
+        for (const auto &box : prompter.shown) {
+            EXPECT_TRUE(
+                box.text.startsWith(QStringLiteral("「%1」").arg(QString::fromUtf8(c.field))))
+                << box.text.toStdString();
+            EXPECT_TRUE(box.text.contains(QString::fromUtf8(c.reason)));
+        }
+        EXPECT_EQ(readPswd(), saved);
+        EXPECT_TRUE(form->Command3->isEnabled());
+        EXPECT_TRUE(sim.dials.isEmpty());
+        EXPECT_TRUE(status.isEmpty());
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_TRUE(form->Command1->isEnabled());
+    }
+}
+
 TEST_F(FrmRasTest, ClearWritesOffFourTimesAndKeepsTheFields)
 {
     writePswd("home\r\nuser\r\nsecret\r\nON\r\n");

@@ -22,6 +22,18 @@ TEST(Codepage, RoundTripsJapaneseAndKeepsAscii)
     EXPECT_EQ(codepage::fromCp932(QByteArray("\x82\xA0\xB1")), QStringLiteral("あｱ"));
 }
 
+TEST(Codepage, SurvivesOnlyWhatComesBackUnchanged)
+{
+    const std::pair<QString, bool> cases[] = {
+        {QStringLiteral("会社 pass ｶﾅ①～"), true}, {QStringLiteral("pa😀ss"), false},
+        {QStringLiteral("café"), false},           {QStringLiteral("𠮷野家"), false},
+        {QStringLiteral("a\u301Cb"), false}, // the wave dash input methods type; CP932 reads U+FF5E
+        {QStringLiteral("a\u200Bb"), false},       {QStringLiteral("\uFEFFab"), false},
+    };
+    for (const auto &[text, survives] : cases)
+        EXPECT_EQ(codepage::survivesCp932(text), survives) << text.toStdString();
+}
+
 TEST(Codepage, CharLengthFollowsTheLeadByte)
 {
     const std::pair<unsigned char, int> cases[] = {
