@@ -4,8 +4,8 @@
 #include "platform/curl/httptext.h"
 
 #include <QEventLoop>
-#include <QMetaObject>
-#include <QScopeGuard>
+#include <QPointer>
+#include <QSocketNotifier>
 
 #include <curl/curl.h>
 
@@ -15,23 +15,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using namespace std::chrono;
-
 namespace {
 
 // Bodies of error responses are read and dropped, so that the connection stays usable for the
 // next transfer; a longer one is not worth waiting for and ends the connection instead.
 constexpr qint64 kMaxErrorBody = 64 * 1024;
 constexpr long kMaxRedirects = 10;
-constexpr int kPollMs = 1000;
-
-void initLibcurlOnce()
-{
-    static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (result != CURLE_OK)
-        throw TransferError(QStringLiteral("cannot initialise libcurl: ") +
-                            QString::fromUtf8(curl_easy_strerror(result)));
-}
 
 int localPortOf(int socket)
 {
@@ -88,97 +77,237 @@ QByteArray requestAddress(const QString &url)
 
 } // namespace
 
+enum class CurlTransfer::Abort : int { None, Cancelled, TooLarge };
+
+// One easy handle and what its current transfer has reported so far.
+struct CurlTransfer::Job {
+    CurlTransfer *owner = nullptr;
+    CURL *easy = nullptr;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    int ticket = 0;
+    bool active = false; // in the multi handle
+    bool done = false;   // ended; the outcome below is final
+
+    qint32 dataType = icString;
+    qint64 bodyLimit = 0;
+    QByteArray body;
+    bool responseChecked = false;
+    bool discardBody = false;
+    qint64 discarded = 0;
+
+    // Which states of the current request have been reported.
+    bool resolveShown = false;
+    bool connectShown = false;
+    bool headerShown = false;
+    bool deferredClose = false;
+
+    int curlCode = CURLE_OK;
+    long httpStatus = 0;
+    Abort abort = Abort::None;
+    QString detail;
+
+    bool succeeded() const
+    {
+        return done && abort == Abort::None && curlCode == CURLE_OK && httpStatus < 400;
+    }
+
+    void push(std::initializer_list<qint16> states)
+    {
+        for (const qint16 state : states)
+            owner->m_pendingStates.push_back({ticket, state});
+    }
+
+    void flushDeferredClose()
+    {
+        if (std::exchange(deferredClose, false))
+            push({icDisconnecting, icDisconnected});
+    }
+
+    // A transfer can take several requests (redirects, a retry on a fresh connection). Once a
+    // response has begun, the next connection or request starts the states over.
+    void beginHop()
+    {
+        if (!headerShown)
+            return;
+        flushDeferredClose();
+        resolveShown = connectShown = headerShown = false;
+    }
+
+    void resolverStarting()
+    {
+        if (!active)
+            return;
+        beginHop();
+        if (!std::exchange(resolveShown, true))
+            push({icResolvingHost});
+    }
+
+    void socketOpened()
+    {
+        if (!active)
+            return;
+        beginHop();
+        // Several sockets may be tried for one connection (IPv6 and IPv4); report it once.
+        // A host name found in libcurl's cache was resolved all the same.
+        if (std::exchange(connectShown, true))
+            return;
+        if (!std::exchange(resolveShown, true))
+            push({icResolvingHost});
+        push({icHostResolved, icConnecting});
+    }
+
+    void connectionClosed()
+    {
+        if (!active)
+            return;
+        if (headerShown) {
+            // The response has arrived or is arriving: report the end of its body first.
+            deferredClose = true;
+        } else {
+            push({icDisconnecting, icDisconnected});
+            resolveShown = connectShown = false;
+        }
+    }
+
+    void requestStarting()
+    {
+        if (!active)
+            return;
+        beginHop();
+        push({icConnected, icRequesting});
+    }
+
+    void headerReceived(const char *data, size_t size)
+    {
+        if (!std::exchange(headerShown, true))
+            push({icRequestSent, icReceivingResponse});
+        if (size >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+            // A new response (after a redirect or an interim 1xx): its body starts afresh.
+            responseChecked = false;
+            discardBody = false;
+            discarded = 0;
+            body.clear();
+        }
+    }
+
+    bool bodyReceived(const char *data, size_t size)
+    {
+        if (!std::exchange(responseChecked, true)) {
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &httpStatus);
+            discardBody = httpStatus >= 400;
+            curl_off_t length = -1;
+            curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+            // libcurl refuses a declared length over the limit before any byte arrives.
+            if (!discardBody && length > 0)
+                body.reserve(qsizetype(length));
+        }
+        if (discardBody) {
+            discarded += qint64(size);
+            return discarded <= kMaxErrorBody;
+        }
+        // Without a declared length only the bytes themselves tell.
+        if (qint64(body.size()) + qint64(size) > bodyLimit) {
+            abort = Abort::TooLarge;
+            return false;
+        }
+        body.append(data, qsizetype(size));
+        return true;
+    }
+};
+
+struct CurlTransfer::Wait {
+    QEventLoop *loop = nullptr;
+    bool cancelled = false;
+    bool destroyed = false;
+    bool finalSent = false;
+};
+
+struct CurlTransfer::SocketWatch {
+    std::unique_ptr<QSocketNotifier> read;
+    std::unique_ptr<QSocketNotifier> write;
+};
+
 // Trampolines with libcurl's exact callback types.
 struct CurlCallbacks {
-    static int resolverStart(void *, void *, void *self)
+    using Job = CurlTransfer::Job;
+
+    static int resolverStart(void *, void *, void *job)
     {
-        static_cast<CurlTransfer *>(self)->resolverStarting();
+        static_cast<Job *>(job)->resolverStarting();
         return 0;
     }
-    static curl_socket_t openSocket(void *self, curlsocktype purpose, curl_sockaddr *address)
+    static curl_socket_t openSocket(void *job, curlsocktype purpose, curl_sockaddr *address)
     {
         if (purpose != CURLSOCKTYPE_IPCXN)
             return CURL_SOCKET_BAD;
-        return static_cast<CurlTransfer *>(self)->openSocket(address->family, address->socktype,
-                                                             address->protocol);
+        const int socket =
+            ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        static_cast<Job *>(job)->socketOpened();
+        return socket < 0 ? CURL_SOCKET_BAD : socket;
     }
-    static int closeSocket(void *self, curl_socket_t socket)
+    static int closeSocket(void *job, curl_socket_t socket)
     {
-        static_cast<CurlTransfer *>(self)->closeSocket(socket);
+        static_cast<Job *>(job)->owner->socketClosed(socket);
         return 0;
     }
-    static int prereq(void *self, char *, char *, int, int localPort)
+    static int prereq(void *clientp, char *, char *, int, int localPort)
     {
-        static_cast<CurlTransfer *>(self)->requestStarting(localPort);
+        auto *job = static_cast<Job *>(clientp);
+        job->owner->m_requestPorts[localPort] = job;
+        job->requestStarting();
         return CURL_PREREQFUNC_OK;
     }
-    static size_t header(char *data, size_t size, size_t count, void *self)
+    static size_t header(char *data, size_t size, size_t count, void *job)
     {
-        static_cast<CurlTransfer *>(self)->headerReceived(data, size * count);
+        static_cast<Job *>(job)->headerReceived(data, size * count);
         return size * count;
     }
-    static size_t write(char *data, size_t size, size_t count, void *self)
+    static size_t write(char *data, size_t size, size_t count, void *job)
     {
-        return static_cast<CurlTransfer *>(self)->bodyReceived(data, size * count) ? size * count
-                                                                                   : 0;
+        return static_cast<Job *>(job)->bodyReceived(data, size * count) ? size * count : 0;
+    }
+    static int socket(CURL *, curl_socket_t socket, int what, void *self, void *)
+    {
+        auto *service = static_cast<CurlTransfer *>(self);
+        if (what == CURL_POLL_REMOVE)
+            service->unwatchSocket(socket);
+        else
+            service->watchSocket(socket, what);
+        return 0;
+    }
+    static int timer(CURLM *, long ms, void *self)
+    {
+        static_cast<CurlTransfer *>(self)->setTimer(ms);
+        return 0;
     }
 };
 
 CurlTransfer::CurlTransfer(QObject *parent) : UrlTransfer(parent)
 {
-    initLibcurlOnce();
-    m_multi = curl_multi_init();
-    m_easy = curl_easy_init();
-    if (!m_multi || !m_easy) {
-        curl_easy_cleanup(m_easy);
-        curl_multi_cleanup(m_multi);
-        throw TransferError(QStringLiteral("cannot create a libcurl handle"));
-    }
-    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 8L);
-
-    CURL *easy = m_easy;
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_DEFAULT_PROTOCOL, "http");
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Harvix/1.0");
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
-    // A proxy's answer to CONNECT is not the response: keep it out of the response states.
-    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-
-    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &CurlCallbacks::resolverStart);
-    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &CurlCallbacks::openSocket);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &CurlCallbacks::closeSocket);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlCallbacks::prereq);
-    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlCallbacks::header);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlCallbacks::write);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-
-    m_worker = std::thread([this] { workerLoop(); });
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &CurlTransfer::timerExpired);
 }
 
 CurlTransfer::~CurlTransfer()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_quit = true;
+    if (m_wait) {
+        // The waiting OpenURL finds this and fails without touching the service again.
+        m_wait->destroyed = true;
+        if (m_wait->loop)
+            m_wait->loop->quit();
+        m_wait = nullptr;
     }
-    m_cancel = true;
-    m_wake.notify_all();
-    curl_multi_wakeup(m_multi);
-    if (m_worker.joinable())
-        m_worker.join();
-    // Closes the cached connections; no transfer is under way, so no state is reported.
-    curl_multi_cleanup(m_multi);
-    curl_easy_cleanup(m_easy);
+    for (const auto &job : m_jobs) {
+        if (job->active)
+            curl_multi_remove_handle(m_multi, job->easy);
+        job->active = false;
+    }
+    // Closes the cached connections; nothing is reported any more.
+    if (m_multi)
+        curl_multi_cleanup(m_multi);
+    for (const auto &job : m_jobs)
+        curl_easy_cleanup(job->easy);
+    m_sockets.clear();
 }
 
 void CurlTransfer::setTimeoutSeconds(int seconds)
@@ -191,364 +320,254 @@ void CurlTransfer::setMaxBodySize(qint64 bytes)
     m_maxBodySize = qMax<qint64>(0, bytes);
 }
 
-QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
+void CurlTransfer::start()
 {
-    if (m_busy)
-        throw TransferError(
-            QStringLiteral("another transfer is under way; %1 was not fetched").arg(url));
-    if (dataType != icString && dataType != icByteArray)
-        throw TransferError(QStringLiteral("unknown data type %1 for %2").arg(dataType).arg(url));
-    m_busy = true;
-    const auto notBusy = qScopeGuard([this] { m_busy = false; });
-
-    // The worker is idle until the job is posted below, so its fields can be set from here.
-    m_url = requestAddress(url);
-    m_dataType = dataType;
-    m_idleLimit = seconds(m_timeoutSeconds);
-    m_bodyLimit = m_maxBodySize;
-    curl_easy_setopt(m_easy, CURLOPT_URL, m_url.constData());
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, long(m_timeoutSeconds));
-    m_cancel = false;
-    {
-        std::lock_guard lock(m_mutex);
-        m_jobDone = false;
-        m_jobPending = true;
-    }
-    m_wake.notify_one();
-
-    QEventLoop loop;
-    m_loop = &loop;
-    loop.exec();
-    m_loop = nullptr;
-
-    bool done = false;
-    {
-        std::lock_guard lock(m_mutex);
-        done = m_jobDone;
-    }
-    if (!done) {
-        // The loop was left before the transfer ended (the application is quitting): stop the
-        // transfer and wait for the worker, which then gives up within moments.
-        m_cancel = true;
-        curl_multi_wakeup(m_multi);
-        std::unique_lock lock(m_mutex);
-        m_finished.wait(lock, [this] { return m_jobDone; });
-    }
-    drainStates();
-
-    Outcome outcome = std::exchange(m_outcome, Outcome{});
-    if (!done)
-        outcome.abort = Abort::Cancelled;
-    if (outcome.abort == Abort::None && outcome.curlCode == CURLE_OK && outcome.httpStatus < 400)
-        return outcome.value;
-    throw TransferError(failureMessage(outcome, url));
-}
-
-void CurlTransfer::Cancel()
-{
-    if (!m_busy)
+    if (m_multi)
         return;
-    m_cancel = true;
-    curl_multi_wakeup(m_multi);
+    static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (init != CURLE_OK)
+        throw TransferError(QStringLiteral("cannot initialise libcurl: ") +
+                            QString::fromUtf8(curl_easy_strerror(init)));
+    CURLM *multi = curl_multi_init();
+    if (!multi)
+        throw TransferError(QStringLiteral("cannot create a libcurl handle"));
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 8L);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlCallbacks::socket);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlCallbacks::timer);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    m_multi = multi;
+    m_serial = newJob();
 }
 
-void CurlTransfer::workerLoop()
+CurlTransfer::Job *CurlTransfer::newJob()
 {
-    for (;;) {
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_quit || m_jobPending; });
-            if (m_quit)
-                return;
-            m_jobPending = false;
-        }
-        runTransfer();
+    CURL *easy = curl_easy_init();
+    if (!easy)
+        throw TransferError(QStringLiteral("cannot create a libcurl handle"));
+    auto job = std::make_unique<Job>();
+    job->owner = this;
+    job->easy = easy;
+    Job *data = job.get();
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, data);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, data->errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_DEFAULT_PROTOCOL, "http");
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Harvix/1.0");
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
+    // Cancelling a transfer that is still resolving leaves libcurl's resolver thread to end on
+    // its own instead of waiting for it, so Cancel takes effect at once.
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
+    // A proxy's answer to CONNECT is not the response: keep it out of the response states.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+
+    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &CurlCallbacks::resolverStart);
+    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, data);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &CurlCallbacks::openSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, data);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &CurlCallbacks::closeSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, data);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlCallbacks::prereq);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, data);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlCallbacks::header);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, data);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlCallbacks::write);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, data);
+    m_jobs.push_back(std::move(job));
+    return data;
+}
+
+void CurlTransfer::begin(Job &job, const QByteArray &address, qint32 dataType, int ticket)
+{
+    job.ticket = ticket;
+    job.done = false;
+    job.dataType = dataType;
+    job.bodyLimit = m_maxBodySize;
+    job.body = QByteArray();
+    job.responseChecked = job.discardBody = false;
+    job.discarded = 0;
+    job.resolveShown = job.connectShown = job.headerShown = job.deferredClose = false;
+    job.curlCode = CURLE_OK;
+    job.httpStatus = 0;
+    job.abort = Abort::None;
+    job.detail.clear();
+    job.errorBuffer[0] = '\0';
+
+    CURL *easy = job.easy;
+    curl_easy_setopt(easy, CURLOPT_URL, address.constData()); // libcurl keeps its own copy
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(m_timeoutSeconds));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, m_timeoutSeconds > 0 ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_timeoutSeconds));
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(job.bodyLimit));
+
+    job.active = true;
+    if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
+        job.active = false;
+        finish(job, CURLE_FAILED_INIT);
     }
 }
 
-void CurlTransfer::runTransfer()
+void CurlTransfer::abort(Job &job, Abort reason)
 {
-    m_outcome = Outcome{};
-    m_body = QByteArray();
-    m_responseChecked = false;
-    m_discardBody = false;
-    m_discarded = 0;
-    m_resolveShown = m_connectShown = m_headerShown = m_deferredClose = false;
-    m_watchIdle = false;
-    m_errorBuffer[0] = '\0';
-    m_inTransfer = true;
-
-    int code = CURLE_OK;
-    Abort abort = Abort::None;
-    if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
-        code = CURLE_FAILED_INIT;
-    } else {
-        for (;;) {
-            int running = 0;
-            if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
-                code = CURLE_FAILED_INIT;
-                break;
-            }
-            if (running == 0) {
-                int left = 0;
-                while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
-                    if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy)
-                        code = message->data.result;
-                }
-                break;
-            }
-            if (m_cancel) {
-                abort = Abort::Cancelled;
-                break;
-            }
-            int waitMs = kPollMs;
-            if (m_watchIdle && m_idleLimit.count() > 0) {
-                const auto left =
-                    duration_cast<milliseconds>(m_idleLimit - (steady_clock::now() - m_lastByte));
-                if (left.count() <= 0) {
-                    abort = Abort::TimedOut;
-                    break;
-                }
-                waitMs = int(qMin<qint64>(waitMs, left.count() + 1));
-            }
-            curl_multi_poll(m_multi, nullptr, 0, waitMs, nullptr);
-        }
-        // Ends an unfinished transfer too; its connection is then closed.
-        curl_multi_remove_handle(m_multi, m_easy);
-    }
-    if (abort != Abort::None)
-        m_outcome.abort = abort;
-    finishTransfer(code);
+    if (!job.active)
+        return;
+    job.abort = reason;
+    // Ends the unfinished transfer; its connection is closed and reported as such.
+    curl_multi_remove_handle(m_multi, job.easy);
+    job.active = false;
+    finish(job, CURLE_ABORTED_BY_CALLBACK);
 }
 
-void CurlTransfer::finishTransfer(int code)
+void CurlTransfer::finish(Job &job, int curlCode)
 {
-    m_outcome.curlCode = code;
-    curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &m_outcome.httpStatus);
-    m_outcome.detail = QString::fromUtf8(m_errorBuffer);
-    if (m_outcome.detail.isEmpty())
-        m_outcome.detail = QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
-
-    const bool received = code == CURLE_OK && m_outcome.abort == Abort::None;
-    const bool ok = received && m_outcome.httpStatus < 400;
-    if (received)
-        pushState(icResponseReceived);
-    flushDeferredClose();
-    if (ok) {
-        if (m_dataType == icByteArray) {
-            m_outcome.value = QVariant(m_body);
-        } else {
-            const char *contentType = nullptr;
-            curl_easy_getinfo(m_easy, CURLINFO_CONTENT_TYPE, &contentType);
-            m_outcome.value = QVariant(httptext::decode(m_body, QByteArrayView(contentType)));
-        }
-    }
-    m_body = QByteArray();
-    m_inTransfer = false;
-
-    bool post = false;
-    {
-        std::lock_guard lock(m_mutex);
-        m_pendingStates.push_back(ok ? icResponseCompleted : icError);
-        m_jobDone = true;
-        post = !std::exchange(m_drainPosted, true);
-    }
-    if (post)
-        QMetaObject::invokeMethod(
-            this, [this] { drainStates(); }, Qt::QueuedConnection);
-    m_finished.notify_all();
+    job.curlCode = curlCode;
+    curl_easy_getinfo(job.easy, CURLINFO_RESPONSE_CODE, &job.httpStatus);
+    if (curlCode == CURLE_FILESIZE_EXCEEDED)
+        job.abort = Abort::TooLarge;
+    job.detail = QString::fromUtf8(job.errorBuffer);
+    if (job.detail.isEmpty())
+        job.detail = QString::fromUtf8(curl_easy_strerror(CURLcode(curlCode)));
+    if (curlCode == CURLE_OK && job.abort == Abort::None)
+        job.push({icResponseReceived});
+    job.flushDeferredClose();
+    job.done = true;
 }
 
-void CurlTransfer::pushStates(std::initializer_list<qint16> states)
+void CurlTransfer::collectFinished()
 {
-    bool post = false;
-    {
-        std::lock_guard lock(m_mutex);
-        m_pendingStates.insert(m_pendingStates.end(), states);
-        post = !std::exchange(m_drainPosted, true);
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        CURL *easy = message->easy_handle;
+        const CURLcode code = message->data.result;
+        Job *job = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &job);
+        curl_multi_remove_handle(m_multi, easy);
+        job->active = false;
+        finish(*job, code);
     }
-    if (post)
-        QMetaObject::invokeMethod(
-            this, [this] { drainStates(); }, Qt::QueuedConnection);
 }
 
-void CurlTransfer::pushState(qint16 state)
+// Emits the collected states in order, then the final state of the waiting OpenURL once its
+// transfer has ended. Returns false when a receiver destroyed the service meanwhile.
+bool CurlTransfer::deliverStates()
 {
-    pushStates({state});
-}
-
-void CurlTransfer::drainStates()
-{
-    // A StateChanged receiver that runs an event loop of its own brings us back here; the outer
+    // A receiver that runs an event loop of its own, or cancels, brings us back here; the outer
     // call goes on with the queue, which keeps the states in order.
     if (m_draining)
-        return;
+        return true;
     m_draining = true;
-    const auto reset = qScopeGuard([this] { m_draining = false; });
-    std::vector<qint16> batch;
+    const QPointer<CurlTransfer> alive(this);
     for (;;) {
-        bool done = false;
-        {
-            std::lock_guard lock(m_mutex);
-            batch.swap(m_pendingStates);
-            m_drainPosted = false;
-            done = m_jobDone;
-        }
-        if (batch.empty()) {
-            if (done && m_loop)
-                m_loop->quit();
-            return;
-        }
-        for (const qint16 state : batch)
-            emit StateChanged(state);
-        batch.clear();
-    }
-}
-
-void CurlTransfer::flushDeferredClose()
-{
-    if (m_deferredClose) {
-        m_deferredClose = false;
-        pushStates({icDisconnecting, icDisconnected});
-    }
-}
-
-// A transfer can take several requests (redirects, a retry on a fresh connection). Once a
-// response has begun, the next connection or request starts the states over.
-void CurlTransfer::beginHop()
-{
-    if (!m_headerShown)
-        return;
-    flushDeferredClose();
-    m_resolveShown = m_connectShown = m_headerShown = false;
-}
-
-void CurlTransfer::resolverStarting()
-{
-    if (!m_inTransfer)
-        return;
-    beginHop();
-    if (!m_resolveShown) {
-        m_resolveShown = true;
-        pushState(icResolvingHost);
-    }
-}
-
-int CurlTransfer::openSocket(int family, int type, int protocol)
-{
-    const int socket = ::socket(family, type | SOCK_CLOEXEC, protocol);
-    if (m_inTransfer) {
-        beginHop();
-        // Several sockets may be tried for one connection (IPv6 and IPv4); report it once.
-        // A host name found in libcurl's cache was resolved all the same.
-        if (!m_connectShown) {
-            m_connectShown = true;
-            if (!std::exchange(m_resolveShown, true))
-                pushStates({icResolvingHost, icHostResolved, icConnecting});
-            else
-                pushStates({icHostResolved, icConnecting});
-        }
-    }
-    return socket < 0 ? int(CURL_SOCKET_BAD) : socket;
-}
-
-void CurlTransfer::closeSocket(int socket)
-{
-    // Only a connection that carried a request is reported as disconnected: a socket that lost
-    // the race between addresses or never connected is not a connection the user saw.
-    bool carried = false;
-    if (!m_requestPorts.empty())
-        carried = m_requestPorts.erase(localPortOf(socket)) > 0;
-    ::close(socket);
-    if (!m_inTransfer || !carried)
-        return;
-    if (m_headerShown) {
-        // The response has arrived or is arriving: report the end of its body first.
-        m_deferredClose = true;
-    } else {
-        pushStates({icDisconnecting, icDisconnected});
-        m_resolveShown = m_connectShown = false;
-    }
-}
-
-void CurlTransfer::requestStarting(int localPort)
-{
-    if (!m_inTransfer)
-        return;
-    beginHop();
-    m_requestPorts.insert(localPort);
-    pushStates({icConnected, icRequesting});
-    m_watchIdle = true;
-    m_lastByte = steady_clock::now();
-}
-
-void CurlTransfer::headerReceived(const char *data, size_t size)
-{
-    m_lastByte = steady_clock::now();
-    if (!m_headerShown) {
-        m_headerShown = true;
-        pushStates({icRequestSent, icReceivingResponse});
-    }
-    if (size >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
-        // A new response (after a redirect or an interim 1xx): its body starts afresh.
-        m_responseChecked = false;
-        m_discardBody = false;
-        m_discarded = 0;
-        m_body.clear();
-    }
-}
-
-bool CurlTransfer::bodyReceived(const char *data, size_t size)
-{
-    m_lastByte = steady_clock::now();
-    if (!m_responseChecked) {
-        m_responseChecked = true;
-        long status = 0;
-        curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
-        if (status >= 400) {
-            m_discardBody = true;
-        } else {
-            curl_off_t length = -1;
-            curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-            if (length > m_bodyLimit) {
-                m_outcome.abort = Abort::TooLarge;
-                return false;
+        if (!m_pendingStates.empty()) {
+            const std::vector<PendingState> batch = std::exchange(m_pendingStates, {});
+            for (const PendingState &pending : batch) {
+                emit StateChanged(pending.state);
+                if (!alive)
+                    return false;
             }
-            if (length > 0)
-                m_body.reserve(qsizetype(length));
+            continue;
         }
+        if (m_wait && m_serial->done && !m_wait->finalSent) {
+            m_wait->finalSent = true;
+            const bool ok = m_serial->succeeded() && !m_wait->cancelled;
+            emit StateChanged(ok ? icResponseCompleted : icError);
+            if (!alive)
+                return false;
+            if (m_wait && m_wait->loop)
+                m_wait->loop->quit();
+            continue;
+        }
+        break;
     }
-    if (m_discardBody) {
-        m_discarded += qint64(size);
-        return m_discarded <= kMaxErrorBody;
-    }
-    if (qint64(m_body.size()) + qint64(size) > m_bodyLimit) {
-        m_outcome.abort = Abort::TooLarge;
-        return false;
-    }
-    m_body.append(data, qsizetype(size));
+    m_draining = false;
     return true;
 }
 
-QString CurlTransfer::failureMessage(const Outcome &o, const QString &url) const
+void CurlTransfer::afterAction()
 {
-    switch (o.abort) {
-    case Abort::Cancelled:
-        return QStringLiteral("transfer of %1 cancelled").arg(url);
-    case Abort::TimedOut:
-        return QStringLiteral("no data from %1 for %2 seconds")
-            .arg(url)
-            .arg(duration_cast<seconds>(m_idleLimit).count());
-    case Abort::TooLarge:
-        return QStringLiteral("the body of %1 is larger than %2 bytes").arg(url).arg(m_bodyLimit);
-    case Abort::None:
-        break;
-    }
-    if (o.httpStatus >= 400)
-        return QStringLiteral("%1 answered with HTTP status %2").arg(url).arg(o.httpStatus);
+    collectFinished();
+    deliverStates();
+}
+
+void CurlTransfer::socketActivity(int socket, int flags)
+{
+    int running = 0;
+    curl_multi_socket_action(m_multi, socket, flags, &running);
+    afterAction();
+}
+
+void CurlTransfer::timerExpired()
+{
+    int running = 0;
+    curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+    afterAction();
+}
+
+void CurlTransfer::watchSocket(int socket, int what)
+{
+    std::unique_ptr<SocketWatch> &watch = m_sockets[socket];
+    if (!watch)
+        watch = std::make_unique<SocketWatch>();
+    const auto want = [&](std::unique_ptr<QSocketNotifier> &notifier, QSocketNotifier::Type type,
+                          bool wanted, int flags) {
+        if (notifier) {
+            notifier->setEnabled(wanted);
+        } else if (wanted) {
+            notifier = std::make_unique<QSocketNotifier>(socket, type);
+            connect(notifier.get(), &QSocketNotifier::activated, this,
+                    [this, socket, flags] { socketActivity(socket, flags); });
+        }
+    };
+    want(watch->read, QSocketNotifier::Read, what & CURL_POLL_IN, CURL_CSELECT_IN);
+    want(watch->write, QSocketNotifier::Write, what & CURL_POLL_OUT, CURL_CSELECT_OUT);
+}
+
+void CurlTransfer::unwatchSocket(int socket)
+{
+    m_sockets.erase(socket);
+}
+
+void CurlTransfer::setTimer(long ms)
+{
+    if (ms < 0)
+        m_timer.stop();
+    else
+        m_timer.start(int(qMin<long>(ms, 24L * 3600 * 1000)));
+}
+
+void CurlTransfer::socketClosed(int socket)
+{
+    // Only a connection that carried a request is reported as disconnected: a socket that lost
+    // the race between addresses or never connected is not a connection the user saw.
+    unwatchSocket(socket);
+    const int port = localPortOf(socket);
+    ::close(socket);
+    const auto carrier = m_requestPorts.find(port);
+    if (carrier == m_requestPorts.end())
+        return;
+    Job *job = carrier->second;
+    m_requestPorts.erase(carrier);
+    job->connectionClosed();
+}
+
+namespace {
+
+QString failureMessage(int curlCode, long httpStatus, bool tooLarge, const QString &detail,
+                       const QString &url, qint64 bodyLimit)
+{
+    if (httpStatus >= 400)
+        return QStringLiteral("%1 answered with HTTP status %2").arg(url).arg(httpStatus);
+    if (tooLarge)
+        return QStringLiteral("the body of %1 is larger than %2 bytes").arg(url).arg(bodyLimit);
 
     QString what;
-    switch (o.curlCode) {
+    switch (curlCode) {
     case CURLE_URL_MALFORMAT:
         what = QStringLiteral("bad address %1");
         break;
@@ -569,9 +588,70 @@ QString CurlTransfer::failureMessage(const Outcome &o, const QString &url) const
         what = QStringLiteral("more than 10 redirects from %1");
         break;
     default:
-        what = isTlsFailure(o.curlCode) ? QStringLiteral("secure connection to %1 failed")
-                                        : QStringLiteral("transfer of %1 failed");
+        what = isTlsFailure(curlCode) ? QStringLiteral("secure connection to %1 failed")
+                                      : QStringLiteral("transfer of %1 failed");
         break;
     }
-    return what.arg(url) + QStringLiteral(": ") + o.detail;
+    return what.arg(url) + QStringLiteral(": ") + detail;
+}
+
+} // namespace
+
+QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
+{
+    if (m_wait)
+        throw TransferError(
+            QStringLiteral("another transfer is under way; %1 was not fetched").arg(url));
+    if (dataType != icString && dataType != icByteArray)
+        throw TransferError(QStringLiteral("unknown data type %1 for %2").arg(dataType).arg(url));
+    start();
+
+    Wait wait;
+    m_wait = &wait;
+    const auto closed = [&url] {
+        return TransferError(
+            QStringLiteral("the transfer service was closed while fetching %1").arg(url));
+    };
+    Job &job = *m_serial;
+    begin(job, requestAddress(url), dataType, 0);
+    if (!deliverStates())
+        throw closed();
+    if (!wait.finalSent) {
+        QEventLoop loop;
+        wait.loop = &loop;
+        loop.exec();
+        if (wait.destroyed)
+            throw closed();
+        wait.loop = nullptr;
+        if (!wait.finalSent) {
+            // The loop was left before the transfer ended (the application is quitting).
+            wait.cancelled = true;
+            abort(job, Abort::Cancelled);
+            if (!deliverStates())
+                throw closed();
+        }
+    }
+    m_wait = nullptr;
+
+    if (wait.cancelled)
+        throw TransferError(QStringLiteral("transfer of %1 cancelled").arg(url));
+    if (!job.succeeded())
+        throw TransferError(failureMessage(job.curlCode, job.httpStatus,
+                                           job.abort == Abort::TooLarge, job.detail, url,
+                                           job.bodyLimit));
+    QByteArray body = std::exchange(job.body, QByteArray());
+    if (dataType == icByteArray)
+        return QVariant(body);
+    const char *contentType = nullptr;
+    curl_easy_getinfo(job.easy, CURLINFO_CONTENT_TYPE, &contentType);
+    return QVariant(httptext::decode(body, QByteArrayView(contentType)));
+}
+
+void CurlTransfer::Cancel()
+{
+    if (!m_wait)
+        return;
+    m_wait->cancelled = true;
+    abort(*m_serial, Abort::Cancelled);
+    deliverStates();
 }
