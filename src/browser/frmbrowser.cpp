@@ -5,15 +5,20 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPalette>
 #include <QPointer>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+
+// Outside any namespace, as Q_INIT_RESOURCE requires.
+static void initBrowserResources()
+{
+    Q_INIT_RESOURCE(browser);
+}
 
 namespace {
 
@@ -29,48 +34,18 @@ constexpr int clientHeight = 7500;
 struct ToolButton {
     const char *key;
     const char16_t *caption;
-    int image; // 1 to 3 in the image list, 0 for none
+    const char16_t *image; // 16 x 16 picture among the window's resources, or none
 };
 
 constexpr ToolButton toolButtons[] = {
-    {"Back", u"戻る", 1}, {"Front", u"進む", 2}, {"Stop", u"停止", 3},        {"Exit", u"終了", 0},
-    {"Home", u"Home", 0}, {"New", u"更新", 0},   {"Get", u"画像取り込み", 0},
+    {"Back", u"戻る", u":/browser/back.png"},
+    {"Front", u"進む", u":/browser/forward.png"},
+    {"Stop", u"停止", u":/browser/stop.png"},
+    {"Exit", u"終了", nullptr},
+    {"Home", u"Home", nullptr},
+    {"New", u"更新", nullptr},
+    {"Get", u"画像取り込み", nullptr},
 };
-
-// The three 16 x 16 toolbar images: back and forward arrows and a stop sign.
-QIcon toolbarImage(int index)
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (index == 1 || index == 2) {
-        QPainterPath arrow;
-        arrow.moveTo(1, 8);
-        arrow.lineTo(8, 1);
-        arrow.lineTo(8, 5);
-        arrow.lineTo(15, 5);
-        arrow.lineTo(15, 11);
-        arrow.lineTo(8, 11);
-        arrow.lineTo(8, 15);
-        arrow.closeSubpath();
-        if (index == 2)
-            painter.setTransform(QTransform(-1, 0, 0, 1, 16, 0));
-        painter.setPen(QPen(QColor(0x1f, 0x4e, 0x2c), 1));
-        painter.setBrush(QColor(0x3c, 0xa0, 0x50));
-        painter.drawPath(arrow);
-    } else {
-        const QPointF octagon[] = {{5, 1},   {11, 1}, {15, 5}, {15, 11},
-                                   {11, 15}, {5, 15}, {1, 11}, {1, 5}};
-        painter.setPen(QPen(QColor(0x80, 0x10, 0x10), 1));
-        painter.setBrush(QColor(0xd0, 0x20, 0x20));
-        painter.drawPolygon(octagon, 8);
-        painter.setPen(QPen(Qt::white, 2));
-        painter.drawLine(QPointF(5.5, 5.5), QPointF(10.5, 10.5));
-        painter.drawLine(QPointF(10.5, 5.5), QPointF(5.5, 10.5));
-    }
-    return QIcon(pixmap);
-}
 
 class BlankWebView : public WebView {
 public:
@@ -181,6 +156,8 @@ frmBrowser::~frmBrowser() = default;
 
 void frmBrowser::createToolbar()
 {
+    // The pictures live in this library; a static library's resources register only on request.
+    initBrowserResources();
     m_Toolbar1 = new QToolBar(this);
     m_Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     m_Toolbar1->setMovable(false);
@@ -190,9 +167,9 @@ void frmBrowser::createToolbar()
     m_Toolbar1->setContentsMargins(0, 0, 0, 0);
     for (const ToolButton &b : toolButtons) {
         const QString key = QString::fromLatin1(b.key);
-        QAction *action =
-            b.image ? m_Toolbar1->addAction(toolbarImage(b.image), QString::fromUtf16(b.caption))
-                    : m_Toolbar1->addAction(QString::fromUtf16(b.caption));
+        QAction *action = b.image ? m_Toolbar1->addAction(QIcon(QString::fromUtf16(b.image)),
+                                                          QString::fromUtf16(b.caption))
+                                  : m_Toolbar1->addAction(QString::fromUtf16(b.caption));
         action->setData(key);
         action->setObjectName(key);
         if (QWidget *button = m_Toolbar1->widgetForAction(action)) {

@@ -69,6 +69,13 @@ TEST_F(FrmBrowserTest, OpensEmptyWithPresetsAndNavigatesToTheEmptyAddress)
     ASSERT_NE(status, nullptr);
     EXPECT_TRUE(status->currentMessage().isEmpty());
     EXPECT_NE(window->findChild<QWidget *>(u"WB"_s), nullptr);
+    // Back, Front and Stop show their 16 x 16 picture above the caption; the others none.
+    auto *toolbar = window->findChild<QToolBar *>(u"Toolbar1"_s);
+    ASSERT_EQ(toolbar->actions().size(), 7);
+    for (int i = 0; i < 7; ++i) {
+        const QPixmap image = toolbar->actions().at(i)->icon().pixmap(16, 16);
+        EXPECT_EQ(!image.isNull(), i < 3) << i;
+    }
 }
 
 TEST_F(FrmBrowserTest, EnterNavigatesToTheTypedTextAndKeepsThePresetListFixed)
