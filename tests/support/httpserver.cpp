@@ -31,9 +31,20 @@ void TestHttpServer::start()
     m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0)
         throw std::runtime_error("cannot bind a loopback port");
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    while (!m_server->is_running())
+    m_ended = false;
+    m_thread = std::thread([this] {
+        m_server->listen_after_bind();
+        m_ended = true;
+    });
+    // A server that cannot listen ends its thread without ever running: fail the test now
+    // rather than wait for it.
+    while (!m_server->is_running()) {
+        if (m_ended) {
+            m_thread.join();
+            throw std::runtime_error("the loopback server could not listen");
+        }
         std::this_thread::yield();
+    }
 }
 
 void TestHttpServer::stop()

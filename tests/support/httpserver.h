@@ -3,9 +3,10 @@
 
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <set>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -23,6 +24,7 @@ public:
     TestHttpServer &operator=(const TestHttpServer &) = delete;
 
     httplib::Server &server();
+    // Throws when no loopback port can be bound or the server cannot listen on it.
     void start();
     void stop();
 
@@ -37,6 +39,7 @@ public:
 private:
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
+    std::atomic<bool> m_ended = false; // the listening thread has returned
     int m_port = 0;
     mutable std::mutex m_mutex;
     std::set<int> m_clientPorts;
