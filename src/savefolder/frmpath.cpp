@@ -38,40 +38,40 @@ frmPath::frmPath(std::function<void(const QString &)> setSaveFolder, QWidget *pa
     twips::place(new QLabel(QStringLiteral("保存する場所を指定してください"), this),
                  QStringLiteral("Label1"), 120, 120, 2775, 255);
 
-    m_drive = twips::place(new DriveList(this), QStringLiteral("Drive1"), 120, 360, 2775, 300);
+    m_Drive1 = twips::place(new DriveList(this), QStringLiteral("Drive1"), 120, 360, 2775, 300);
 
-    m_dir = twips::place(new FolderList(this), QStringLiteral("Dir1"), 120, 720, 2655, 1980);
+    m_Dir1 = twips::place(new FolderList(this), QStringLiteral("Dir1"), 120, 720, 2655, 1980);
 
-    m_text = twips::place(
+    m_Text1 = twips::place(
         new QLineEdit(defaultFolder.isEmpty() ? defaultSaveFolder() : defaultFolder, this),
         QStringLiteral("Text1"), 120, 2760, 4695, 375);
-    m_text->setReadOnly(true);
+    m_Text1->setReadOnly(true);
     QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
     font.setPointSizeF(9.75);
-    m_text->setFont(font);
+    m_Text1->setFont(font);
 
     auto *command1 = twips::place(makeButton(QStringLiteral("指定"), this),
                                   QStringLiteral("Command1"), 120, 3240, 1095, 375);
     auto *command2 = twips::place(makeButton(QStringLiteral("キャンセル"), this),
                                   QStringLiteral("Command2"), 3840, 3240, 1095, 375);
 
-    m_file = twips::place(new FileList(this), QStringLiteral("File1"), 3000, 360, 1935, 2250);
+    m_File1 = twips::place(new FileList(this), QStringLiteral("File1"), 3000, 360, 1935, 2250);
 
     auto *command3 = twips::place(makeButton(QStringLiteral("OK"), this),
                                   QStringLiteral("Command3"), 1440, 3240, 975, 375);
     auto *command4 = twips::place(makeButton(QStringLiteral("デフォルト"), this),
                                   QStringLiteral("Command4"), 2640, 3240, 975, 375);
 
-    QWidget::setTabOrder(m_drive, m_dir);
-    QWidget::setTabOrder(m_dir, m_text);
-    QWidget::setTabOrder(m_text, command1);
+    QWidget::setTabOrder(m_Drive1, m_Dir1);
+    QWidget::setTabOrder(m_Dir1, m_Text1);
+    QWidget::setTabOrder(m_Text1, command1);
     QWidget::setTabOrder(command1, command2);
-    QWidget::setTabOrder(command2, m_file);
-    QWidget::setTabOrder(m_file, command3);
+    QWidget::setTabOrder(command2, m_File1);
+    QWidget::setTabOrder(m_File1, command3);
     QWidget::setTabOrder(command3, command4);
 
-    connect(m_drive, &DriveList::driveChanged, this, &frmPath::Drive1_Change);
-    connect(m_dir, &FolderList::pathChanged, this, &frmPath::Dir1_Change);
+    connect(m_Drive1, &DriveList::driveChanged, this, &frmPath::Drive1_Change);
+    connect(m_Dir1, &FolderList::pathChanged, this, &frmPath::Dir1_Change);
     connect(command1, &QPushButton::clicked, this, &frmPath::Command1_Click);
     connect(command2, &QPushButton::clicked, this, &frmPath::Command2_Click);
     connect(command3, &QPushButton::clicked, this, &frmPath::Command3_Click);
@@ -79,11 +79,11 @@ frmPath::frmPath(std::function<void(const QString &)> setSaveFolder, QWidget *pa
 
     // Both lists start on the process's current folder and its file system.
     const QString current = QDir::currentPath();
-    m_drive->setDriveFor(current);
-    m_lastDrive = m_drive->drive();
-    if (!m_dir->setPath(current))
-        m_dir->setPath(m_lastDrive);
-    m_drive->setFocus();
+    m_Drive1->setDriveFor(current);
+    m_lastDrive = m_Drive1->drive();
+    if (!m_Dir1->setPath(current))
+        m_Dir1->setPath(m_lastDrive);
+    m_Drive1->setFocus();
 }
 
 void frmPath::keyPressEvent(QKeyEvent *event)
@@ -99,8 +99,8 @@ void frmPath::keyPressEvent(QKeyEvent *event)
 void frmPath::Drive1_Change(const QString &root)
 {
     // A file system that cannot be read is refused: both lists stay where they were.
-    if (!m_dir->setPath(root)) {
-        m_drive->restoreDrive(m_lastDrive);
+    if (!m_Dir1->setPath(root)) {
+        m_Drive1->restoreDrive(m_lastDrive);
         return;
     }
     m_lastDrive = root;
@@ -108,15 +108,15 @@ void frmPath::Drive1_Change(const QString &root)
 
 void frmPath::Dir1_Change(const QString &path)
 {
-    m_file->setPath(path);
+    m_File1->setPath(path);
 }
 
 void frmPath::Command1_Click()
 {
-    QString folder = m_dir->path();
+    QString folder = m_Dir1->path();
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    m_text->setText(folder);
+    m_Text1->setText(folder);
 }
 
 void frmPath::Command2_Click()
@@ -126,7 +126,7 @@ void frmPath::Command2_Click()
 
 void frmPath::Command3_Click()
 {
-    m_setSaveFolder(m_text->text());
+    m_setSaveFolder(m_Text1->text());
     accept();
 }
 

@@ -22,10 +22,10 @@ public:
     explicit frmPath(std::function<void(const QString &)> setSaveFolder, QWidget *parent = nullptr,
                      const QString &defaultFolder = QString());
 
-    DriveList *Drive1() const { return m_drive; }
-    FolderList *Dir1() const { return m_dir; }
-    FileList *File1() const { return m_file; }
-    QLineEdit *Text1() const { return m_text; }
+    DriveList *Drive1() const { return m_Drive1; }
+    FolderList *Dir1() const { return m_Dir1; }
+    FileList *File1() const { return m_File1; }
+    QLineEdit *Text1() const { return m_Text1; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -39,9 +39,9 @@ private:
     void Command4_Click();
 
     std::function<void(const QString &)> m_setSaveFolder;
-    DriveList *m_drive = nullptr;
-    FolderList *m_dir = nullptr;
-    FileList *m_file = nullptr;
-    QLineEdit *m_text = nullptr;
+    DriveList *m_Drive1 = nullptr;
+    FolderList *m_Dir1 = nullptr;
+    FileList *m_File1 = nullptr;
+    QLineEdit *m_Text1 = nullptr;
     QString m_lastDrive;
 };

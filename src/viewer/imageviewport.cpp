@@ -38,18 +38,18 @@ ImageViewport::ImageViewport(QWidget *parent) : QFrame(parent)
     m_client = new QWidget(this);
     m_client->setGeometry(contentsRect());
 
-    m_image = new QLabel(m_client);
-    m_image->setObjectName(QStringLiteral("Image1"));
-    m_image->setGeometry(twips::rect(0, 0, 2175, 2295));
-    m_image->setScaledContents(false);
+    m_Image1 = new QLabel(m_client);
+    m_Image1->setObjectName(QStringLiteral("Image1"));
+    m_Image1->setGeometry(twips::rect(0, 0, 2175, 2295));
+    m_Image1->setScaledContents(false);
 
-    m_vscroll = makeScrollBar(Qt::Vertical, QStringLiteral("VScroll1"), m_client);
-    m_vscroll->setGeometry(twips::rect(8400, 0, 255, 5055));
-    m_hscroll = makeScrollBar(Qt::Horizontal, QStringLiteral("HScroll1"), m_client);
-    m_hscroll->setGeometry(twips::rect(0, 5040, 8415, 255));
+    m_VScroll1 = makeScrollBar(Qt::Vertical, QStringLiteral("VScroll1"), m_client);
+    m_VScroll1->setGeometry(twips::rect(8400, 0, 255, 5055));
+    m_HScroll1 = makeScrollBar(Qt::Horizontal, QStringLiteral("HScroll1"), m_client);
+    m_HScroll1->setGeometry(twips::rect(0, 5040, 8415, 255));
 
-    connect(m_vscroll, &QScrollBar::valueChanged, this, &ImageViewport::VScroll1_Change);
-    connect(m_hscroll, &QScrollBar::valueChanged, this, &ImageViewport::HScroll1_Change);
+    connect(m_VScroll1, &QScrollBar::valueChanged, this, &ImageViewport::VScroll1_Change);
+    connect(m_HScroll1, &QScrollBar::valueChanged, this, &ImageViewport::HScroll1_Change);
 }
 
 int ImageViewport::scrollMaximum(int pictureTwips, int viewportTwips)
@@ -63,32 +63,32 @@ int ImageViewport::scrollMaximum(int pictureTwips, int viewportTwips)
 
 void ImageViewport::setPicture(const QImage &picture)
 {
-    m_image->setPixmap(QPixmap::fromImage(picture));
-    m_image->resize(picture.size());
+    m_Image1->setPixmap(QPixmap::fromImage(picture));
+    m_Image1->resize(picture.size());
     moveImage();
     // Setting a maximum below the current value lowers the value and moves the picture.
-    m_vscroll->setMaximum(scrollMaximum(imageHeight(), heightTwips));
-    m_hscroll->setMaximum(scrollMaximum(imageWidth(), widthTwips));
+    m_VScroll1->setMaximum(scrollMaximum(imageHeight(), heightTwips));
+    m_HScroll1->setMaximum(scrollMaximum(imageWidth(), widthTwips));
 }
 
 int ImageViewport::imageLeft() const
 {
-    return -m_hscroll->value();
+    return -m_HScroll1->value();
 }
 
 int ImageViewport::imageTop() const
 {
-    return -m_vscroll->value();
+    return -m_VScroll1->value();
 }
 
 int ImageViewport::imageWidth() const
 {
-    return twips::fromPixels(m_image->width());
+    return twips::fromPixels(m_Image1->width());
 }
 
 int ImageViewport::imageHeight() const
 {
-    return twips::fromPixels(m_image->height());
+    return twips::fromPixels(m_Image1->height());
 }
 
 void ImageViewport::wheelEvent(QWheelEvent *event)
@@ -101,17 +101,17 @@ void ImageViewport::wheelEvent(QWheelEvent *event)
                                              bar->singleStep() / 120));
     };
     if (event->modifiers() & Qt::ShiftModifier) {
-        scroll(m_hscroll, delta.y() != 0 ? delta.y() : delta.x());
+        scroll(m_HScroll1, delta.y() != 0 ? delta.y() : delta.x());
     } else {
-        scroll(m_vscroll, delta.y());
-        scroll(m_hscroll, delta.x());
+        scroll(m_VScroll1, delta.y());
+        scroll(m_HScroll1, delta.x());
     }
     event->accept();
 }
 
 void ImageViewport::moveImage()
 {
-    m_image->move(twips::toPixels(imageLeft()), twips::toPixels(imageTop()));
+    m_Image1->move(twips::toPixels(imageLeft()), twips::toPixels(imageTop()));
 }
 
 void ImageViewport::VScroll1_Change(int)

@@ -28,9 +28,9 @@ public:
     // The current offsets stay unless a smaller maximum lowers them.
     void setPicture(const QImage &picture);
 
-    QLabel *Image1() const { return m_image; }
-    QScrollBar *VScroll1() const { return m_vscroll; }
-    QScrollBar *HScroll1() const { return m_hscroll; }
+    QLabel *Image1() const { return m_Image1; }
+    QScrollBar *VScroll1() const { return m_VScroll1; }
+    QScrollBar *HScroll1() const { return m_HScroll1; }
 
     // Image1's left/top and size in twips; left and top are always minus the scroll values.
     int imageLeft() const;
@@ -49,7 +49,7 @@ private:
     void HScroll1_Change(int value);
 
     QWidget *m_client = nullptr;
-    QLabel *m_image = nullptr;
-    QScrollBar *m_vscroll = nullptr;
-    QScrollBar *m_hscroll = nullptr;
+    QLabel *m_Image1 = nullptr;
+    QScrollBar *m_VScroll1 = nullptr;
+    QScrollBar *m_HScroll1 = nullptr;
 };
