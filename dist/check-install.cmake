@@ -12,7 +12,9 @@ set(expected
     "${PROGRAM_DIR}/harvix" "${PROGRAM_DIR}/harvix-cli" "${PROGRAM_DIR}/Help.txt"
     "${DATA_DIR}/applications/harvix.desktop"
     "${DATA_DIR}/icons/hicolor/32x32/apps/harvix.png"
-    "${DATA_DIR}/icons/hicolor/256x256/apps/harvix.png")
+    "${DATA_DIR}/icons/hicolor/256x256/apps/harvix.png"
+    "${DATA_DIR}/metainfo/${APPSTREAM_ID}.metainfo.xml"
+    "${MAN_DIR}/man1/harvix.1" "${MAN_DIR}/man1/harvix-cli.1")
 foreach(f ${expected})
     if(NOT EXISTS "${prefix}/${f}")
         message(FATAL_ERROR "missing after install: ${f}")
@@ -30,6 +32,15 @@ foreach(p harvix harvix-cli)
     file(REAL_PATH "${prefix}/${PROGRAM_DIR}/${p}" wanted)
     if(NOT target STREQUAL wanted)
         message(FATAL_ERROR "${link} leads to ${target}, not ${wanted}")
+    endif()
+endforeach()
+
+# Each program is installed once, into the program folder: nothing is installed on the PATH that a
+# link then replaces.
+file(STRINGS "${BUILD_DIR}/install_manifest.txt" installed)
+foreach(f ${installed})
+    if(f MATCHES "^${prefix}/${BIN_DIR}/")
+        message(FATAL_ERROR "installed as a file on the PATH: ${f}")
     endif()
 endforeach()
 
