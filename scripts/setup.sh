@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs the Debian packages that building, running and testing Harvix need.
+# Installs the Debian packages that building, running, testing and packaging Harvix need.
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -11,6 +11,7 @@ packages=(
     fonts-noto-cjk
     libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev
     xvfb xauth ppp
+    build-essential dpkg-dev debhelper lintian desktop-file-utils appstream man-db python3
 )
 if [ "${1:-}" = "--bench" ]; then
     packages+=(nginx-light wget)
