@@ -9,8 +9,9 @@
 #include <stdexcept>
 
 // Raised by OpenURL for every failure: bad address, DNS or connection failure, TLS failure,
-// time-out, HTTP status 400 or above, an oversized body, cancellation, or a second call while
-// a transfer is under way. The message is for logs and the CLI; the harvest shows its own text.
+// time-out, a final HTTP reply that is not a 2xx with a body (a 404, a 304, a 204...), an
+// oversized body, cancellation, or a second call while a transfer is under way. The message is
+// for logs and the CLI; the harvest shows its own text.
 class TransferError : public std::runtime_error {
 public:
     explicit TransferError(const QString &message)

@@ -59,20 +59,36 @@ bool isTlsFailure(int code)
     }
 }
 
+// Whether a final reply of this status carries the body that was asked for: the 2xx codes HTTP
+// defines, other than 204 No Content and 205 Reset Content. Anything else (a 304, a redirect
+// that could not be followed, an unassigned code such as 299) fails like a 404.
+bool isBodyStatus(long status)
+{
+    return status >= 200 && status <= 226 && status != 204 && status != 205;
+}
+
 // The address as libcurl takes it: without surrounding white space, in UTF-8, and with spaces
-// after the host written as %20, as browsers send them (an image named "my photo.jpg" is found;
-// a space in the host still makes the address bad).
+// and control characters after the host percent-encoded, as browsers send them (an image named
+// "my photo.jpg" is found, and so is one whose reference holds a DEL; a space in the host still
+// makes the address bad). libcurl's own URL parser refuses control characters even when asked
+// to encode, and writes a space in the query as "+", so this stays our own.
 QByteArray requestAddress(const QString &url)
 {
-    QByteArray address = url.trimmed().toUtf8();
+    const QByteArray address = url.trimmed().toUtf8();
     const qsizetype scheme = address.indexOf("://");
     qsizetype pathStart = scheme < 0 ? 0 : scheme + 3;
     while (pathStart < address.size() && address.at(pathStart) != '/' &&
            address.at(pathStart) != '?' && address.at(pathStart) != '#')
         ++pathStart;
-    if (address.indexOf(' ', pathStart) >= 0)
-        address = address.first(pathStart) + address.sliced(pathStart).replace(" ", "%20");
-    return address;
+    QByteArray repaired = address.first(pathStart);
+    for (const char c : address.sliced(pathStart)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7f)
+            repaired += '%' + QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+        else
+            repaired += c;
+    }
+    return repaired;
 }
 
 } // namespace
@@ -108,7 +124,7 @@ struct CurlTransfer::Job {
 
     bool succeeded() const
     {
-        return done && abort == Abort::None && curlCode == CURLE_OK && httpStatus < 400;
+        return done && abort == Abort::None && curlCode == CURLE_OK && isBodyStatus(httpStatus);
     }
 
     void push(std::initializer_list<qint16> states)
@@ -194,7 +210,7 @@ struct CurlTransfer::Job {
     {
         if (!std::exchange(responseChecked, true)) {
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &httpStatus);
-            discardBody = httpStatus >= 400;
+            discardBody = !isBodyStatus(httpStatus);
             curl_off_t length = -1;
             curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
             // libcurl refuses a declared length over the limit before any byte arrives.
@@ -320,6 +336,11 @@ void CurlTransfer::setMaxBodySize(qint64 bytes)
     m_maxBodySize = qMax<qint64>(0, bytes);
 }
 
+void CurlTransfer::setMaxPageSize(qint64 bytes)
+{
+    m_maxPageSize = qMax<qint64>(0, bytes);
+}
+
 void CurlTransfer::start()
 {
     if (m_multi)
@@ -359,6 +380,15 @@ CurlTransfer::Job *CurlTransfer::newJob()
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Harvix/1.0");
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
+    // Like curl: CURL_CA_BUNDLE, else SSL_CERT_FILE, names a file of certificates to trust
+    // instead of the system's.
+    for (const char *variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+        const QByteArray file = qgetenv(variable);
+        if (!file.isEmpty()) {
+            curl_easy_setopt(easy, CURLOPT_CAINFO, file.constData());
+            break;
+        }
+    }
     // Cancelling a transfer that is still resolving leaves libcurl's resolver thread to end on
     // its own instead of waiting for it, so Cancel takes effect at once.
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
@@ -386,7 +416,7 @@ void CurlTransfer::begin(Job &job, const QByteArray &address, qint32 dataType, i
     job.ticket = ticket;
     job.done = false;
     job.dataType = dataType;
-    job.bodyLimit = m_maxBodySize;
+    job.bodyLimit = dataType == icString ? m_maxPageSize : m_maxBodySize;
     job.body = QByteArray();
     job.responseChecked = job.discardBody = false;
     job.discarded = 0;
@@ -561,7 +591,7 @@ namespace {
 QString failureMessage(int curlCode, long httpStatus, bool tooLarge, const QString &detail,
                        const QString &url, qint64 bodyLimit)
 {
-    if (httpStatus >= 400)
+    if (httpStatus >= 400 || (curlCode == CURLE_OK && !isBodyStatus(httpStatus)))
         return QStringLiteral("%1 answered with HTTP status %2").arg(url).arg(httpStatus);
     if (tooLarge)
         return QStringLiteral("the body of %1 is larger than %2 bytes").arg(url).arg(bodyLimit);

@@ -22,7 +22,8 @@ class QSocketNotifier;
 //
 // Addresses without a scheme are http, and http addresses without a port use port 80; only
 // http and https are fetched (redirects too, at most 10); the usual proxy environment variables
-// apply; https certificates are verified. A status of 400 or above, a body larger than the
+// apply; https certificates are verified (against the file that CURL_CA_BUNDLE or SSL_CERT_FILE
+// names, if set). A final status other than a 2xx with a body, a body larger than the
 // maximum size, a transfer slower than one byte a second for the time-out, a cancelled transfer
 // and a second OpenURL while one is under way are failures, raised as TransferError.
 //
@@ -42,8 +43,12 @@ public:
     // is never cut off). 0 lifts the speed limit (libcurl still gives up connecting after 300
     // seconds). Default 60; applies from the next OpenURL.
     void setTimeoutSeconds(int seconds);
-    // Longest accepted body; a larger one fails as soon as it is seen. Default 256 MiB.
+    // Longest accepted body of an icByteArray transfer (an image); a larger one fails as soon as
+    // it is seen. Default 256 MiB.
     void setMaxBodySize(qint64 bytes);
+    // The same for an icString transfer (a page, which is decoded and scanned as a whole, so it
+    // costs several times its size). Default 64 MiB.
+    void setMaxPageSize(qint64 bytes);
 
 private:
     struct Job;
@@ -87,4 +92,5 @@ private:
     Wait *m_wait = nullptr; // the OpenURL that waits, if one does
     int m_timeoutSeconds = 60;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
+    qint64 m_maxPageSize = qint64(64) * 1024 * 1024;
 };
