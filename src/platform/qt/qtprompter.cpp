@@ -52,13 +52,7 @@ Prompter::Answer QtPrompter::MsgBox(const QString &text, Buttons buttons, Icon i
     }
     // Escape and the close box answer with the box's escape button (No, Cancel or OK), so only a
     // box destroyed with its window ends here: it counts as the cancelling answer.
-    switch (buttons) {
-    case Buttons::YesNo:
+    if (buttons == Buttons::YesNo)
         return Answer::No;
-    case Buttons::RetryCancel:
-        return Answer::Cancel;
-    case Buttons::Ok:
-        break;
-    }
-    return Answer::Ok;
+    return buttons == Buttons::RetryCancel ? Answer::Cancel : Answer::Ok;
 }
