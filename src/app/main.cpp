@@ -15,17 +15,40 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QOpenGLContext>
 #include <QTranslator>
 
 #include <unistd.h>
+
+// Qt Gui's own setter of the context that Qt::AA_ShareOpenGLContexts makes at start-up; Qt
+// WebEngine calls it the same way when it is set up after the application object.
+QT_BEGIN_NAMESPACE
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
+QT_END_NAMESPACE
+
+namespace {
+
+// The web engine draws through an OpenGL context shared with the application's. Making it
+// loads the OpenGL driver, which costs more than showing the main window itself, so it is made
+// when the simple browser first opens, before the web engine module is loaded.
+void shareOpenGLContexts()
+{
+    if (QOpenGLContext::globalShareContext())
+        return;
+    // Lives as long as the process, like the one the application object would have made.
+    auto *context = new QOpenGLContext;
+    context->setFormat(QSurfaceFormat::defaultFormat());
+    context->create();
+    qt_gl_set_global_share_context(context);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
     // The web engine of the simple browser cannot use its sandbox when run as root.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // Qt WebEngine needs this before the application object exists, even when loaded later.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Harvix"));
     // The program speaks Japanese: Qt's own texts (message box buttons, text box menus) too.
@@ -51,6 +74,7 @@ int main(int argc, char **argv)
     // first opening of the browser.
     const WebViewFactory webViews = webEngineViewFactory();
     makers.browser = [&webViews](HarvixApp &harvix) {
+        shareOpenGLContexts();
         return new frmBrowser(webViews,
                               [&harvix](const QString &address) { harvix.handToHarvest(address); });
     };
