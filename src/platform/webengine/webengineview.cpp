@@ -2,6 +2,7 @@
 #include "platform/webengine/webengineview.h"
 
 #include <QCoreApplication>
+#include <QOpenGLContext>
 #include <QUrl>
 #include <QWebEngineView>
 
@@ -64,10 +65,10 @@ void WebEngineView::Stop()
 
 WebView *harvix_create_webview(QWidget *parent)
 {
-    // The engine draws through an OpenGL context shared with the application's, which exists
-    // only when the host set Qt::AA_ShareOpenGLContexts before creating its QApplication (the
-    // program and the tests do). In any other host the window keeps its empty pane.
-    if (!QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts))
+    // The engine draws through an OpenGL context shared with the application's: the host makes
+    // it before loading this module (the program when its browser first opens; the tests by
+    // setting Qt::AA_ShareOpenGLContexts). In any other host the window keeps its empty pane.
+    if (!QOpenGLContext::globalShareContext())
         return nullptr;
     try {
         return new WebEngineView(parent);
