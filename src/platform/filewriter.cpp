@@ -50,33 +50,11 @@ mode_t toMode(QFileDevice::Permissions p)
 
 } // namespace
 
-void writeFileAtomically(const QString &path, const QByteArray &bytes,
-                         QFileDevice::Permissions permissions, WriteMode mode)
+namespace {
+
+// Writes all of bytes to fd; 0 or the errno of the failing write.
+int writeAll(int fd, const QByteArray &bytes)
 {
-    const QByteArray target = QFile::encodeName(path);
-    const QString folder = QFileInfo(path).path();
-    // The temporary file is created with the final permissions, so the kernel applies the
-    // user's creation mask as for any new file; close-on-exec, so that a program started
-    // meanwhile does not inherit it.
-    const QByteArray prefix = QFile::encodeName(folder) + "/.harvix-";
-    QByteArray tmpl;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        tmpl = prefix + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        fd = ::open(tmpl.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, toMode(permissions));
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-
-    if (fd < 0)
-        fail(QStringLiteral("cannot create a file in"), folder, errno);
-
-    auto abandon = [&](const QString &what, int err) {
-        ::close(fd);
-        ::unlink(tmpl.constData());
-        fail(what, path, err);
-    };
-
     const char *data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -84,28 +62,140 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            abandon(QStringLiteral("cannot write"), errno);
+            return errno;
         }
         data += n;
         left -= n;
     }
+    return 0;
+}
+
+QByteArray temporaryName(const QByteArray &folder)
+{
+    return folder + "/.harvix-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+}
+
+// Gives the unnamed file fd the name path. Through /proc/self/fd, which needs no privilege;
+// without /proc, AT_EMPTY_PATH, which needs CAP_DAC_READ_SEARCH. 0 or errno.
+int linkUnnamed(int fd, const QByteArray &path)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT || QFileInfo::exists(QStringLiteral("/proc/self/fd")))
+        return errno;
+    return ::linkat(fd, "", AT_FDCWD, path.constData(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+enum class Unnamed { Written, Unsupported };
+
+// Writes into an unnamed file of the folder (O_TMPFILE), which gets a name only once it is
+// complete: a write that fails or is killed leaves nothing behind. Returns Unsupported where
+// the file system cannot make unnamed files or link them, and nothing was done.
+Unnamed writeUnnamed(const QString &path, const QByteArray &bytes, mode_t permissions,
+                     WriteMode mode)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QString folder = QFileInfo(path).path();
+    const QByteArray folderName = QFile::encodeName(folder);
+    const int fd = ::open(folderName.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions);
+    if (fd < 0) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+            return Unnamed::Unsupported;
+        fail(QStringLiteral("cannot create a file in"), folder, errno);
+    }
+    const auto abandon = [fd, &path](const QString &what, int err) {
+        ::close(fd);
+        fail(what, path, err);
+    };
+    if (const int err = writeAll(fd, bytes))
+        abandon(QStringLiteral("cannot write"), err);
+    if (mode == WriteMode::Durable && ::fsync(fd) != 0)
+        abandon(QStringLiteral("cannot flush"), errno);
+
+    // Linked straight to its name when nothing stands there yet. Otherwise under a temporary
+    // name that is renamed over the old file, since a link never replaces one; rename()
+    // replaces a symbolic link at the target instead of writing through it.
+    int err = linkUnnamed(fd, target);
+    if (err == EEXIST) {
+        QByteArray temporary;
+        do {
+            temporary = temporaryName(folderName);
+            err = linkUnnamed(fd, temporary);
+        } while (err == EEXIST);
+        if (err == 0 && ::rename(temporary.constData(), target.constData()) != 0) {
+            const int renameErr = errno;
+            ::unlink(temporary.constData());
+            abandon(QStringLiteral("cannot save"), renameErr);
+        }
+    }
+    if (err != 0) {
+        ::close(fd);
+        if (err == ENOENT || err == EPERM || err == EOPNOTSUPP)
+            return Unnamed::Unsupported; // no /proc and no privilege, or no links here
+        fail(QStringLiteral("cannot save"), path, err);
+    }
+    // The data went to the file system before the link; a local file system reports no
+    // further error at the close.
+    ::close(fd);
+    return Unnamed::Written;
+}
+
+// The same through a named temporary file, where unnamed files are not available. A write
+// killed in the middle leaves that file behind.
+void writeNamed(const QString &path, const QByteArray &bytes, mode_t permissions, WriteMode mode)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QString folder = QFileInfo(path).path();
+    const QByteArray folderName = QFile::encodeName(folder);
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = temporaryName(folderName);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        fail(QStringLiteral("cannot create a file in"), folder, errno);
+
+    const auto abandon = [&](const QString &what, int err) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        fail(what, path, err);
+    };
+    if (const int err = writeAll(fd, bytes))
+        abandon(QStringLiteral("cannot write"), err);
     if (mode == WriteMode::Durable && ::fsync(fd) != 0)
         abandon(QStringLiteral("cannot flush"), errno);
     if (::close(fd) != 0) {
         const int err = errno;
-        ::unlink(tmpl.constData());
+        ::unlink(temporary.constData());
         fail(QStringLiteral("cannot write"), path, err);
     }
     // rename() replaces a symbolic link at the target instead of writing through it.
-    if (::rename(tmpl.constData(), target.constData()) != 0) {
+    if (::rename(temporary.constData(), target.constData()) != 0) {
         const int err = errno;
-        ::unlink(tmpl.constData());
+        ::unlink(temporary.constData());
         fail(QStringLiteral("cannot save"), path, err);
     }
+}
+
+} // namespace
+
+void writeFileAtomically(const QString &path, const QByteArray &bytes,
+                         QFileDevice::Permissions permissions, WriteMode mode)
+{
+    // The file is created with the final permissions, so the kernel applies the user's
+    // creation mask as for any new file; close-on-exec, so that a program started meanwhile
+    // does not inherit it.
+    const mode_t fileMode = toMode(permissions);
+    if (writeUnnamed(path, bytes, fileMode, mode) == Unnamed::Unsupported)
+        writeNamed(path, bytes, fileMode, mode);
     if (mode == WriteMode::Durable) {
-        // The rename itself is on disk once the folder is flushed.
-        const int dir =
-            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        // The new name itself is on disk once the folder is flushed.
+        const int dir = ::open(QFile::encodeName(QFileInfo(path).path()).constData(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir >= 0) {
             ::fsync(dir);
             ::close(dir);

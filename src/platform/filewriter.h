@@ -22,9 +22,11 @@ enum class WriteMode {
     Durable // flushed to the disk before the rename (small files the user cannot refetch)
 };
 
-// Writes bytes to path through a temporary file in the same folder that is renamed over the
-// target: a failed write leaves the old file (or no file) and never a truncated one, and a
-// symbolic link at path is replaced rather than followed. Throws FileWriteError on failure.
+// Writes bytes to path through a temporary file in the same folder that takes the target's
+// place only when complete: a failed write leaves the old file (or no file) and never a
+// truncated one, and a symbolic link at path is replaced rather than followed. The temporary
+// file is unnamed (O_TMPFILE) where the file system allows, so that even a program killed in
+// the middle of a write leaves no stray file. Throws FileWriteError on failure.
 void writeFileAtomically(const QString &path, const QByteArray &bytes,
                          QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
                                                                 QFileDevice::WriteOwner |

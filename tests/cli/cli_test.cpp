@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "../support/httpserver.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -11,6 +12,8 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <cstring>
@@ -148,6 +151,12 @@ protected:
         s.Get("/img/b.jpg", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("BBBB", "image/jpeg");
         });
+        s.Get("/large.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<img src=\"large.jpg\">", "text/html");
+        });
+        s.Get("/large.jpg", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content(std::string(128 << 20, 'L'), "image/jpeg");
+        });
         server.start();
         ASSERT_TRUE(dir.isValid());
     }
@@ -261,6 +270,31 @@ TEST_F(HarvixCliHarvest, VerboseAddsTransferStates)
     EXPECT_TRUE(failedLines.contains(u"接続エラーの様です。"_s));
     // The cause follows the message.
     EXPECT_TRUE(failed.err.contains(u"404"_s)) << failed.err.toStdString();
+}
+
+TEST_F(HarvixCliHarvest, KilledWhileWritingAnImageLeavesNoFileBehind)
+{
+    // Killed outright (nothing of the program runs at its end) while it writes a large image.
+    QProcess process;
+    process.start(QStringLiteral(HARVIX_CLI_PATH),
+                  {u"harvest"_s, server.url(u"/large.html"_s), dir.path()});
+    ASSERT_TRUE(process.waitForStarted());
+    const QString fds = u"/proc/%1/fd/"_s.arg(process.processId());
+    const QString inFolder = QDir(dir.path()).canonicalPath() + u'/';
+    bool writing = false;
+    const QDeadlineTimer deadline(60000);
+    while (!writing && !deadline.hasExpired() && !process.waitForFinished(0)) {
+        for (const QString &fd :
+             QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            writing = writing || QFile::symLinkTarget(fds + fd).startsWith(inFolder);
+    }
+    ASSERT_TRUE(writing) << "the write was not seen";
+    ::kill(pid_t(process.processId()), SIGKILL);
+    process.waitForFinished();
+    const QStringList left =
+        QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    EXPECT_EQ(left.join(u' '), QString());
 }
 
 TEST_F(HarvixCliHarvest, ProgressLineOnlyOnATerminal)
