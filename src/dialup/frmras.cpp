@@ -15,6 +15,8 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QTextLayout>
+#include <QtMath>
 
 #include <algorithm>
 
@@ -31,6 +33,17 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
+
+// The height of a line of Japanese text: the font that draws the kana and kanji (often a
+// fallback font) may need more room than the label's own font says.
+int japaneseLineHeight(const QFont &font)
+{
+    QTextLayout layout(QStringLiteral("状態あア"), font);
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    return std::max(1, qCeil(line.height()));
+}
 
 QString readFailedTitle()
 {
@@ -121,6 +134,17 @@ void frmRAS::createControls()
     lblStatus = new QLabel(Frame1);
     place(lblStatus, "lblStatus", 480, 360, 3255, 495);
     lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A dial error reads two or three lines: the text wraps and takes the frame's height below
+    // its title, in whole lines, and its tooltip shows all of it when even that is too short.
+    lblStatus->setWordWrap(true);
+    const QRect inside = Frame1->contentsRect();
+    QRect statusArea = lblStatus->geometry();
+    statusArea.setTop(std::min(statusArea.top(), inside.top()));
+    statusArea.setRight(std::max(statusArea.right(), inside.right()));
+    const int lineHeight = japaneseLineHeight(lblStatus->font());
+    statusArea.setHeight(std::max(1, (inside.bottom() - statusArea.top()) / lineHeight) *
+                         lineHeight);
+    lblStatus->setGeometry(statusArea);
 
     Command4 = new QPushButton(QStringLiteral("キャンセル"), this);
     place(Command4, "Command4", 4680, 2400, 1095, 495);
@@ -202,6 +226,12 @@ bool frmRAS::savePswd(const QStringList &lines)
     }
 }
 
+void frmRAS::setStatusLabel(const QString &text)
+{
+    lblStatus->setText(text);
+    lblStatus->setToolTip(text);
+}
+
 bool frmRAS::credentialsUsable()
 {
     const std::pair<QLabel *, QString> fields[] = {
@@ -220,7 +250,7 @@ void frmRAS::Command1_Click()
     if (!RasSample || !credentialsUsable())
         return;
     m_setStatus(QStringLiteral("ダイアル接続中です,しばらく、お待ちください。"));
-    lblStatus->setText(QStringLiteral("ダイアル接続中です"));
+    setStatusLabel(QStringLiteral("ダイアル接続中です"));
     RasSample->setEntry(Combo1->currentText());
     RasSample->setUserID(Text1->text());
     RasSample->setPassword(Text2->text());
@@ -231,12 +261,12 @@ void frmRAS::Command1_Click()
 
 void frmRAS::Command2_Click()
 {
-    lblStatus->setText(QStringLiteral("切断しています..."));
+    setStatusLabel(QStringLiteral("切断しています..."));
     // Let the label paint before the hang-up, without taking new clicks meanwhile.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (RasSample)
         RasSample->HangUp();
-    lblStatus->setText(QString());
+    setStatusLabel(QString());
     close();
 }
 
@@ -270,8 +300,7 @@ void frmRAS::RasSample_ConnectComplete()
 
 void frmRAS::RasSample_ConnectError(qint32 &RasErrCode)
 {
-    lblStatus->setText(QStringLiteral("ダイヤルアップ接続エラー：\n") +
-                       RasSample->ErrMsg(RasErrCode));
+    setStatusLabel(QStringLiteral("ダイヤルアップ接続エラー：\n") + RasSample->ErrMsg(RasErrCode));
     m_prompter.MsgBox(QStringLiteral("ダイヤルアップ接続エラー\n設定を確認するか、又は、"
                                      "接続先が混雑しています。"));
     close();

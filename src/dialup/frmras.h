@@ -69,6 +69,7 @@ private:
     void RasSample_ConnectError(qint32 &RasErrCode);
     // Runs one step of reading Pswd.dat, offering Retry/Cancel while it fails.
     void readStep(const std::function<bool()> &step, const std::function<QString()> &error);
+    void setStatusLabel(const QString &text);
     // Whether the entry name, user name and password can be stored and dialled as typed; when
     // one cannot, tells the user which and returns false.
     bool credentialsUsable();

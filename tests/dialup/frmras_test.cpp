@@ -427,14 +427,16 @@ TEST_F(FrmRasTest, FailedDialShowsErrorTextThenBoxAndUnloads)
 {
     writePswd("home\r\nuser\r\nwrong\r\nON\r\n");
     sim.accounts.insert("home", {"user", "secret"});
-    QString labelWhenBoxShown;
-    prompter.onShow = [this, &labelWhenBoxShown](const QString &) {
+    QString labelWhenBoxShown, tipWhenBoxShown;
+    prompter.onShow = [&](const QString &) {
         labelWhenBoxShown = form->lblStatus->text();
+        tipWhenBoxShown = form->lblStatus->toolTip();
     };
     open();
     form->Command1->click();
     EXPECT_EQ(labelWhenBoxShown,
               QStringLiteral("ダイヤルアップ接続エラー：\n認証に失敗しました。"));
+    EXPECT_EQ(tipWhenBoxShown, labelWhenBoxShown); // the whole text, however long
     ASSERT_EQ(prompter.shown.size(), 1); // no disconnect question: the line is already down
     EXPECT_EQ(prompter.shown[0].text,
               QStringLiteral(
