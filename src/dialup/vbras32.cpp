@@ -23,27 +23,26 @@ const char *textOrNull(const QByteArray &text)
     return text.isEmpty() ? nullptr : text.constData();
 }
 
+// A name read back from a record: its CP932 text up to the first NUL (or the whole field).
+QString fieldText(const unsigned char *record, int offset, int size)
+{
+    return codepage::fromCp932(raslayout::readField(record, offset, size));
+}
+
 } // namespace
 
 VBRas32::VBRas32(RemoteAccess &service, QObject *parent) : QObject(parent), m_service(service)
 {
-    QByteArray version(RemoteAccess::VersionRecordSize, 0);
-    RemoteAccess::writeU32(bytes(version), RemoteAccess::VersionRecordSize);
+    QByteArray version(raslayout::versionRecordSize, 0);
+    raslayout::writeU32(bytes(version), raslayout::versionRecordSize);
     m_service.GetVersionExA(bytes(version));
-    m_platformFamily =
-        RemoteAccess::readU32(bytes(version) + RemoteAccess::VersionPlatformIdOffset);
+    m_platformFamily = raslayout::readU32(bytes(version) + raslayout::versionPlatformIdOffset);
     RefreshEntries();
 }
 
 void VBRas32::copyField(unsigned char *record, int offset, int size, const QString &text)
 {
     raslayout::writeField(record, offset, size, codepage::toCp932(text));
-}
-
-QString VBRas32::fieldText(const unsigned char *record, int offset, int size)
-{
-    const auto *begin = reinterpret_cast<const char *>(record + offset);
-    return codepage::fromCp932(QByteArray(begin, qstrnlen(begin, static_cast<uint>(size))));
 }
 
 QString VBRas32::EnumEntries(qint16 Index) const
@@ -76,7 +75,7 @@ qint32 VBRas32::refreshEntries(const raslayout::EntryName &layout)
 {
     const QByteArray phoneBook = codepage::toCp932(m_phoneBook);
     QByteArray buffer(raslayout::maxEntries * layout.recordSize, 0);
-    RemoteAccess::writeU32(bytes(buffer), quint32(layout.recordSize));
+    raslayout::writeU32(bytes(buffer), quint32(layout.recordSize));
     quint32 size = quint32(buffer.size());
     quint32 count = 0;
     quint32 result =
@@ -87,7 +86,7 @@ qint32 VBRas32::refreshEntries(const raslayout::EntryName &layout)
     if (result == RemoteAccess::ErrorBufferTooSmall) {
         const quint32 needed = std::min(size, maxEntriesOnRetry * quint32(layout.recordSize));
         buffer = QByteArray(qsizetype(needed), 0);
-        RemoteAccess::writeU32(bytes(buffer), quint32(layout.recordSize));
+        raslayout::writeU32(bytes(buffer), quint32(layout.recordSize));
         size = needed;
         count = 0;
         result =
@@ -98,9 +97,9 @@ qint32 VBRas32::refreshEntries(const raslayout::EntryName &layout)
 
     // Never read a record beyond the buffer, whatever count the service reports.
     const quint32 inBuffer = quint32(buffer.size()) / quint32(layout.recordSize);
-    m_entryCount = qint32(std::min({count, inBuffer, quint32(raslayout::maxEntries)}));
-    m_entries = QStringList(m_entryCount + 1);
-    for (qint32 i = 0; i < m_entryCount; ++i)
+    const qint32 listed = qint32(std::min({count, inBuffer, quint32(raslayout::maxEntries)}));
+    m_entries = QStringList(listed + 1);
+    for (qint32 i = 0; i < listed; ++i)
         m_entries[i] =
             fieldText(bytes(buffer) + i * layout.recordSize, layout.nameOffset, layout.nameSize);
     return qint32(result);
@@ -143,7 +142,7 @@ qint32 VBRas32::dial(const raslayout::DialParams &layout, const QString &phoneBo
 {
     QByteArray record(layout.recordSize, 0);
     unsigned char *params = bytes(record);
-    RemoteAccess::writeU32(params, quint32(layout.recordSize));
+    raslayout::writeU32(params, quint32(layout.recordSize));
     copyField(params, layout.entryName, layout.entryNameSize, entry);
     params[layout.phoneNumber] = 0; // the entry's own number is used
     params[layout.callbackNumber] = 0;
@@ -192,7 +191,7 @@ bool VBRas32::SeekEnumConns(const QString &entry, bool SetProp)
         return false;
     const auto layout = m_platformFamily == 1 ? raslayout::conn9x : raslayout::connNT;
     QByteArray buffer(raslayout::maxConnections * layout.recordSize, 0);
-    RemoteAccess::writeU32(bytes(buffer), quint32(layout.recordSize));
+    raslayout::writeU32(bytes(buffer), quint32(layout.recordSize));
     quint32 size = quint32(buffer.size());
     quint32 count = 0;
     if (m_service.RasEnumConnectionsA(bytes(buffer), &size, &count) != RemoteAccess::Success)
@@ -204,7 +203,7 @@ bool VBRas32::SeekEnumConns(const QString &entry, bool SetProp)
         if (name == entry) {
             if (SetProp) {
                 m_entry = name;
-                m_connection = RemoteAccess::readU32(record + layout.handleOffset);
+                m_connection = raslayout::readU32(record + layout.handleOffset);
             }
             return true;
         }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/raslayout.h"
 #include "platform/remoteaccess.h"
 
 #include <QObject>
@@ -25,7 +26,8 @@ public:
     QString PhoneBook() const { return m_phoneBook; }
     void setPhoneBook(const QString &PhonebookFile) { m_phoneBook = PhonebookFile; }
 
-    qint32 EntryCount() const { return m_entryCount; }
+    // The entries listed by the last refresh (the array holds one empty slot more).
+    qint32 EntryCount() const { return m_entries.isEmpty() ? 0 : qint32(m_entries.size() - 1); }
     // The entry name at Index; Index EntryCount gives an empty string. Throws std::out_of_range
     // outside 0..EntryCount (and for any index before the first refresh).
     QString EnumEntries(qint16 Index) const;
@@ -55,8 +57,6 @@ public:
     // Copies text into a record field as CP932 with its NUL inside the field, cut before a
     // character that would not fit (never splitting a double-byte character).
     static void copyField(unsigned char *record, int offset, int size, const QString &text);
-    // The CP932 text of a field up to its first NUL (or the whole field).
-    static QString fieldText(const unsigned char *record, int offset, int size);
 
 signals:
     // The dial failed. A handler may change RasErrCode; the object ignores the change.
@@ -76,7 +76,6 @@ private:
     quint32 m_platformFamily = 0;
     RemoteAccess::Handle m_connection = 0;
     QStringList m_entries;
-    qint32 m_entryCount = 0;
     QString m_entry;
     QString m_userId;
     QString m_password;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialup/vbras32.h"
+#include "platform/ppp/ppperrors.h"
 #include "platform/ppp/pppremoteaccess.h"
 
 #include <QDeadlineTimer>
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -24,7 +27,8 @@ namespace {
 // pppd's updetach: a child keeps the "link" until SIGTERM and the parent exits 0 once it runs,
 // after writing the linkname pid file when asked to. With "nonRoot" it is the setuid pppd run by
 // an ordinary user: "plugin" on the command line is an option error (status 2), and so is
-// "passwordfd" unless the options file or the called peer file loads the plugin.
+// "passwordfd" unless the options file or the called peer file loads the plugin. With "hang" it
+// is a pppd that never gives up (persist, maxfail 0): it runs until SIGTERM.
 const char *standIn = R"(#!/usr/bin/python3
 import json, os, re, signal, sys, time
 here = os.path.dirname(os.path.abspath(__file__))
@@ -56,6 +60,16 @@ if 'passwordfd' in args:
     rec['password'] = data.decode('utf-8')
 with open(os.path.join(here, 'calls.jsonl'), 'a') as f:
     f.write(json.dumps(rec) + '\n')
+def term(*_):
+    with open(os.path.join(here, 'terminated'), 'a') as f:
+        f.write(str(os.getpid()) + '\n')
+    os._exit(5)
+if cfg.get('hang'):
+    signal.signal(signal.SIGTERM, term)
+    end = time.time() + 30
+    while time.time() < end:
+        time.sleep(0.05)
+    sys.exit(0)
 status = cfg.get('status', 0)
 if status != 0 or not cfg.get('daemon'):
     sys.exit(status)
@@ -421,9 +435,9 @@ TEST_F(PppBackendTest, LinksWhoseNamesDoNotFitARecordAreNotListed)
 
     const auto links = ppp.activeLinks();
     for (const auto &link : links)
-        EXPECT_FALSE(daemons.mid(0, 2).contains(link.pid)) << link.entry.toStdString();
+        EXPECT_FALSE(daemons.mid(0, 2).contains(link.process.pid)) << link.entry.toStdString();
     EXPECT_TRUE(std::any_of(links.begin(), links.end(), [&](const PppRemoteAccess::Link &l) {
-        return l.pid == qint64(ras.Connection()) && l.entry == QStringLiteral("home");
+        return l.process.pid == qint64(ras.Connection()) && l.entry == QStringLiteral("home");
     }));
 }
 
@@ -488,6 +502,51 @@ TEST_F(PppBackendTest, ExitStatusBecomesNearestRasCode)
     EXPECT_EQ(zombieChildren(), 0);
 }
 
+TEST_F(PppBackendTest, DialThatPppdNeverEndsIsEndedAtTheDeadline)
+{
+    configure(QJsonObject{{QStringLiteral("hang"), true}});
+    options.dialTimeoutMs = 1000;
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    QList<qint32> raised;
+    QObject::connect(&ras, &VBRas32::ConnectError, &ras,
+                     [&raised](qint32 &code) { raised.append(code); });
+    ras.setEntry(QStringLiteral("home"));
+    EXPECT_EQ(ras.Dialup(), 638);
+    EXPECT_EQ(raised, QList<qint32>{638});
+    EXPECT_EQ(ras.Connection(), 0u);
+    ASSERT_EQ(calls().size(), 1);
+    EXPECT_FALSE(terminated().isEmpty()); // its pppd was asked to end
+    EXPECT_EQ(zombieChildren(), 0);
+    EXPECT_NE(ras.ErrMsg(638), ras.ErrMsg(99999));
+}
+
+TEST_F(PppBackendTest, NoDescriptorForAPipeIsReportedAsSuchWithoutRunningPppd)
+{
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    ras.setEntry(QStringLiteral("home"));
+    // With a password its pipe is the first one needed, without one the pipe that reports a
+    // failed start.
+    for (const QString &password : {QStringLiteral("pw"), QString()}) {
+        SCOPED_TRACE(password.toStdString());
+        ras.setPassword(password);
+        int lowestFree = 0;
+        while (::fcntl(lowestFree, F_GETFD) != -1)
+            ++lowestFree;
+        rlimit old{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+        rlimit none = old;
+        none.rlim_cur = rlim_t(lowestFree);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+        const qint32 code = ras.Dialup();
+        ::setrlimit(RLIMIT_NOFILE, &old);
+        EXPECT_EQ(code, 4);
+    }
+    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_TRUE(ras.ErrMsg(4).contains(QStringLiteral("パイプ")));
+}
+
 TEST_F(PppBackendTest, EntryWithoutPeerFileFailsWithoutRunningPppd)
 {
     PppRemoteAccess ppp(options);
@@ -517,12 +576,60 @@ TEST_F(PppBackendTest, MissingOrForbiddenPppdGivesClearCode)
     EXPECT_TRUE(calls().isEmpty());
 }
 
+// Starts program so that it gets the process id pid, by setting the number the kernel handed
+// out last (root only). False when that is not possible or another process took the number.
+bool startWithPid(QProcess &process, const QString &program, const QStringList &args, qint64 pid)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QFile last(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
+        if (!last.open(QIODevice::WriteOnly) || last.write(QByteArray::number(pid - 1)) < 0 ||
+            !last.flush())
+            return false;
+        last.close();
+        process.start(program, args);
+        if (!process.waitForStarted())
+            return false;
+        if (process.processId() == pid)
+            return true;
+        process.kill();
+        process.waitForFinished();
+    }
+    return false;
+}
+
+TEST_F(PppBackendTest, HangUpLeavesAProcessThatReusedTheNumberOfTheLink)
+{
+    configure(QJsonObject{{QStringLiteral("hang"), true}});
+    const QStringList args = {QStringLiteral("call"), QStringLiteral("recycled")};
+    // A link of someone else's, adopted through the active connections.
+    QProcess link;
+    link.start(binPath(), args);
+    ASSERT_TRUE(link.waitForStarted());
+    PppRemoteAccess ppp(options);
+    VBRas32 ras(ppp);
+    const QDeadlineTimer listed(10000);
+    while (!ras.SeekEnumConns(QStringLiteral("recycled"), true) && !listed.hasExpired())
+        QThread::msleep(10);
+    ASSERT_EQ(qint64(ras.Connection()), link.processId());
+
+    // The link ends, and a new pppd gets its number.
+    link.kill();
+    link.waitForFinished();
+    QProcess successor;
+    if (!startWithPid(successor, binPath(), args, qint64(ras.Connection())))
+        GTEST_SKIP() << "cannot hand the same process id to a new process here";
+    daemons.append(successor.processId());
+    EXPECT_EQ(ras.HangUp(), 6);
+    EXPECT_FALSE(successor.waitForFinished(300));
+    EXPECT_TRUE(terminated().isEmpty());
+}
+
 TEST_F(PppBackendTest, HangUpNeverSignalsAProcessThatIsNotPppd)
 {
     PppRemoteAccess ppp(options);
     EXPECT_EQ(ppp.RasHangUpA(0), 6u);
     EXPECT_EQ(ppp.RasHangUpA(RemoteAccess::Handle(::getpid())), 6u); // still alive to see this
-    EXPECT_TRUE(ppp.errorText(4242).contains(QStringLiteral("4242")));
+    EXPECT_TRUE(ppperrors::text(4242).contains(QStringLiteral("4242")));
 }
 
 } // namespace

@@ -13,7 +13,7 @@ unsigned char *bytes(QByteArray &b)
 QByteArray record(int size, quint32 sizeField)
 {
     QByteArray r(size, '\0');
-    RemoteAccess::writeU32(bytes(r), sizeField);
+    raslayout::writeU32(bytes(r), sizeField);
     return r;
 }
 
@@ -93,7 +93,7 @@ TEST(SimRemoteAccess, VersionRecordNeedsItsSizeField)
     EXPECT_EQ(sim.GetVersionExA(bytes(version)), 0);
     version = record(148, 148);
     EXPECT_NE(sim.GetVersionExA(bytes(version)), 0);
-    EXPECT_EQ(RemoteAccess::readU32(bytes(version) + 16), 1u);
+    EXPECT_EQ(raslayout::readU32(bytes(version) + 16), 1u);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/ppp/pppprocess.h"
+#include "platform/ppp/procscan.h"
 #include "platform/remoteaccess.h"
 
 #include <QList>
@@ -8,15 +10,19 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 // The remote access service on Linux, in the NT record layout (platform family 2):
 // - the phone book is a folder of pppd peer files, one entry per file, in name order;
 // - a dial runs "pppd call ENTRY" (or "pppd file PATH" for another folder) with updetach, the
 //   user name as an option and the password handed over a pipe to pppd's passwordfd plugin
-//   (never on a command line or in a file), and waits until pppd reports the link up or exits;
-// - a connection handle is the process id of the pppd that keeps the link; hanging up sends it
-//   SIGTERM without waiting.
+//   (never on a command line or in a file), and waits until pppd reports the link up or exits,
+//   at most dialTimeoutMs;
+// - a connection handle is the process id of the pppd that keeps the link; the service holds
+//   each process it handed out, and hanging up sends SIGTERM, without waiting, to that very
+//   process (never to a later one that reuses the number).
+// Nothing is read at construction: the peers folder is read by the calls that need it.
 class PppRemoteAccess : public RemoteAccess {
 public:
     struct Options {
@@ -37,6 +43,9 @@ public:
         QString pppOptionsFile = QStringLiteral("/etc/ppp/options");
         // Folders searched for pppd after PATH (a user's PATH often lacks the sbin folders).
         QStringList pppdFolders = {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")};
+        // How long a dial may take before its pppd is ended: a peer with "persist" and
+        // "maxfail 0" never gives up on its own.
+        int dialTimeoutMs = 120000;
         // How long to look for the link's process after pppd reported the link up.
         int findLinkTimeoutMs = 2000;
         // Called once when the link was not found in time, just before the last look for it.
@@ -47,7 +56,7 @@ public:
 
     // A pppd process that keeps a link for a phone-book entry.
     struct Link {
-        qint64 pid;
+        procscan::Process process;
         QString entry;
     };
 
@@ -63,21 +72,28 @@ public:
     quint32 RasGetErrorStringA(quint32 code, char *buffer, quint32 bufferSize) override;
     quint32 RasEnumConnectionsA(unsigned char *connections, quint32 *size, quint32 *count) override;
 
-    // The Japanese text for a result code (a plain text for codes this backend does not know).
-    static QString errorText(quint32 code);
-    // The RAS result code for an exit status of pppd.
-    static quint32 codeForExitStatus(int status);
-
     // The entries of a peers folder; fails when the folder cannot be listed.
     static bool listEntries(const QString &folder, QStringList *entries);
     // The running pppd processes that keep links for entries, by process id.
     QList<Link> activeLinks() const;
 
 private:
+    struct Dial;
+
+    static quint32 readDialParams(const unsigned char *params, Dial *dial);
+    static quint32 codeForRun(const pppprocess::Run &run);
     QString peersFolderFor(const char *phoneBook) const;
-    qint64 findLink(const QString &entry, const QStringList &dialArguments, int timeoutMs) const;
+    quint32 findPeer(const char *phoneBook, Dial *dial) const;
+    quint32 passPassword(Dial *dial) const;
+    QStringList pppdArguments(const Dial &dial) const;
+    quint32 takeLink(const Dial &dial, Handle *connection);
+    procscan::Process findLink(const QString &entry, const QStringList &dialArguments,
+                               int timeoutMs) const;
+    Handle handOut(const procscan::Process &link);
 
     Options m_options;
+    // The process behind each connection handle handed out.
+    std::map<Handle, procscan::HeldPppd> m_handedOut;
 };
 
 std::unique_ptr<RemoteAccess> makePppRemoteAccess();

@@ -20,14 +20,7 @@ void SimRemoteAccess::setEntries(const QStringList &names, const QString &phoneB
 
 int SimRemoteAccess::GetVersionExA(unsigned char *versionInfo)
 {
-    if (readU32(versionInfo) != VersionRecordSize)
-        return 0;
-    writeU32(versionInfo + 4, is9x() ? 4 : 5);  // major version
-    writeU32(versionInfo + 8, is9x() ? 10 : 0); // minor version
-    writeU32(versionInfo + 12, is9x() ? 2222 : 2195);
-    writeU32(versionInfo + VersionPlatformIdOffset, family);
-    versionInfo[20] = 0;
-    return 1;
+    return raslayout::fillVersionRecord(versionInfo, family);
 }
 
 namespace {
@@ -81,7 +74,7 @@ quint32 SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     if (!dialParams || !connection || notifierType != 0 || notifier || *connection != 0)
         return ErrorInvalidParameter;
     const auto layout = is9x() ? raslayout::dialParams9x : raslayout::dialParamsNT;
-    const quint32 recordSize = readU32(dialParams);
+    const quint32 recordSize = raslayout::readU32(dialParams);
     if (recordSize != quint32(layout.recordSize))
         return ErrorInvalidSize;
 
@@ -89,15 +82,20 @@ quint32 SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     call.record = QByteArray(reinterpret_cast<const char *>(dialParams), layout.recordSize);
     if (phoneBook)
         call.phoneBook = QByteArray(phoneBook);
-    const bool wellFormed =
-        raslayout::readField(dialParams, layout.entryName, layout.entryNameSize, &call.entry) &&
-        raslayout::readField(dialParams, layout.phoneNumber, layout.phoneNumberSize,
-                             &call.phoneNumber) &&
-        raslayout::readField(dialParams, layout.callbackNumber, layout.callbackNumberSize,
-                             &call.callbackNumber) &&
-        raslayout::readField(dialParams, layout.userName, layout.userNameSize, &call.user) &&
-        raslayout::readField(dialParams, layout.password, layout.passwordSize, &call.password) &&
-        raslayout::readField(dialParams, layout.domain, layout.domainSize, &call.domain);
+    // Every text field must end inside its field.
+    bool wellFormed = true;
+    const auto field = [&](int offset, int size) {
+        bool terminated = false;
+        QByteArray text = raslayout::readField(dialParams, offset, size, &terminated);
+        wellFormed = wellFormed && terminated;
+        return text;
+    };
+    call.entry = field(layout.entryName, layout.entryNameSize);
+    call.phoneNumber = field(layout.phoneNumber, layout.phoneNumberSize);
+    call.callbackNumber = field(layout.callbackNumber, layout.callbackNumberSize);
+    call.user = field(layout.userName, layout.userNameSize);
+    call.password = field(layout.password, layout.passwordSize);
+    call.domain = field(layout.domain, layout.domainSize);
     dials.append(call);
     if (!wellFormed)
         return ErrorInvalidParameter;

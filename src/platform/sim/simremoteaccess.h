@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/raslayout.h"
 #include "platform/remoteaccess.h"
 
 #include <QByteArray>
