@@ -18,6 +18,9 @@
 #include <QOpenGLContext>
 #include <QTranslator>
 
+#include <cstdio>
+#include <string_view>
+
 #include <unistd.h>
 
 // Qt Gui's own setter of the context that Qt::AA_ShareOpenGLContexts makes at start-up; Qt
@@ -42,10 +45,38 @@ void shareOpenGLContexts()
     qt_gl_set_global_share_context(context);
 }
 
+constexpr char helpText[] =
+    "Usage: harvix [--help | --version]\n"
+    "\n"
+    "Harvix fetches a web page, shows its HTML source and saves every JPEG image the page\n"
+    "references into the save folder. Type the page address into the URL box of the window\n"
+    "and press Enter. The window takes no other arguments; harvix-cli harvests from a\n"
+    "terminal.\n"
+    "\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n";
+
+// The window program has no command line of its own, except these two, which are answered
+// before anything needs a display. Returns the exit status, or -1 to start the program.
+int answerInfoOption(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const char *text = arg == "--version" ? "harvix " HARVIX_VERSION "\n"
+                           : arg == "--help"  ? helpText
+                                              : nullptr;
+        if (text)
+            return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (const int status = answerInfoOption(argc, argv); status >= 0)
+        return status;
     // The web engine of the simple browser cannot use its sandbox when run as root.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
