@@ -88,100 +88,92 @@ frmRAS::frmRAS(RemoteAccess &ras, Prompter &prompter,
 frmRAS::~frmRAS()
 {
     // Destroyed without an unload (its owner went away): release the object, leave the line.
-    delete RasSample;
+    delete m_RasSample;
 }
 
 void frmRAS::createControls()
 {
-    const auto place = [](QWidget *w, const char *name, int l, int t, int width, int height) {
-        w->setObjectName(QLatin1String(name));
-        w->setGeometry(twips::rect(l, t, width, height));
-    };
-
     // Created in tab order, so that the focus chain follows it.
-    Combo1 = new QComboBox(this);
-    place(Combo1, "Combo1", 1440, 240, 2775, 300);
-    Combo1->setEditable(true);
-    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    m_Combo1 = twips::place(new QComboBox(this), QStringLiteral("Combo1"), 1440, 240, 2775, 300);
+    m_Combo1->setEditable(true);
+    m_Combo1->setInsertPolicy(QComboBox::NoInsert);
 
-    Text1 = new QLineEdit(this);
-    place(Text1, "Text1", 1440, 720, 2775, 270);
+    m_Text1 = twips::place(new QLineEdit(this), QStringLiteral("Text1"), 1440, 720, 2775, 270);
 
-    Text2 = new QLineEdit(this);
-    place(Text2, "Text2", 1440, 1200, 2055, 270);
+    m_Text2 = twips::place(new QLineEdit(this), QStringLiteral("Text2"), 1440, 1200, 2055, 270);
     auto *style = new AsteriskPasswordStyle;
     style->setParent(this);
-    Text2->setStyle(style);
-    Text2->setEchoMode(QLineEdit::Password);
+    m_Text2->setStyle(style);
+    m_Text2->setEchoMode(QLineEdit::Password);
 
-    Command1 = new QPushButton(QStringLiteral("接続(&D)"), this);
-    place(Command1, "Command1", 4680, 360, 1050, 495);
+    m_Command1 = twips::place(new QPushButton(QStringLiteral("接続(&D)"), this),
+                              QStringLiteral("Command1"), 4680, 360, 1050, 495);
 
-    Command2 = new QPushButton(QStringLiteral("切断(&H)"), this);
-    place(Command2, "Command2", 4680, 1080, 1050, 495);
+    m_Command2 = twips::place(new QPushButton(QStringLiteral("切断(&H)"), this),
+                              QStringLiteral("Command2"), 4680, 1080, 1050, 495);
 
-    Frame1 = new QGroupBox(QStringLiteral("状態 . . ."), this);
-    place(Frame1, "Frame1", 240, 2160, 4215, 975);
+    m_Frame1 = twips::place(new QGroupBox(QStringLiteral("状態 . . ."), this),
+                            QStringLiteral("Frame1"), 240, 2160, 4215, 975);
 
     const QString labelTexts[3] = {QStringLiteral("エントリー名"), QStringLiteral("ユーザー名"),
                                    QStringLiteral("パスワード")};
     for (int i = 0; i < 3; ++i) {
-        Label1[i] = new QLabel(labelTexts[i], this);
-        place(Label1[i], "Label1", 240, 240 + 480 * i, 1215, 255);
-        Label1[i]->setProperty("Index", i);
+        m_Label1[i] = twips::place(new QLabel(labelTexts[i], this), QStringLiteral("Label1"), 240,
+                                   240 + 480 * i, 1215, 255);
+        m_Label1[i]->setProperty("Index", i);
     }
 
-    lblStatus = new QLabel(Frame1);
-    place(lblStatus, "lblStatus", 480, 360, 3255, 495);
-    lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_lblStatus =
+        twips::place(new QLabel(m_Frame1), QStringLiteral("lblStatus"), 480, 360, 3255, 495);
+    m_lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // A dial error reads two or three lines: the text wraps and takes the frame's height below
     // its title, in whole lines, and its tooltip shows all of it when even that is too short.
-    lblStatus->setWordWrap(true);
-    const QRect inside = Frame1->contentsRect();
-    QRect statusArea = lblStatus->geometry();
+    m_lblStatus->setWordWrap(true);
+    const QRect inside = m_Frame1->contentsRect();
+    QRect statusArea = m_lblStatus->geometry();
     statusArea.setTop(std::min(statusArea.top(), inside.top()));
     statusArea.setRight(std::max(statusArea.right(), inside.right()));
-    const int lineHeight = japaneseLineHeight(lblStatus->font());
+    const int lineHeight = japaneseLineHeight(m_lblStatus->font());
     statusArea.setHeight(std::max(1, (inside.bottom() - statusArea.top()) / lineHeight) *
                          lineHeight);
-    lblStatus->setGeometry(statusArea);
+    m_lblStatus->setGeometry(statusArea);
 
-    Command4 = new QPushButton(QStringLiteral("キャンセル"), this);
-    place(Command4, "Command4", 4680, 2400, 1095, 495);
+    m_Command4 = twips::place(new QPushButton(QStringLiteral("キャンセル"), this),
+                              QStringLiteral("Command4"), 4680, 2400, 1095, 495);
 
-    Command3 = new QPushButton(QStringLiteral("パスワードを保存する"), this);
-    place(Command3, "Command3", 360, 1680, 2055, 375);
+    m_Command3 = twips::place(new QPushButton(QStringLiteral("パスワードを保存する"), this),
+                              QStringLiteral("Command3"), 360, 1680, 2055, 375);
 
-    Command5 = new QPushButton(QStringLiteral("パスワードをクリア"), this);
-    place(Command5, "Command5", 2640, 1680, 1815, 375);
+    m_Command5 = twips::place(new QPushButton(QStringLiteral("パスワードをクリア"), this),
+                              QStringLiteral("Command5"), 2640, 1680, 1815, 375);
 
-    setTabOrder(Combo1, Text1);
-    setTabOrder(Text1, Text2);
-    setTabOrder(Text2, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Command4);
-    setTabOrder(Command4, Command3);
-    setTabOrder(Command3, Command5);
-    Combo1->setFocus();
+    setTabOrder(m_Combo1, m_Text1);
+    setTabOrder(m_Text1, m_Text2);
+    setTabOrder(m_Text2, m_Command1);
+    setTabOrder(m_Command1, m_Command2);
+    setTabOrder(m_Command2, m_Command4);
+    setTabOrder(m_Command4, m_Command3);
+    setTabOrder(m_Command3, m_Command5);
+    m_Combo1->setFocus();
 
-    connect(Command1, &QPushButton::clicked, this, &frmRAS::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &frmRAS::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &frmRAS::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &frmRAS::Command4_Click);
-    connect(Command5, &QPushButton::clicked, this, &frmRAS::Command5_Click);
+    connect(m_Command1, &QPushButton::clicked, this, &frmRAS::Command1_Click);
+    connect(m_Command2, &QPushButton::clicked, this, &frmRAS::Command2_Click);
+    connect(m_Command3, &QPushButton::clicked, this, &frmRAS::Command3_Click);
+    connect(m_Command4, &QPushButton::clicked, this, &frmRAS::Command4_Click);
+    connect(m_Command5, &QPushButton::clicked, this, &frmRAS::Command5_Click);
 }
 
 void frmRAS::Form_Load()
 {
-    RasSample = new VBRas32(m_ras);
-    connect(RasSample, &VBRas32::ConnectComplete, this, &frmRAS::RasSample_ConnectComplete);
-    connect(RasSample, &VBRas32::ConnectError, this, &frmRAS::RasSample_ConnectError);
+    m_RasSample = new VBRas32(m_ras);
+    connect(m_RasSample, &VBRas32::ConnectComplete, this, &frmRAS::RasSample_ConnectComplete);
+    connect(m_RasSample, &VBRas32::ConnectError, this, &frmRAS::RasSample_ConnectError);
 
-    Combo1->clear();
-    for (qint16 i = 0; i < RasSample->EntryCount(); ++i)
-        Combo1->addItem(RasSample->EnumEntries(i));
-    Combo1->setCurrentIndex(-1);
-    Combo1->setEditText(QString());
+    m_Combo1->clear();
+    for (qint16 i = 0; i < m_RasSample->EntryCount(); ++i)
+        m_Combo1->addItem(m_RasSample->EnumEntries(i));
+    m_Combo1->setCurrentIndex(-1);
+    m_Combo1->setEditText(QString());
 
     PswdReader reader(pswdfile::readPath(m_userFolder, m_programFolder));
     const auto error = [&reader] { return reader.error(); };
@@ -193,12 +185,12 @@ void frmRAS::Form_Load()
     reader.close();
 
     if (m_savedFlag == pswdfile::flagOn()) {
-        Combo1->setEditText(m_savedEntry);
-        Text1->setText(m_savedUser);
-        Text2->setText(m_savedPassword);
-        Command3->setEnabled(false);
+        m_Combo1->setEditText(m_savedEntry);
+        m_Text1->setText(m_savedUser);
+        m_Text2->setText(m_savedPassword);
+        m_Command3->setEnabled(false);
     } else {
-        Command5->setEnabled(false);
+        m_Command5->setEnabled(false);
     }
 }
 
@@ -228,14 +220,15 @@ bool frmRAS::savePswd(const QStringList &lines)
 
 void frmRAS::setStatusLabel(const QString &text)
 {
-    lblStatus->setText(text);
-    lblStatus->setToolTip(text);
+    m_lblStatus->setText(text);
+    m_lblStatus->setToolTip(text);
 }
 
 bool frmRAS::credentialsUsable()
 {
-    const std::pair<QLabel *, QString> fields[] = {
-        {Label1[0], Combo1->currentText()}, {Label1[1], Text1->text()}, {Label1[2], Text2->text()}};
+    const std::pair<QLabel *, QString> fields[] = {{m_Label1[0], m_Combo1->currentText()},
+                                                   {m_Label1[1], m_Text1->text()},
+                                                   {m_Label1[2], m_Text2->text()}};
     for (const auto &[label, value] : fields) {
         if (const QString text = unusableValueText(label->text(), value); !text.isEmpty()) {
             m_prompter.MsgBox(text);
@@ -247,16 +240,16 @@ bool frmRAS::credentialsUsable()
 
 void frmRAS::Command1_Click()
 {
-    if (!RasSample || !credentialsUsable())
+    if (!m_RasSample || !credentialsUsable())
         return;
     m_setStatus(QStringLiteral("ダイアル接続中です,しばらく、お待ちください。"));
     setStatusLabel(QStringLiteral("ダイアル接続中です"));
-    RasSample->setEntry(Combo1->currentText());
-    RasSample->setUserID(Text1->text());
-    RasSample->setPassword(Text2->text());
+    m_RasSample->setEntry(m_Combo1->currentText());
+    m_RasSample->setUserID(m_Text1->text());
+    m_RasSample->setPassword(m_Text2->text());
     // The outcome handlers run inside this call; one of them may unload the dialog, so nothing
     // of the dialog is touched after it returns.
-    RasSample->Dialup();
+    m_RasSample->Dialup();
 }
 
 void frmRAS::Command2_Click()
@@ -264,8 +257,8 @@ void frmRAS::Command2_Click()
     setStatusLabel(QStringLiteral("切断しています..."));
     // Let the label paint before the hang-up, without taking new clicks meanwhile.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    if (RasSample)
-        RasSample->HangUp();
+    if (m_RasSample)
+        m_RasSample->HangUp();
     setStatusLabel(QString());
     close();
 }
@@ -275,8 +268,8 @@ void frmRAS::Command3_Click()
     if (!credentialsUsable())
         return;
     m_savedFlag = pswdfile::flagOn();
-    if (savePswd({Combo1->currentText(), Text1->text(), Text2->text(), m_savedFlag}))
-        Command3->setEnabled(false);
+    if (savePswd({m_Combo1->currentText(), m_Text1->text(), m_Text2->text(), m_savedFlag}))
+        m_Command3->setEnabled(false);
 }
 
 void frmRAS::Command4_Click()
@@ -288,19 +281,20 @@ void frmRAS::Command5_Click()
 {
     m_savedFlag = pswdfile::flagOff();
     if (savePswd({m_savedFlag, m_savedFlag, m_savedFlag, m_savedFlag}))
-        Command5->setEnabled(false);
+        m_Command5->setEnabled(false);
 }
 
 void frmRAS::RasSample_ConnectComplete()
 {
     m_setStatus(QStringLiteral("接続が完了しました。"));
-    Command1->setEnabled(false);
+    m_Command1->setEnabled(false);
     hide();
 }
 
 void frmRAS::RasSample_ConnectError(qint32 &RasErrCode)
 {
-    setStatusLabel(QStringLiteral("ダイヤルアップ接続エラー：\n") + RasSample->ErrMsg(RasErrCode));
+    setStatusLabel(QStringLiteral("ダイヤルアップ接続エラー：\n") +
+                   m_RasSample->ErrMsg(RasErrCode));
     m_prompter.MsgBox(QStringLiteral("ダイヤルアップ接続エラー\n設定を確認するか、又は、"
                                      "接続先が混雑しています。"));
     close();
@@ -314,18 +308,18 @@ void frmRAS::closeEvent(QCloseEvent *event)
 
 void frmRAS::Form_Unload()
 {
-    if (!RasSample)
+    if (!m_RasSample)
         return;
-    if (RasSample->Connection() != 0) {
+    if (m_RasSample->Connection() != 0) {
         const auto answer =
-            m_prompter.MsgBox(RasSample->Entry() + QStringLiteral("から切断しますか？"),
+            m_prompter.MsgBox(m_RasSample->Entry() + QStringLiteral("から切断しますか？"),
                               Prompter::Buttons::YesNo, Prompter::Icon::Question);
         if (answer == Prompter::Answer::Yes)
-            RasSample->HangUp();
+            m_RasSample->HangUp();
     }
     // The unload may come from inside RasSample's own Dialup (a failed dial), so the object is
     // released once control is back in the event loop.
-    RasSample->disconnect(this);
-    RasSample->deleteLater();
-    RasSample = nullptr;
+    m_RasSample->disconnect(this);
+    m_RasSample->deleteLater();
+    m_RasSample = nullptr;
 }

@@ -39,19 +39,17 @@ public:
     QString MyPath() const { return m_programFolder; }
 
     // The dial-up object from load to unload; null after the unload.
-    VBRas32 *RasSample = nullptr;
+    VBRas32 *RasSample() const { return m_RasSample; }
 
-    QLabel *Label1[3] = {};
-    QComboBox *Combo1 = nullptr;
-    QLineEdit *Text1 = nullptr;
-    QLineEdit *Text2 = nullptr;
-    QPushButton *Command1 = nullptr;
-    QPushButton *Command2 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QPushButton *Command5 = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    QLabel *lblStatus = nullptr;
-    QPushButton *Command4 = nullptr;
+    QComboBox *Combo1() const { return m_Combo1; }
+    QLineEdit *Text1() const { return m_Text1; }
+    QLineEdit *Text2() const { return m_Text2; }
+    QPushButton *Command1() const { return m_Command1; }
+    QPushButton *Command2() const { return m_Command2; }
+    QPushButton *Command3() const { return m_Command3; }
+    QPushButton *Command4() const { return m_Command4; }
+    QPushButton *Command5() const { return m_Command5; }
+    QLabel *lblStatus() const { return m_lblStatus; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -75,6 +73,19 @@ private:
     bool credentialsUsable();
     // Writes Pswd.dat; on failure tells the user and returns false.
     bool savePswd(const QStringList &lines);
+
+    VBRas32 *m_RasSample = nullptr;
+    QLabel *m_Label1[3] = {};
+    QComboBox *m_Combo1 = nullptr;
+    QLineEdit *m_Text1 = nullptr;
+    QLineEdit *m_Text2 = nullptr;
+    QPushButton *m_Command1 = nullptr;
+    QPushButton *m_Command2 = nullptr;
+    QPushButton *m_Command3 = nullptr;
+    QPushButton *m_Command5 = nullptr;
+    QGroupBox *m_Frame1 = nullptr;
+    QLabel *m_lblStatus = nullptr;
+    QPushButton *m_Command4 = nullptr;
 
     RemoteAccess &m_ras;
     Prompter &m_prompter;

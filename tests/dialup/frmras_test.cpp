@@ -124,18 +124,18 @@ TEST_F(FrmRasTest, ControlsHaveTheirNamesCaptionsAndTabOrder)
         EXPECT_EQ(label->text(), QString::fromUtf8(labelTexts[label->property("Index").toInt()]));
     EXPECT_EQ(child<QLineEdit>("Text2")->echoMode(), QLineEdit::Password);
     EXPECT_EQ(child<QLineEdit>("Text2")->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter,
-                                                            nullptr, form->Text2),
+                                                            nullptr, form->Text2()),
               '*');
     EXPECT_TRUE(child<QComboBox>("Combo1")->isEditable());
 
     QStringList chain;
-    QWidget *w = form->Combo1;
+    QWidget *w = form->Combo1();
     do {
         if (w->focusPolicy() & Qt::TabFocus && !w->objectName().isEmpty() &&
             !w->objectName().startsWith(QLatin1String("qt_")))
             chain.append(w->objectName());
         w = w->nextInFocusChain();
-    } while (w != form->Combo1);
+    } while (w != form->Combo1());
     EXPECT_EQ(chain.join(QLatin1Char(' ')),
               QStringLiteral("Combo1 Text1 Text2 Command1 Command2 Command4 Command3 Command5"));
 }
@@ -144,13 +144,13 @@ TEST_F(FrmRasTest, LoadListsEntriesWithNoneSelected)
 {
     writePswd("OFF\r\nOFF\r\nOFF\r\nOFF\r\n");
     open();
-    ASSERT_EQ(form->Combo1->count(), 2);
-    EXPECT_EQ(form->Combo1->itemText(0), QStringLiteral("会社"));
-    EXPECT_EQ(form->Combo1->itemText(1), QStringLiteral("home"));
-    EXPECT_EQ(form->Combo1->currentText(), QString());
+    ASSERT_EQ(form->Combo1()->count(), 2);
+    EXPECT_EQ(form->Combo1()->itemText(0), QStringLiteral("会社"));
+    EXPECT_EQ(form->Combo1()->itemText(1), QStringLiteral("home"));
+    EXPECT_EQ(form->Combo1()->currentText(), QString());
     EXPECT_TRUE(prompter.shown.isEmpty());
-    EXPECT_TRUE(form->Command3->isEnabled());
-    EXPECT_FALSE(form->Command5->isEnabled());
+    EXPECT_TRUE(form->Command3()->isEnabled());
+    EXPECT_FALSE(form->Command5()->isEnabled());
 }
 
 TEST_F(FrmRasTest, NoPswdFileAndCancelEachTimeGivesFiveMessages)
@@ -165,10 +165,10 @@ TEST_F(FrmRasTest, NoPswdFileAndCancelEachTimeGivesFiveMessages)
         EXPECT_EQ(box.icon, Prompter::Icon::Critical);
         EXPECT_EQ(box.title, QStringLiteral("passの表示"));
     }
-    EXPECT_EQ(form->Combo1->currentText(), QString());
-    EXPECT_EQ(form->Text1->text(), QString());
-    EXPECT_TRUE(form->Command3->isEnabled());
-    EXPECT_FALSE(form->Command5->isEnabled());
+    EXPECT_EQ(form->Combo1()->currentText(), QString());
+    EXPECT_EQ(form->Text1()->text(), QString());
+    EXPECT_TRUE(form->Command3()->isEnabled());
+    EXPECT_FALSE(form->Command5()->isEnabled());
 }
 
 TEST_F(FrmRasTest, RetryRunsTheFailedStepAgain)
@@ -178,8 +178,8 @@ TEST_F(FrmRasTest, RetryRunsTheFailedStepAgain)
     prompter.onShow = [this](const QString &) { writePswd("home\r\nuser\r\nsecret\r\nON\r\n"); };
     open();
     EXPECT_EQ(prompter.shown.size(), 1);
-    EXPECT_EQ(form->Combo1->currentText(), QStringLiteral("home"));
-    EXPECT_EQ(form->Text2->text(), QStringLiteral("secret"));
+    EXPECT_EQ(form->Combo1()->currentText(), QStringLiteral("home"));
+    EXPECT_EQ(form->Text2()->text(), QStringLiteral("secret"));
 }
 
 TEST_F(FrmRasTest, ShortFileShowsOneMessagePerMissingLine)
@@ -188,8 +188,8 @@ TEST_F(FrmRasTest, ShortFileShowsOneMessagePerMissingLine)
     prompter.answers = {Prompter::Answer::Cancel, Prompter::Answer::Cancel};
     open();
     EXPECT_EQ(prompter.shown.size(), 2);
-    EXPECT_EQ(form->Text1->text(), QString());
-    EXPECT_FALSE(form->Command5->isEnabled());
+    EXPECT_EQ(form->Text1()->text(), QString());
+    EXPECT_FALSE(form->Command5()->isEnabled());
 }
 
 TEST_F(FrmRasTest, OnlyExactFlagOnShowsSavedCredentials)
@@ -205,11 +205,12 @@ TEST_F(FrmRasTest, OnlyExactFlagOnShowsSavedCredentials)
                   "\r\n");
         open();
         EXPECT_TRUE(prompter.shown.isEmpty());
-        EXPECT_EQ(form->Combo1->currentText(), c.shown ? QStringLiteral("not listed") : QString());
-        EXPECT_EQ(form->Text1->text(), c.shown ? QStringLiteral("ユーザー") : QString());
-        EXPECT_EQ(form->Text2->text(), c.shown ? QStringLiteral("pw") : QString());
-        EXPECT_EQ(form->Command3->isEnabled(), !c.shown);
-        EXPECT_EQ(form->Command5->isEnabled(), c.shown);
+        EXPECT_EQ(form->Combo1()->currentText(),
+                  c.shown ? QStringLiteral("not listed") : QString());
+        EXPECT_EQ(form->Text1()->text(), c.shown ? QStringLiteral("ユーザー") : QString());
+        EXPECT_EQ(form->Text2()->text(), c.shown ? QStringLiteral("pw") : QString());
+        EXPECT_EQ(form->Command3()->isEnabled(), !c.shown);
+        EXPECT_EQ(form->Command5()->isEnabled(), c.shown);
         delete form;
     }
 }
@@ -218,15 +219,15 @@ TEST_F(FrmRasTest, SaveWritesFourLinesForOwnerOnly)
 {
     writePswd("OFF\r\nOFF\r\nOFF\r\nOFF\r\n");
     open();
-    form->Combo1->setEditText(QStringLiteral("会社"));
-    form->Text1->setText(QStringLiteral("taro"));
-    form->Text2->setText(QStringLiteral("p@ss"));
-    form->Command3->click();
+    form->Combo1()->setEditText(QStringLiteral("会社"));
+    form->Text1()->setText(QStringLiteral("taro"));
+    form->Text2()->setText(QStringLiteral("p@ss"));
+    form->Command3()->click();
     EXPECT_EQ(readPswd(), codepage::toCp932(QStringLiteral("会社\r\ntaro\r\np@ss\r\nON\r\n")));
     EXPECT_EQ(QFile::permissions(pswdPath()) & 0x0FFF,
               QFileDevice::ReadUser | QFileDevice::WriteUser);
-    EXPECT_FALSE(form->Command3->isEnabled());
-    EXPECT_FALSE(form->Command5->isEnabled()); // saving does not enable clearing
+    EXPECT_FALSE(form->Command3()->isEnabled());
+    EXPECT_FALSE(form->Command5()->isEnabled()); // saving does not enable clearing
     EXPECT_TRUE(prompter.shown.isEmpty());
 }
 
@@ -259,13 +260,13 @@ TEST_F(FrmRasTest, ValuesThatCp932CannotHoldOrWithLineBreaksAreRefusedAtSaveAndD
     for (const auto &c : cases) {
         SCOPED_TRACE(c.field);
         prompter.shown.clear();
-        form->Combo1->setEditText(c.entry);
-        form->Text1->setText(c.user);
-        form->Text2->setText(c.password);
-        ASSERT_EQ(form->Text2->text(), c.password);
+        form->Combo1()->setEditText(c.entry);
+        form->Text1()->setText(c.user);
+        form->Text2()->setText(c.password);
+        ASSERT_EQ(form->Text2()->text(), c.password);
 
-        form->Command3->click();
-        form->Command1->click();
+        form->Command3()->click();
+        form->Command1()->click();
         ASSERT_EQ(prompter.shown.size(), 2);
         for (const auto &box : prompter.shown) {
             EXPECT_TRUE(
@@ -274,11 +275,11 @@ TEST_F(FrmRasTest, ValuesThatCp932CannotHoldOrWithLineBreaksAreRefusedAtSaveAndD
             EXPECT_TRUE(box.text.contains(QString::fromUtf8(c.reason)));
         }
         EXPECT_EQ(readPswd(), saved);
-        EXPECT_TRUE(form->Command3->isEnabled());
+        EXPECT_TRUE(form->Command3()->isEnabled());
         EXPECT_TRUE(sim.dials.isEmpty());
         EXPECT_TRUE(status.isEmpty());
         EXPECT_TRUE(form->isVisible());
-        EXPECT_TRUE(form->Command1->isEnabled());
+        EXPECT_TRUE(form->Command1()->isEnabled());
     }
 }
 
@@ -286,19 +287,19 @@ TEST_F(FrmRasTest, ClearWritesOffFourTimesAndKeepsTheFields)
 {
     writePswd("home\r\nuser\r\nsecret\r\nON\r\n");
     open();
-    form->Command5->click();
+    form->Command5()->click();
     EXPECT_EQ(readPswd(), QByteArray("OFF\r\nOFF\r\nOFF\r\nOFF\r\n"));
-    EXPECT_EQ(form->Text1->text(), QStringLiteral("user"));
-    EXPECT_EQ(form->Text2->text(), QStringLiteral("secret"));
-    EXPECT_FALSE(form->Command5->isEnabled());
-    EXPECT_FALSE(form->Command3->isEnabled());
+    EXPECT_EQ(form->Text1()->text(), QStringLiteral("user"));
+    EXPECT_EQ(form->Text2()->text(), QStringLiteral("secret"));
+    EXPECT_FALSE(form->Command5()->isEnabled());
+    EXPECT_FALSE(form->Command3()->isEnabled());
 
-    form->Command4->click();
+    form->Command4()->click();
     flushDeletes();
     ASSERT_TRUE(form.isNull());
     open();
-    EXPECT_EQ(form->Text1->text(), QString());
-    EXPECT_FALSE(form->Command5->isEnabled());
+    EXPECT_EQ(form->Text1()->text(), QString());
+    EXPECT_FALSE(form->Command5()->isEnabled());
 }
 
 TEST_F(FrmRasTest, PswdDatIsTheUsersOwnAndAnOldOneInTheProgramFolderIsOnlyRead)
@@ -314,10 +315,10 @@ TEST_F(FrmRasTest, PswdDatIsTheUsersOwnAndAnOldOneInTheProgramFolderIsOnlyRead)
     }
     open();
     EXPECT_TRUE(prompter.shown.isEmpty());
-    EXPECT_EQ(form->Text2->text(), QStringLiteral("secret"));
+    EXPECT_EQ(form->Text2()->text(), QStringLiteral("secret"));
 
     // Clearing writes the user's file, in a folder created for the owner only.
-    form->Command5->click();
+    form->Command5()->click();
     EXPECT_TRUE(prompter.shown.isEmpty());
     EXPECT_EQ(readPswd(), QByteArray("OFF\r\nOFF\r\nOFF\r\nOFF\r\n"));
     EXPECT_EQ(QFile::permissions(folder) & 0x0FFF,
@@ -329,8 +330,8 @@ TEST_F(FrmRasTest, PswdDatIsTheUsersOwnAndAnOldOneInTheProgramFolderIsOnlyRead)
     // From now on the user's file wins over the old one.
     delete form;
     open();
-    EXPECT_EQ(form->Text2->text(), QString());
-    EXPECT_FALSE(form->Command5->isEnabled());
+    EXPECT_EQ(form->Text2()->text(), QString());
+    EXPECT_FALSE(form->Command5()->isEnabled());
 }
 
 TEST_F(FrmRasTest, FailedSaveShowsJapaneseReasonAndLeavesDialogUsable)
@@ -352,12 +353,12 @@ TEST_F(FrmRasTest, FailedSaveShowsJapaneseReasonAndLeavesDialogUsable)
         prompter.answers = QList<Prompter::Answer>(5, Prompter::Answer::Cancel);
         open();
         prompter.shown.clear();
-        form->Command3->click();
+        form->Command3()->click();
         ASSERT_EQ(prompter.shown.size(), 1);
         EXPECT_EQ(prompter.shown[0].text,
                   writeFailed + QStringLiteral("書き込み先のフォルダーが見つかりません。"));
         EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
-        EXPECT_TRUE(form->Command3->isEnabled());
+        EXPECT_TRUE(form->Command3()->isEnabled());
         EXPECT_TRUE(form->isVisible());
         delete form;
         flushDeletes();
@@ -369,12 +370,12 @@ TEST_F(FrmRasTest, SuccessfulDialHidesDialogAndKeepsTheLine)
     writePswd("home\r\nuser\r\nsecret\r\nON\r\n");
     sim.accounts.insert("home", {"user", "secret"});
     open();
-    form->Command1->click();
+    form->Command1()->click();
     EXPECT_EQ(status, (QStringList{QStringLiteral("ダイアル接続中です,しばらく、お待ちください。"),
                                    QStringLiteral("接続が完了しました。")}));
     ASSERT_FALSE(form.isNull());
     EXPECT_FALSE(form->isVisible());
-    EXPECT_FALSE(form->Command1->isEnabled());
+    EXPECT_FALSE(form->Command1()->isEnabled());
     ASSERT_EQ(sim.dials.size(), 1);
     EXPECT_EQ(sim.dials[0].entry, QByteArray("home"));
     EXPECT_TRUE(sim.dials[0].domain.isEmpty());
@@ -382,8 +383,8 @@ TEST_F(FrmRasTest, SuccessfulDialHidesDialogAndKeepsTheLine)
 
     // Shown again from the menu: same state.
     form->show();
-    EXPECT_EQ(form->lblStatus->text(), QStringLiteral("ダイアル接続中です"));
-    EXPECT_FALSE(form->Command1->isEnabled());
+    EXPECT_EQ(form->lblStatus()->text(), QStringLiteral("ダイアル接続中です"));
+    EXPECT_FALSE(form->Command1()->isEnabled());
     EXPECT_TRUE(prompter.shown.isEmpty());
 }
 
@@ -391,10 +392,10 @@ TEST_F(FrmRasTest, ClosingWhileConnectedAsksAndNoKeepsTheLineUp)
 {
     writePswd("home\r\nuser\r\nsecret\r\nON\r\n");
     open();
-    form->Command1->click();
+    form->Command1()->click();
     form->show();
     prompter.answers = {Prompter::Answer::No};
-    form->Command4->click();
+    form->Command4()->click();
     ASSERT_EQ(prompter.shown.size(), 1);
     EXPECT_EQ(prompter.shown[0].text, QStringLiteral("homeから切断しますか？"));
     EXPECT_EQ(prompter.shown[0].buttons, Prompter::Buttons::YesNo);
@@ -411,9 +412,9 @@ TEST_F(FrmRasTest, ClosingTheHiddenDialogAsksAndYesHangsUp)
     // What the main window does when it closes while the dialog is hidden after a dial.
     writePswd(codepage::toCp932(QStringLiteral("会社\r\nuser\r\nsecret\r\nON\r\n")));
     open();
-    form->Command1->click();
+    form->Command1()->click();
     ASSERT_FALSE(form->isVisible());
-    const auto handle = form->RasSample->Connection();
+    const auto handle = form->RasSample()->Connection();
     prompter.answers = {Prompter::Answer::Yes};
     form->close();
     EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("会社から切断しますか？")});
@@ -429,11 +430,11 @@ TEST_F(FrmRasTest, FailedDialShowsErrorTextThenBoxAndUnloads)
     sim.accounts.insert("home", {"user", "secret"});
     QString labelWhenBoxShown, tipWhenBoxShown;
     prompter.onShow = [&](const QString &) {
-        labelWhenBoxShown = form->lblStatus->text();
-        tipWhenBoxShown = form->lblStatus->toolTip();
+        labelWhenBoxShown = form->lblStatus()->text();
+        tipWhenBoxShown = form->lblStatus()->toolTip();
     };
     open();
-    form->Command1->click();
+    form->Command1()->click();
     EXPECT_EQ(labelWhenBoxShown,
               QStringLiteral("ダイヤルアップ接続エラー：\n認証に失敗しました。"));
     EXPECT_EQ(tipWhenBoxShown, labelWhenBoxShown); // the whole text, however long
@@ -461,11 +462,11 @@ TEST_F(FrmRasTest, HangUpButtonEndsLineAndUnloadsWithoutAsking)
         sim.hangUps.clear();
         open();
         if (c.connected) {
-            form->Command1->click();
+            form->Command1()->click();
             form->show();
         }
-        const auto handle = form->RasSample->Connection();
-        form->Command2->click();
+        const auto handle = form->RasSample()->Connection();
+        form->Command2()->click();
         EXPECT_TRUE(prompter.shown.isEmpty());
         EXPECT_EQ(sim.hangUps, QList<RemoteAccess::Handle>{handle});
         EXPECT_TRUE(sim.connections.isEmpty());
@@ -480,10 +481,10 @@ TEST_F(FrmRasTest, EmptyPhoneBookStillDialsTypedEntry)
     sim.setEntries({QStringLiteral("typed")}, QStringLiteral("/elsewhere"));
     writePswd("OFF\r\nOFF\r\nOFF\r\nOFF\r\n");
     open();
-    EXPECT_EQ(form->Combo1->count(), 0);
-    form->Combo1->setEditText(QStringLiteral("typed"));
+    EXPECT_EQ(form->Combo1()->count(), 0);
+    form->Combo1()->setEditText(QStringLiteral("typed"));
     prompter.answers = {Prompter::Answer::Ok};
-    form->Command1->click();
+    form->Command1()->click();
     ASSERT_EQ(sim.dials.size(), 1);
     EXPECT_EQ(sim.dials[0].entry, QByteArray("typed"));
 }
