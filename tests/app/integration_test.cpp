@@ -74,10 +74,10 @@ TEST_F(Program, DialUpReportsToTheStatusBarAndHangsUpWhenTheMainWindowCloses)
     trigger("mnuConnect");
     auto *dialog = qobject_cast<frmRAS *>(app->connectWindow());
     ASSERT_NE(dialog, nullptr);
-    dialog->Combo1->setCurrentIndex(dialog->Combo1->findText(QStringLiteral("Office")));
-    dialog->Text1->setText(QStringLiteral("user"));
-    dialog->Text2->setText(QStringLiteral("secret"));
-    QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+    dialog->Combo1()->setCurrentIndex(dialog->Combo1()->findText(QStringLiteral("Office")));
+    dialog->Text1()->setText(QStringLiteral("user"));
+    dialog->Text2()->setText(QStringLiteral("secret"));
+    QTest::mouseClick(dialog->Command1(), Qt::LeftButton);
     EXPECT_EQ(main->SimpleText(), QStringLiteral("接続が完了しました。"))
         << prompter.texts().join(QLatin1Char('|')).toStdString();
     EXPECT_FALSE(dialog->isVisible()) << "hidden after a successful dial";
