@@ -52,7 +52,10 @@ public:
     explicit PswdReader(const QString &path);
 
     bool open();
-    // Reads one line without its line end (CR LF, LF or CR).
+    // Reads one line without its line end (CR LF, LF or CR). Unlike the help text's reader
+    // (help/helptext.h), which keeps a lone LF inside its line as the file stands, a lone LF
+    // ends a line here: Pswd.dat may have been written by hand with a Linux editor, and only
+    // its four separate lines decide whether the credentials are restored.
     bool readLine(QString *line);
     void close();
     QString error() const { return m_error; }
