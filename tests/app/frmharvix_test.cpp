@@ -31,8 +31,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
+#include <atomic>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -51,11 +52,9 @@ QByteArray jpeg(int width, int height, Qt::GlobalColor color)
 }
 
 void serve(httplib::Server &server, const std::string &path, const QByteArray &body,
-           const char *type, std::chrono::milliseconds delay = {})
+           const char *type)
 {
-    server.Get(path, [body, type, delay](const httplib::Request &, httplib::Response &res) {
-        if (delay.count())
-            std::this_thread::sleep_for(delay);
+    server.Get(path, [body, type](const httplib::Request &, httplib::Response &res) {
         res.set_content(body.toStdString(), type);
     });
 }
@@ -85,12 +84,14 @@ protected:
         auto &s = http.server();
         serve(s, "/dir/page.html", "<html><img src=\"img/red.jpg\"><IMG SRC=/dir/blue.JPG></html>",
               "text/html");
-        serve(s, "/dir/slow.html", "<img src=\"img/red.jpg\"><img src=\"slowblue.JPG\">",
-              "text/html", std::chrono::milliseconds(400));
+        serve(s, "/dir/three.html",
+              "<img src=\"img/red.jpg\"><img src=\"img/second.jpg\"><img src=\"img/third.jpg\">",
+              "text/html");
         serve(s, "/dir/noimages.html", "<p>nothing here</p>", "text/html");
         serve(s, "/dir/img/red.jpg", red, "image/jpeg");
         serve(s, "/dir/dir/blue.JPG", blue, "image/jpeg");
-        serve(s, "/dir/slowblue.JPG", blue, "image/jpeg", std::chrono::milliseconds(600));
+        serve(s, "/dir/img/second.jpg", blue, "image/jpeg");
+        serve(s, "/dir/img/third.jpg", red, "image/jpeg");
         s.Get("/dir/counted.html", [this](const httplib::Request &, httplib::Response &res) {
             ++pageRequests;
             res.set_content("<img src=\"img/red.jpg\">", "text/html");
@@ -105,6 +106,21 @@ protected:
     {
         win->Text1()->setText(folder);
         win->harvest().setSavePathName(folder);
+    }
+
+    // Runs fn once, the first time the transfer reports state while List1 holds entries
+    // entries (0 during the page and the first image, 1 during the second image...).
+    void onState(qint16 state, int entries, std::function<void()> fn)
+    {
+        auto done = std::make_shared<bool>(false);
+        frmHarvix *w = win.get();
+        QObject::connect(&inet, &UrlTransfer::StateChanged, w,
+                         [w, state, entries, fn = std::move(fn), done](qint16 s) {
+                             if (*done || s != state || w->List1()->count() != entries)
+                                 return;
+                             *done = true;
+                             fn();
+                         });
     }
 
     QByteArray saved(const QString &name) const { return readFile(saveDir.filePath(name)); }
@@ -300,45 +316,51 @@ TEST_F(MainWindow, PointerTurnsBusyOnceFromTheSecondDownloadOn)
 
 TEST_F(MainWindow, SecondHarvestWhileOneWaitsFailsAloneAndTheFirstCompletes)
 {
-    win->TURL()->setText(http.url(QStringLiteral("/dir/slow.html")));
+    win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
     bool fired = false;
-    QTimer::singleShot(100, win.get(), [&] {
+    onState(UrlTransfer::icRequesting, 0, [&] {
         fired = true;
         win->mnuCget_Click();
     });
     win->mnuCget_Click();
     EXPECT_TRUE(fired);
     EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
-    EXPECT_EQ(listEntries(),
-              (QStringList{QStringLiteral("red.jpg"), QStringLiteral("slowblue.JPG")}));
-    EXPECT_EQ(saved(QStringLiteral("slowblue.JPG")), blue);
+    EXPECT_EQ(listEntries(), (QStringList{QStringLiteral("red.jpg"), QStringLiteral("blue.JPG")}));
+    EXPECT_EQ(saved(QStringLiteral("blue.JPG")), blue);
     EXPECT_EQ(win->SimpleText(), kFinished);
     EXPECT_EQ(win->cursor().shape(), Qt::ArrowCursor);
 }
 
 TEST_F(MainWindow, StopMenuCancelsTheWaitingTransfer)
 {
-    win->TURL()->setText(http.url(QStringLiteral("/dir/slow.html")));
-    QTimer::singleShot(100, win.get(), [&] { action("mnuStop")->trigger(); });
+    // Even when the page has arrived already, the transfer that waits for it fails.
+    win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
+    onState(UrlTransfer::icResponseReceived, 0, [&] { action("mnuStop")->trigger(); });
     win->mnuCget_Click();
     EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
     EXPECT_EQ(win->List1()->count(), 0);
+    EXPECT_TRUE(QDir(saveDir.path()).isEmpty());
 }
 
-TEST_F(MainWindow, ClosingTheWindowDuringAHarvestDeletesItAfterwards)
+TEST_F(MainWindow, ClosingTheWindowDuringAHarvestEndsItAndDeletesTheWindowAfterwards)
 {
-    frmHarvix *raw = win.release();
+    frmHarvix *raw = win.get();
     raw->setAttribute(Qt::WA_DeleteOnClose);
-    raw->TURL()->setText(http.url(QStringLiteral("/dir/slow.html")));
+    raw->TURL()->setText(http.url(QStringLiteral("/dir/three.html")));
     raw->show();
     QPointer<frmHarvix> guard(raw);
-    QTimer::singleShot(100, raw, [raw] { raw->close(); });
+    // Closed once the second image has arrived, before the harvest has written it.
+    onState(UrlTransfer::icResponseReceived, 1, [raw] { raw->close(); });
+    win.release();
     raw->mnuCget_Click();
     ASSERT_FALSE(guard.isNull()) << "still alive while its handler runs";
     EXPECT_FALSE(raw->isVisible());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(guard.isNull());
     EXPECT_TRUE(prompter.shown.isEmpty()) << "no message for a closed window";
+    EXPECT_EQ(saved(QStringLiteral("red.jpg")), red);
+    EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("second.jpg"))));
+    EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("third.jpg"))));
 }
 
 TEST_F(MainWindow, SelectingAnEntryShowsTheSavedPicture)
@@ -390,7 +412,7 @@ TEST_F(MainWindow, SelectingAnEntryShowsTheSavedPicture)
 // Runs fn on the save dialog once it is shown modally.
 void onSaveDialog(std::function<void(frmPath *)> fn)
 {
-    QTimer::singleShot(50, [fn] {
+    QTimer::singleShot(0, [fn] {
         auto *dialog = qobject_cast<frmPath *>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         fn(dialog);
@@ -422,13 +444,11 @@ TEST_F(MainWindow, FilesAfterTheSaveDialogClosesGoToTheNewFolder)
 {
     QTemporaryDir other;
     win->show();
-    win->TURL()->setText(http.url(QStringLiteral("/dir/slow.html")));
+    win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
     // Once the first image is saved and the second is being requested, the user picks
     // another folder.
     bool opened = false;
-    QObject::connect(&inet, &UrlTransfer::StateChanged, win.get(), [&](qint16 state) {
-        if (opened || win->List1()->count() != 1 || state != UrlTransfer::icRequesting)
-            return;
+    onState(UrlTransfer::icRequesting, 1, [&] {
         opened = true;
         onSaveDialog([&](frmPath *d) { choose(d, other.path(), "Command3"); });
         win->mnuHozon_Click();
@@ -437,8 +457,8 @@ TEST_F(MainWindow, FilesAfterTheSaveDialogClosesGoToTheNewFolder)
     EXPECT_TRUE(opened);
     EXPECT_TRUE(prompter.shown.isEmpty());
     EXPECT_EQ(saved(QStringLiteral("red.jpg")), red);
-    EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("slowblue.JPG"))));
-    EXPECT_EQ(readFile(other.filePath(QStringLiteral("slowblue.JPG"))), blue);
+    EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("blue.JPG"))));
+    EXPECT_EQ(readFile(other.filePath(QStringLiteral("blue.JPG"))), blue);
 }
 
 } // namespace
