@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <stdexcept>
 
 // Raised by OpenURL for every failure: bad address, DNS or connection failure, TLS failure,
@@ -65,4 +66,26 @@ public:
 
 signals:
     void StateChanged(qint16 state);
+};
+
+// Byte transfers that run side by side, beside the one-at-a-time OpenURL of the same service and
+// under the same rules (size cap, time-outs, redirects, proxies, certificates). Each started
+// transfer holds its body until it is claimed or cancelled.
+class ParallelTransfer {
+public:
+    virtual ~ParallelTransfer() = default;
+
+    // Starts fetching url as bytes and returns its ticket (never 0). A bad address is not an
+    // error here: that transfer fails, and finishBytes says so.
+    virtual int startBytes(const QString &url) = 0;
+    // Waits, keeping the caller's event loop running, until the transfer of ticket has ended;
+    // then hands over its body and forgets the ticket. Throws TransferError when it failed or
+    // was cancelled, and for an unknown ticket.
+    virtual QByteArray finishBytes(int ticket) = 0;
+    // Stops the transfer of ticket (or drops its body) and forgets the ticket; nothing for an
+    // unknown one.
+    virtual void cancelBytes(int ticket) = 0;
+    // Receives the states of the side-by-side transfers with their tickets (the states of
+    // OpenURL still go to StateChanged). Empty to stop.
+    virtual void setStateHandler(std::function<void(int ticket, qint16 state)> handler) = 0;
 };

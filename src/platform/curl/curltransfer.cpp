@@ -101,8 +101,11 @@ struct CurlTransfer::Job {
     CURL *easy = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     int ticket = 0;
-    bool active = false; // in the multi handle
-    bool done = false;   // ended; the outcome below is final
+    bool assigned = false;   // a side-by-side transfer owns it (until claimed or cancelled)
+    bool active = false;     // in the multi handle
+    bool done = false;       // ended; the outcome below is final
+    Wait *waiting = nullptr; // finishBytes waiting for this transfer
+    QString url;
 
     qint32 dataType = icString;
     qint64 bodyLimit = 0;
@@ -121,6 +124,8 @@ struct CurlTransfer::Job {
     long httpStatus = 0;
     Abort abort = Abort::None;
     QString detail;
+
+    QString failureMessage() const;
 
     bool succeeded() const
     {
@@ -238,6 +243,44 @@ struct CurlTransfer::Wait {
     bool finalSent = false;
 };
 
+QString CurlTransfer::Job::failureMessage() const
+{
+    if (abort == Abort::Cancelled)
+        return QStringLiteral("transfer of %1 cancelled").arg(url);
+    if (httpStatus >= 400 || (curlCode == CURLE_OK && !isBodyStatus(httpStatus)))
+        return QStringLiteral("%1 answered with HTTP status %2").arg(url).arg(httpStatus);
+    if (abort == Abort::TooLarge)
+        return QStringLiteral("the body of %1 is larger than %2 bytes").arg(url).arg(bodyLimit);
+
+    QString what;
+    switch (curlCode) {
+    case CURLE_URL_MALFORMAT:
+        what = QStringLiteral("bad address %1");
+        break;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        what = QStringLiteral("unsupported address %1 (only http and https are fetched)");
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        what = QStringLiteral("cannot find the host of %1");
+        break;
+    case CURLE_COULDNT_CONNECT:
+        what = QStringLiteral("cannot connect to %1");
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        what = QStringLiteral("timed out fetching %1");
+        break;
+    case CURLE_TOO_MANY_REDIRECTS:
+        what = QStringLiteral("more than 10 redirects from %1");
+        break;
+    default:
+        what = isTlsFailure(curlCode) ? QStringLiteral("secure connection to %1 failed")
+                                      : QStringLiteral("transfer of %1 failed");
+        break;
+    }
+    return what.arg(url) + QStringLiteral(": ") + detail;
+}
+
 struct CurlTransfer::SocketWatch {
     std::unique_ptr<QSocketNotifier> read;
     std::unique_ptr<QSocketNotifier> write;
@@ -314,6 +357,11 @@ CurlTransfer::~CurlTransfer()
         m_wait = nullptr;
     }
     for (const auto &job : m_jobs) {
+        if (job->waiting) {
+            job->waiting->destroyed = true;
+            if (job->waiting->loop)
+                job->waiting->loop->quit();
+        }
         if (job->active)
             curl_multi_remove_handle(m_multi, job->easy);
         job->active = false;
@@ -411,9 +459,10 @@ CurlTransfer::Job *CurlTransfer::newJob()
     return data;
 }
 
-void CurlTransfer::begin(Job &job, const QByteArray &address, qint32 dataType, int ticket)
+void CurlTransfer::begin(Job &job, const QString &url, qint32 dataType, int ticket)
 {
     job.ticket = ticket;
+    job.url = url;
     job.done = false;
     job.dataType = dataType;
     job.bodyLimit = dataType == icString ? m_maxPageSize : m_maxBodySize;
@@ -428,7 +477,8 @@ void CurlTransfer::begin(Job &job, const QByteArray &address, qint32 dataType, i
     job.errorBuffer[0] = '\0';
 
     CURL *easy = job.easy;
-    curl_easy_setopt(easy, CURLOPT_URL, address.constData()); // libcurl keeps its own copy
+    // libcurl keeps its own copy of the address.
+    curl_easy_setopt(easy, CURLOPT_URL, requestAddress(url).constData());
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(m_timeoutSeconds));
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, m_timeoutSeconds > 0 ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_timeoutSeconds));
@@ -465,6 +515,12 @@ void CurlTransfer::finish(Job &job, int curlCode)
         job.push({icResponseReceived});
     job.flushDeferredClose();
     job.done = true;
+    if (job.ticket != 0) {
+        // Nobody waits for the end state of a side-by-side transfer before it is reported.
+        job.push({job.succeeded() ? icResponseCompleted : icError});
+        if (job.waiting && job.waiting->loop)
+            job.waiting->loop->quit();
+    }
 }
 
 void CurlTransfer::collectFinished()
@@ -497,7 +553,12 @@ bool CurlTransfer::deliverStates()
         if (!m_pendingStates.empty()) {
             const std::vector<PendingState> batch = std::exchange(m_pendingStates, {});
             for (const PendingState &pending : batch) {
-                emit StateChanged(pending.state);
+                if (pending.ticket == 0) {
+                    emit StateChanged(pending.state);
+                } else if (m_stateHandler) {
+                    const auto handler = m_stateHandler; // it may replace itself
+                    handler(pending.ticket, pending.state);
+                }
                 if (!alive)
                     return false;
             }
@@ -586,47 +647,6 @@ void CurlTransfer::socketClosed(int socket)
     job->connectionClosed();
 }
 
-namespace {
-
-QString failureMessage(int curlCode, long httpStatus, bool tooLarge, const QString &detail,
-                       const QString &url, qint64 bodyLimit)
-{
-    if (httpStatus >= 400 || (curlCode == CURLE_OK && !isBodyStatus(httpStatus)))
-        return QStringLiteral("%1 answered with HTTP status %2").arg(url).arg(httpStatus);
-    if (tooLarge)
-        return QStringLiteral("the body of %1 is larger than %2 bytes").arg(url).arg(bodyLimit);
-
-    QString what;
-    switch (curlCode) {
-    case CURLE_URL_MALFORMAT:
-        what = QStringLiteral("bad address %1");
-        break;
-    case CURLE_UNSUPPORTED_PROTOCOL:
-        what = QStringLiteral("unsupported address %1 (only http and https are fetched)");
-        break;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        what = QStringLiteral("cannot find the host of %1");
-        break;
-    case CURLE_COULDNT_CONNECT:
-        what = QStringLiteral("cannot connect to %1");
-        break;
-    case CURLE_OPERATION_TIMEDOUT:
-        what = QStringLiteral("timed out fetching %1");
-        break;
-    case CURLE_TOO_MANY_REDIRECTS:
-        what = QStringLiteral("more than 10 redirects from %1");
-        break;
-    default:
-        what = isTlsFailure(curlCode) ? QStringLiteral("secure connection to %1 failed")
-                                      : QStringLiteral("transfer of %1 failed");
-        break;
-    }
-    return what.arg(url) + QStringLiteral(": ") + detail;
-}
-
-} // namespace
-
 QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
 {
     if (m_wait)
@@ -643,7 +663,7 @@ QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
             QStringLiteral("the transfer service was closed while fetching %1").arg(url));
     };
     Job &job = *m_serial;
-    begin(job, requestAddress(url), dataType, 0);
+    begin(job, url, dataType, 0);
     if (!deliverStates())
         throw closed();
     if (!wait.finalSent) {
@@ -666,9 +686,7 @@ QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
     if (wait.cancelled)
         throw TransferError(QStringLiteral("transfer of %1 cancelled").arg(url));
     if (!job.succeeded())
-        throw TransferError(failureMessage(job.curlCode, job.httpStatus,
-                                           job.abort == Abort::TooLarge, job.detail, url,
-                                           job.bodyLimit));
+        throw TransferError(job.failureMessage());
     QByteArray body = std::exchange(job.body, QByteArray());
     if (dataType == icByteArray)
         return QVariant(body);
@@ -684,4 +702,87 @@ void CurlTransfer::Cancel()
     m_wait->cancelled = true;
     abort(*m_serial, Abort::Cancelled);
     deliverStates();
+}
+
+int CurlTransfer::startBytes(const QString &url)
+{
+    start();
+    Job *job = nullptr;
+    for (const auto &candidate : m_jobs) {
+        if (candidate.get() != m_serial && !candidate->assigned) {
+            job = candidate.get();
+            break;
+        }
+    }
+    if (!job) {
+        job = newJob();
+        // Wait for a connection that may turn out to take several streams (HTTP/2) rather than
+        // open another one at once.
+        curl_easy_setopt(job->easy, CURLOPT_PIPEWAIT, 1L);
+        // Keep a connection for every easy handle (and more), so none is closed between images.
+        curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, long(qMax<size_t>(8, m_jobs.size() + 1)));
+    }
+    if (++m_lastTicket <= 0)
+        m_lastTicket = 1;
+    job->assigned = true;
+    m_tickets[m_lastTicket] = job;
+    begin(*job, url, icByteArray, m_lastTicket);
+    return m_lastTicket;
+}
+
+QByteArray CurlTransfer::finishBytes(int ticket)
+{
+    const auto found = m_tickets.find(ticket);
+    if (found == m_tickets.end())
+        throw TransferError(QStringLiteral("no transfer %1 is under way").arg(ticket));
+    Job &job = *found->second;
+    const QString url = job.url;
+    const auto closed = [&url] {
+        return TransferError(
+            QStringLiteral("the transfer service was closed while fetching %1").arg(url));
+    };
+    if (!job.done) {
+        Wait wait;
+        job.waiting = &wait;
+        QEventLoop loop;
+        wait.loop = &loop;
+        loop.exec();
+        if (wait.destroyed)
+            throw closed();
+        // A receiver of its states may have cancelled it meanwhile (its handle may even carry
+        // another transfer by now).
+        if (!m_tickets.count(ticket))
+            throw TransferError(QStringLiteral("transfer of %1 cancelled").arg(url));
+        job.waiting = nullptr;
+        if (!job.done) {
+            // The loop was left before the transfer ended (the application is quitting).
+            abort(job, Abort::Cancelled);
+            if (!deliverStates())
+                throw closed();
+        }
+    }
+    m_tickets.erase(ticket);
+    job.assigned = false;
+    if (!job.succeeded())
+        throw TransferError(job.failureMessage());
+    return std::exchange(job.body, QByteArray());
+}
+
+void CurlTransfer::cancelBytes(int ticket)
+{
+    const auto found = m_tickets.find(ticket);
+    if (found == m_tickets.end())
+        return;
+    Job &job = *found->second;
+    m_tickets.erase(found);
+    abort(job, Abort::Cancelled);
+    job.body = QByteArray();
+    job.assigned = false;
+    job.waiting = nullptr; // a finishBytes waiting for it has been woken by its end
+    deliverStates();
+}
+
+void CurlTransfer::setStateHandler(std::function<void(int ticket, qint16 state)> handler)
+{
+    m_stateHandler = std::move(handler);
 }

@@ -29,7 +29,7 @@ class QSocketNotifier;
 //
 // libcurl is set up by the first OpenURL, not by the constructor, so creating the service
 // costs nothing at program start.
-class CurlTransfer : public UrlTransfer {
+class CurlTransfer : public UrlTransfer, public ParallelTransfer {
     Q_OBJECT
 public:
     explicit CurlTransfer(QObject *parent = nullptr);
@@ -37,6 +37,14 @@ public:
 
     QVariant OpenURL(const QString &url, qint32 dataType = icString) override;
     void Cancel() override;
+
+    // Side-by-side transfers share the multi handle, so they also share its connections: to one
+    // host several connections at once, or streams of one HTTP/2 connection where the server
+    // offers it. Each has an easy handle of its own, kept for the next one.
+    int startBytes(const QString &url) override;
+    QByteArray finishBytes(int ticket) override;
+    void cancelBytes(int ticket) override;
+    void setStateHandler(std::function<void(int ticket, qint16 state)> handler) override;
 
     // Time allowed to connect, and longest time a response may stay slower than one byte a
     // second (so a stalled or trickling server fails, while a long download that keeps sending
@@ -63,7 +71,7 @@ private:
 
     void start();
     Job *newJob();
-    void begin(Job &job, const QByteArray &address, qint32 dataType, int ticket);
+    void begin(Job &job, const QString &url, qint32 dataType, int ticket);
     void abort(Job &job, Abort reason);
     void finish(Job &job, int curlCode);
     void socketClosed(int socket);
@@ -89,7 +97,10 @@ private:
     std::vector<PendingState> m_pendingStates;
     bool m_draining = false;
 
-    Wait *m_wait = nullptr; // the OpenURL that waits, if one does
+    Wait *m_wait = nullptr;         // the OpenURL that waits, if one does
+    std::map<int, Job *> m_tickets; // side-by-side transfers not yet claimed
+    int m_lastTicket = 0;
+    std::function<void(int, qint16)> m_stateHandler;
     int m_timeoutSeconds = 60;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
     qint64 m_maxPageSize = qint64(64) * 1024 * 1024;
