@@ -3,10 +3,13 @@
 
 #include "harvest/address.h"
 #include "harvest/harvestview.h"
+#include "harvest/imagefetch.h"
 #include "harvest/imagerefs.h"
 #include "platform/filewriter.h"
 #include "platform/programfolder.h"
 #include "platform/urltransfer.h"
+
+#include <QScopeGuard>
 
 #include <utility>
 
@@ -74,8 +77,22 @@ PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
         m_imageRefs = refs;
 
         m_view.clearImageList();
-        for (const QString &ref : std::as_const(refs)) {
-            const QByteArray bytes = m_inet.openBytes(imageAddress(base, ref));
+        ImageFetch *const fetch = m_fetch;
+        if (fetch) {
+            QStringList addresses;
+            for (const QString &ref : std::as_const(refs))
+                addresses.append(imageAddress(base, ref));
+            fetch->begin(addresses);
+        }
+        // Whatever ends the loop ends the fetch, so nothing after a failed image is saved.
+        const auto endFetch = qScopeGuard([fetch] {
+            if (fetch)
+                fetch->end();
+        });
+        for (qsizetype i = 0; i < refs.size(); ++i) {
+            const QString &ref = refs.at(i);
+            const QByteArray bytes =
+                fetch ? fetch->take(i) : m_inet.openBytes(imageAddress(base, ref));
             if (!*alive)
                 return Outcome::Failed;
             m_imageBytes = bytes;

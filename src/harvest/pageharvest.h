@@ -8,6 +8,7 @@
 #include <memory>
 
 class HarvestView;
+class ImageFetch;
 class UrlTransfer;
 
 // The page harvest: fetches the page whose address the view holds, shows its source, finds its
@@ -27,6 +28,11 @@ public:
 
     // The whole harvest. Never throws: every failure ends in the connection-error message.
     Outcome run();
+
+    // Where the images come from: by default each is fetched through the transfer service once
+    // the one before it is saved; an image fetch may fetch ahead. Not owned; nullptr for the
+    // default.
+    void setImageFetch(ImageFetch *fetch) { m_fetch = fetch; }
 
     // The save folder, ending with "/"; read afresh for every image written.
     QString savePathName() const { return m_savePathName; }
@@ -61,6 +67,7 @@ private:
 
     UrlTransfer &m_inet;
     HarvestView &m_view;
+    ImageFetch *m_fetch = nullptr;
     QString m_savePathName;
     QString m_pageText;
     QStringList m_imageRefs;
