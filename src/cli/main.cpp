@@ -4,6 +4,7 @@
 #include "cli/cliview.h"
 #include "harvest/imagerefs.h"
 #include "harvest/pageharvest.h"
+#include "harvest/parallelfetch.h"
 #include "harvest/statetexts.h"
 #include "platform/curl/curltransfer.h"
 #include "platform/curl/httptext.h"
@@ -15,6 +16,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -26,6 +28,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitNoImages = 1;
 constexpr int kExitFailed = 2;
 constexpr int kExitUsage = 64;
+
+// Most image transfers --parallel may keep in flight.
+constexpr int kMaxParallel = 16;
 
 const char kMainUsage[] =
     "Usage: harvix-cli COMMAND [OPTIONS] ARGUMENTS\n"
@@ -56,7 +61,12 @@ const char kHarvestUsage[] =
     "\n"
     "Standard output: the name of each image as it is saved, one per line.\n"
     "Standard error:  the harvest's status texts and messages, one per line; after a failure,\n"
-    "                 its cause.\n";
+    "                 its cause.\n"
+    "\n"
+    "With --parallel N, up to N images are downloaded at once; they are still saved and\n"
+    "listed in reference order, and the harvest stops at the first image that fails, as\n"
+    "without the option. --verbose then puts the number of its image, as [N], before each\n"
+    "transfer state.\n";
 const char kHarvestExit[] =
     "Exit status: 0 all images saved, 1 the page references no image, 2 the harvest failed,\n"
     "64 wrong usage.\n";
@@ -151,12 +161,16 @@ struct HarvestRequest {
     QString url;
     QString saveDir; // ends with "/"
     bool verbose = false;
+    int parallel = 1;
 };
 
 // The options of the harvest command; parseHarvest reads them.
 QList<QCommandLineOption> harvestOptions()
 {
     return {
+        QCommandLineOption({u"j"_s, u"parallel"_s},
+                           u"download up to N images at once (1 to 16, default 1)"_s, u"N"_s,
+                           u"1"_s),
         QCommandLineOption({u"v"_s, u"verbose"_s},
                            u"also print the transfer states as they change"_s),
         helpOption(),
@@ -182,6 +196,10 @@ int parseHarvest(const QStringList &args, HarvestRequest &request)
     if (!request.saveDir.endsWith(u'/'))
         request.saveDir += u'/';
     request.verbose = parser.isSet(u"verbose"_s);
+    bool number = false;
+    request.parallel = parser.value(u"parallel"_s).toInt(&number);
+    if (!number || request.parallel < 1 || request.parallel > kMaxParallel)
+        return usageError(u"--parallel takes a number from 1 to %1"_s.arg(kMaxParallel), help);
     return -1;
 }
 
@@ -200,8 +218,21 @@ int runHarvest(const QStringList &args)
                 view.printDiagnostic(*text);
         });
     }
+    // With one image at a time the harvest fetches each image itself, as the window does.
+    std::optional<ParallelFetch> fetch;
+    if (request.parallel > 1) {
+        fetch.emplace(inet, request.parallel);
+        if (request.verbose) {
+            fetch->setStateHandler([&view](qsizetype index, qint16 state) {
+                if (const auto text = stateText(state))
+                    view.printDiagnostic(u"[%1] "_s.arg(index + 1) + *text);
+            });
+        }
+    }
     PageHarvest harvest(inet, view);
     harvest.setSavePathName(request.saveDir);
+    if (fetch)
+        harvest.setImageFetch(&*fetch);
     const PageHarvest::Outcome outcome = harvest.run();
     // The window shows only the connection-error message; a terminal user also gets the cause.
     if (outcome == PageHarvest::Outcome::Failed && !harvest.failureDetail().isEmpty())

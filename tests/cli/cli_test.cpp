@@ -58,6 +58,7 @@ TEST(HarvixCli, HelpAndWrongUsage)
         {{u"-h"_s}, 0, u"scan [FILE]"},
         {{u"scan"_s, u"--help"_s}, 0, u"Usage: harvix-cli scan"},
         {{u"harvest"_s, u"--help"_s}, 0, u"--verbose"},
+        {{u"harvest"_s, u"-h"_s}, 0, u"-j, --parallel N"},
         {{u"--version"_s}, 0, u"harvix-cli " HARVIX_VERSION "\n"},
         {{}, 64, u""},
         {{u"fetch"_s}, 64, u""},
@@ -67,6 +68,9 @@ TEST(HarvixCli, HelpAndWrongUsage)
         {{u"harvest"_s, u"a"_s, u"b"_s, u"c"_s}, 64, u""},
         {{u"harvest"_s, u"http://127.0.0.1:9/"_s, QString()}, 64, u""},
         {{u"harvest"_s, u"--fast"_s, u"a"_s, u"b"_s}, 64, u""},
+        {{u"harvest"_s, u"-j"_s, u"0"_s, u"a"_s, u"b"_s}, 64, u""},
+        {{u"harvest"_s, u"--parallel"_s, u"17"_s, u"a"_s, u"b"_s}, 64, u""},
+        {{u"harvest"_s, u"-j"_s, u"two"_s, u"a"_s, u"b"_s}, 64, u""},
         {{u"scan"_s, u"a.html"_s, u"b.html"_s}, 64, u""},
         {{u"scan"_s, u"-x"_s}, 64, u""},
     };
@@ -261,6 +265,15 @@ TEST_F(HarvixCliHarvest, VerboseAddsTransferStates)
     // One completed request per fetch: the page and two images.
     EXPECT_EQ(lines.count(u"要求処理が完了し，すべてのデータが受信されました．"_s), 3);
     EXPECT_TRUE(lines.contains(u"ホストと正常に接続しました．"_s));
+
+    // With images in flight side by side, each image's states carry its number.
+    const Result parallel =
+        runCli({u"harvest"_s, u"-v"_s, u"-j"_s, u"2"_s, server.url(u"/page.html"_s), dir.path()});
+    EXPECT_EQ(parallel.out, u"a.jpg\nb.jpg\n"_s);
+    for (const char16_t *number : {u"[1] ", u"[2] "})
+        EXPECT_TRUE(parallel.err.contains(QString::fromUtf16(number) +
+                                          u"要求処理が完了し，すべてのデータが受信されました．"_s))
+            << parallel.err.toStdString();
 
     const Result failed =
         runCli({u"harvest"_s, u"-v"_s, server.url(u"/nothing.html"_s), dir.path()});

@@ -5,6 +5,7 @@
 
 #include "../support/httpserver.h"
 #include "harvest/pageharvest.h"
+#include "harvest/parallelfetch.h"
 #include "platform/curl/curltransfer.h"
 
 #include <QDir>
@@ -21,6 +22,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -72,8 +75,53 @@ protected:
         return harvest.run();
     }
 
+    // Harvests the page at path with up to n images in flight, into a folder of its own.
+    PageHarvest::Outcome harvestInParallel(const QString &path, int n, RecordingView &into,
+                                           QString &folder)
+    {
+        folder = dir.path() + u"/parallel/"_s;
+        QDir().mkpath(folder);
+        ParallelFetch fetch(inet, n);
+        PageHarvest parallel(inet, into);
+        parallel.setImageFetch(&fetch);
+        parallel.setSavePathName(folder);
+        into.typedAddress = server.url(path);
+        return parallel.run();
+    }
+
+    // Serves /img/N.jpg after a delay that shrinks with N, so later images are ready first (the
+    // failing one, answered 404, and /dup/N.jpg, other bytes, come last of all), and counts the
+    // requests answered at once.
+    void serveImagesInReverseTime(int count)
+    {
+        auto answer = [this, count](const httplib::Request &req, httplib::Response &res) {
+            const bool dup = req.matches[1] == "dup";
+            const int n = std::stoi(req.matches[2]);
+            const int now = ++open;
+            for (int seen = maxOpen; now > seen && !maxOpen.compare_exchange_weak(seen, now);) {
+            }
+            const bool slow = dup || n == failing;
+            std::this_thread::sleep_for(std::chrono::milliseconds(slow ? 150 : 5 * (count - n)));
+            {
+                std::lock_guard lock(mutex);
+                answered.insert(n);
+            }
+            --open;
+            if (n == failing)
+                res.status = 404;
+            else
+                res.set_content(imageBytes(dup ? 100 + n : n), "image/jpeg");
+        };
+        server.server().Get(R"(/(img|dup)/(\d+)\.jpg)", answer);
+    }
+
     TestHttpServer server;
     TestHttpServer other;
+    std::atomic<int> open{0};
+    std::atomic<int> maxOpen{0};
+    int failing = -1;
+    std::mutex mutex;
+    std::set<int> answered;
     std::atomic<bool> released{false};
     QTemporaryDir dir;
     QString saveFolder;
@@ -273,6 +321,57 @@ TEST_F(HarvestIntegrationTest, ManyImagesShareOneConnection)
     EXPECT_EQ(entries(saveFolder).size(), count);
     EXPECT_EQ(readFile(saveFolder + u"59.jpg"_s), QByteArray::fromStdString(imageBytes(59)));
     EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(HarvestIntegrationTest, ParallelHarvestSavesAndListsWhatTheSerialOneDoes)
+{
+    // References 3 and 9 have one name: the later one wins, although it is ready first.
+    const int count = 16;
+    std::string page;
+    for (int i = 0; i < count; ++i)
+        page += "<img src=\"img/" + std::to_string(i) + ".jpg\">\n";
+    page.replace(page.find("img/3.jpg"), 9, "dup/9.jpg");
+    serve(server.server(), "/index.html", page, "text/html");
+    serveImagesInReverseTime(count);
+    server.start();
+
+    ASSERT_EQ(harvestPage(u"/index.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_EQ(maxOpen, 1);
+    maxOpen = 0;
+    RecordingView parallelView;
+    QString folder;
+    EXPECT_EQ(harvestInParallel(u"/index.html"_s, 4, parallelView, folder),
+              PageHarvest::Outcome::Finished);
+    EXPECT_EQ(parallelView.events, view.events);
+    EXPECT_EQ(entries(folder), entries(saveFolder));
+    for (const QString &name : entries(saveFolder))
+        EXPECT_EQ(readFile(folder + name), readFile(saveFolder + name)) << name.toStdString();
+    EXPECT_EQ(readFile(folder + u"9.jpg"_s), QByteArray::fromStdString(imageBytes(9)));
+    EXPECT_LE(maxOpen, 4);
+    EXPECT_GE(maxOpen, 2);
+}
+
+TEST_F(HarvestIntegrationTest, ParallelHarvestStopsAtTheFirstFailedImage)
+{
+    const int count = 10;
+    std::string page;
+    for (int i = 0; i < count; ++i)
+        page += "src=img/" + std::to_string(i) + ".jpg ";
+    serve(server.server(), "/p.html", page, "text/html");
+    failing = 2; // 3, 4 and 5 are downloaded before it fails
+    serveImagesInReverseTime(count);
+    server.start();
+
+    RecordingView parallelView;
+    QString folder;
+    EXPECT_EQ(harvestInParallel(u"/p.html"_s, 4, parallelView, folder),
+              PageHarvest::Outcome::Failed);
+    EXPECT_EQ(parallelView.imageList, QStringList({u"0.jpg"_s, u"1.jpg"_s}));
+    EXPECT_EQ(entries(folder), QStringList({u"0.jpg"_s, u"1.jpg"_s}));
+    EXPECT_EQ(parallelView.events.mid(parallelView.events.size() - 2),
+              QStringList({kConnectionError, u"busy:0"_s}));
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(answered.count(5));
 }
 
 TEST_F(HarvestIntegrationTest, SymbolicLinkInTheSaveFolderIsReplaced)

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+
+// Where the page harvest gets its images from when it does not fetch them one by one itself.
+// The harvest still saves and lists them, in reference order, by its own rules.
+class ImageFetch {
+public:
+    virtual ~ImageFetch() = default;
+
+    // The harvest is going to ask for these addresses, in this order.
+    virtual void begin(const QStringList &addresses) = 0;
+    // The bytes of addresses[index]. Asked for once per index, in order, after begin; throws
+    // TransferError when that image cannot be downloaded.
+    virtual QByteArray take(qsizetype index) = 0;
+    // The harvest has ended, done or failed: nothing more is taken.
+    virtual void end() = 0;
+};

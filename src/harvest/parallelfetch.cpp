@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "harvest/parallelfetch.h"
+
+#include "platform/urltransfer.h"
+
+ParallelFetch::ParallelFetch(ParallelTransfer &transfers, int count)
+    : m_transfers(transfers), m_count(qMax(1, count))
+{
+}
+
+ParallelFetch::~ParallelFetch()
+{
+    end();
+}
+
+void ParallelFetch::setStateHandler(std::function<void(qsizetype index, qint16 state)> handler)
+{
+    m_onState = std::move(handler);
+}
+
+void ParallelFetch::begin(const QStringList &addresses)
+{
+    end();
+    m_begun = true;
+    m_addresses = addresses;
+    m_next = 0;
+    m_transfers.setStateHandler([this](int ticket, qint16 state) {
+        const auto found = m_indexOf.find(ticket);
+        if (m_onState && found != m_indexOf.end())
+            m_onState(found->second, state);
+    });
+}
+
+void ParallelFetch::startUpTo(qsizetype end)
+{
+    for (end = qMin(end, m_addresses.size()); m_next < end; ++m_next) {
+        const int ticket = m_transfers.startBytes(m_addresses.at(m_next));
+        m_tickets[m_next] = ticket;
+        m_indexOf[ticket] = m_next;
+    }
+}
+
+QByteArray ParallelFetch::take(qsizetype index)
+{
+    // The images before index have been taken: their places go to the next ones.
+    startUpTo(index + m_count);
+    const auto found = m_tickets.find(index);
+    if (found == m_tickets.end())
+        throw TransferError(QStringLiteral("image %1 was not started").arg(index + 1));
+    const int ticket = found->second;
+    m_tickets.erase(found);
+    try {
+        QByteArray bytes = m_transfers.finishBytes(ticket);
+        m_indexOf.erase(ticket);
+        return bytes;
+    } catch (...) {
+        m_indexOf.erase(ticket);
+        throw;
+    }
+}
+
+void ParallelFetch::end()
+{
+    if (!std::exchange(m_begun, false))
+        return;
+    while (!m_tickets.empty()) {
+        const int ticket = m_tickets.begin()->second;
+        m_tickets.erase(m_tickets.begin());
+        m_transfers.cancelBytes(ticket);
+        m_indexOf.erase(ticket);
+    }
+    m_transfers.setStateHandler({});
+    m_addresses.clear();
+}

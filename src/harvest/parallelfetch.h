@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "harvest/imagefetch.h"
+
+#include <QList>
+
+#include <functional>
+#include <map>
+
+class ParallelTransfer;
+
+// Fetches a harvest's images with up to `count` transfers in flight, ahead of the image the
+// harvest is saving. Transfers start in reference order, and a finished body waits for its turn;
+// the ones running or waiting are never more than `count`, so neither are the bodies held. When
+// the harvest ends (also at a failed image) the transfers still under way are cancelled, so
+// nothing after a failed reference is saved.
+class ParallelFetch : public ImageFetch {
+public:
+    ParallelFetch(ParallelTransfer &transfers, int count);
+    ~ParallelFetch() override;
+    ParallelFetch(const ParallelFetch &) = delete;
+    ParallelFetch &operator=(const ParallelFetch &) = delete;
+
+    void begin(const QStringList &addresses) override;
+    QByteArray take(qsizetype index) override;
+    void end() override;
+
+    // Receives the transfer states of each image, with the image's 0-based index.
+    void setStateHandler(std::function<void(qsizetype index, qint16 state)> handler);
+
+private:
+    void startUpTo(qsizetype end);
+
+    ParallelTransfer &m_transfers;
+    int m_count;
+    bool m_begun = false;
+    QStringList m_addresses;
+    qsizetype m_next = 0;               // the next index to start
+    std::map<qsizetype, int> m_tickets; // started and not yet taken: index -> ticket
+    std::map<int, qsizetype> m_indexOf; // ticket -> index, for the states
+    std::function<void(qsizetype, qint16)> m_onState;
+};
