@@ -29,8 +29,10 @@ QString defaultSaveFolder()
 
 void prepareSaveFolder(const QString &saveFolder)
 {
-    if (QDir::cleanPath(saveFolder) != QDir::cleanPath(defaultSaveFolder()) ||
-        QFileInfo::exists(saveFolder))
+    // The usual case first: the folder is there (asking for the documents folder reads
+    // xdg-user-dirs' file).
+    if (QFileInfo::exists(saveFolder) ||
+        QDir::cleanPath(saveFolder) != QDir::cleanPath(defaultSaveFolder()))
         return;
     createFolders(saveFolder,
                   QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
