@@ -108,6 +108,17 @@ inline int fillVersionRecord(unsigned char *info, quint32 family)
     return 1;
 }
 
+// Copies a message text with its NUL into a caller's buffer of size bytes; ErrorBufferTooSmall
+// when it does not fit.
+inline quint32 copyText(char *buffer, quint32 size, const QByteArray &text)
+{
+    if (quint32(text.size()) + 1 > size)
+        return RemoteAccess::ErrorBufferTooSmall;
+    std::memcpy(buffer, text.constData(), static_cast<size_t>(text.size()));
+    buffer[text.size()] = 0;
+    return RemoteAccess::Success;
+}
+
 // An active connection as a connection record holds it.
 struct ActiveConnection {
     RemoteAccess::Handle handle;

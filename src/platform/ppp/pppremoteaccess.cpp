@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <sys/wait.h>
@@ -365,10 +364,5 @@ quint32 PppRemoteAccess::RasGetErrorStringA(quint32 code, char *buffer, quint32 
 {
     if (!buffer || bufferSize == 0)
         return ErrorInvalidParameter;
-    const QByteArray text = codepage::toCp932(ppperrors::text(code));
-    if (quint32(text.size()) + 1 > bufferSize)
-        return ErrorBufferTooSmall;
-    std::memcpy(buffer, text.constData(), size_t(text.size()));
-    buffer[text.size()] = 0;
-    return Success;
+    return raslayout::copyText(buffer, bufferSize, codepage::toCp932(ppperrors::text(code)));
 }

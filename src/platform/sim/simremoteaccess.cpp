@@ -3,8 +3,6 @@
 
 #include "platform/codepage.h"
 
-#include <cstring>
-
 SimRemoteAccess::SimRemoteAccess(quint32 platformFamily) : family(platformFamily)
 {
     phoneBooks.insert(QString(), {});
@@ -144,12 +142,7 @@ quint32 SimRemoteAccess::RasGetErrorStringA(quint32 code, char *buffer, quint32 
 {
     if (!buffer || !errorTexts.contains(code))
         return ErrorInvalidParameter;
-    const QByteArray &text = errorTexts[code];
-    if (quint32(text.size()) + 1 > bufferSize)
-        return ErrorBufferTooSmall;
-    std::memcpy(buffer, text.constData(), static_cast<size_t>(text.size()));
-    buffer[text.size()] = 0;
-    return Success;
+    return raslayout::copyText(buffer, bufferSize, errorTexts[code]);
 }
 
 quint32 SimRemoteAccess::RasEnumConnectionsA(unsigned char *records, quint32 *size, quint32 *count)
