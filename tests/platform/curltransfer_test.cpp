@@ -53,11 +53,8 @@ public:
                  ::close(client)) {
                 const timeval limit{20, 0}; // a client that never closes does not hold the test
                 ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-                char buffer[4096];
-                std::string request;
-                for (ssize_t n = 1; request.find("\r\n\r\n") == std::string::npos && n > 0;)
-                    if ((n = ::recv(client, buffer, sizeof buffer, 0)) > 0)
-                        request.append(buffer, size_t(n));
+                char buffer[4096]; // every request fits: the reply follows its first read
+                ::recv(client, buffer, sizeof buffer, 0);
                 for (const std::string &piece : pieces) {
                     for (auto slept = &piece == &pieces.front() ? gap : 0ms; slept < gap && !m_stop;
                          slept += 10ms)
@@ -91,18 +88,17 @@ protected:
     void SetUp() override
     {
         auto &s = m_server.server();
-        s.Get("/text", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<html>Hello, \\ ~ world</html>", "text/html");
-        });
-        s.Get("/bytes", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content(bytePattern(100000), "image/jpeg");
-        });
+        const auto serve = [&s](const char *path, std::string body, const char *type) {
+            s.Get(path, [=](const httplib::Request &, httplib::Response &res) {
+                res.set_content(body, type);
+            });
+        };
+        serve("/text", "<html>Hello, \\ ~ world</html>", "text/html");
+        serve("/bytes", bytePattern(100000), "image/jpeg");
+        serve("/sjis", codepage::toCp932(QStringLiteral("取り込み\\")).toStdString(),
+              "text/html; charset=Shift_JIS");
         s.Get("/echo/.*", [](const httplib::Request &req, httplib::Response &res) {
             res.set_content(req.path, "image/jpeg");
-        });
-        s.Get("/sjis", [](const httplib::Request &, httplib::Response &res) {
-            const QByteArray body = codepage::toCp932(QStringLiteral("取り込み\\"));
-            res.set_content(body.toStdString(), "text/html; charset=Shift_JIS");
         });
         s.Get("/close", [](const httplib::Request &, httplib::Response &res) {
             res.set_header("Connection", "close");
@@ -115,29 +111,22 @@ protected:
             else
                 res.set_redirect(m_server.url(QStringLiteral("/hop/%1").arg(n - 1)).toStdString());
         });
-        s.Get("/loop",
-              [](const httplib::Request &, httplib::Response &res) { res.set_redirect("/loop"); });
-        s.Get("/to-ftp", [](const httplib::Request &, httplib::Response &res) {
-            res.set_redirect("ftp://127.0.0.1/x");
-        });
+        for (const auto &[from, to] : {std::pair{"/loop", "/loop"}, {"/to-ftp", "ftp://h/x"}})
+            s.Get(from,
+                  [to](const httplib::Request &, httplib::Response &res) { res.set_redirect(to); });
         s.Get(R"(/status/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
             res.status = std::stoi(req.matches[1]);
             if (res.status != 204 && res.status != 205 && res.status != 304) // never with a body
                 res.set_content("<html>error page</html>", "text/html");
         });
-        s.Get(R"(/size/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
-            res.set_content(std::string(std::stoul(req.matches[1]), 'a'), "text/plain");
-        });
-        s.Get(R"(/chunked/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
-            const size_t total = std::stoul(req.matches[1]);
+        // A body of the given size, declared or (chunked) seen only as it comes.
+        s.Get(R"(/(size|chunked)/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
+            const std::string body(std::stoul(req.matches[2]), 'a');
+            if (req.matches[1] == "size")
+                return res.set_content(body, "text/plain");
             res.set_chunked_content_provider(
-                "text/plain", [total](size_t offset, httplib::DataSink &sink) {
-                    if (offset >= total) {
-                        sink.done();
-                        return true;
-                    }
-                    const std::string piece(std::min<size_t>(512, total - offset), 'b');
-                    return sink.write(piece.data(), piece.size());
+                "text/plain", [body](size_t at, httplib::DataSink &sink) {
+                    return at == 0 ? sink.write(body.data(), body.size()) : (sink.done(), true);
                 });
         });
         // Requests sent to this server as a proxy name the whole address.
@@ -147,8 +136,6 @@ protected:
               });
         m_server.start();
     }
-
-    void TearDown() override { m_server.stop(); }
 
     QString url(const char *path) const { return m_server.url(QString::fromLatin1(path)); }
 
@@ -165,22 +152,14 @@ struct StateLog {
     std::vector<qint16> states;
 };
 
-TEST_F(CurlTransferTest, TextModeReturnsThePageWithAsciiAsSent)
+TEST_F(CurlTransferTest, ReturnsThePageAsTextAndAnImageAsItsExactBytes)
 {
     CurlTransfer t;
     EXPECT_EQ(t.OpenURL(url("/text")).toString(), QStringLiteral("<html>Hello, \\ ~ world</html>"));
     EXPECT_EQ(t.openText(url("/sjis")), QStringLiteral("取り込み\\"));
-}
-
-TEST_F(CurlTransferTest, ByteModeReturnsExactlyTheBytesSent)
-{
-    CurlTransfer t;
     const QVariant v = t.OpenURL(url("/bytes"), UrlTransfer::icByteArray);
     ASSERT_EQ(v.typeId(), QMetaType::QByteArray);
-    const QByteArray got = v.toByteArray();
-    const std::string want = bytePattern(100000);
-    ASSERT_EQ(got.size(), qsizetype(want.size()));
-    EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin()));
+    EXPECT_TRUE(v.toByteArray() == QByteArray::fromStdString(bytePattern(100000)));
 }
 
 TEST_F(CurlTransferTest, AddressesAreRepairedBeforeTheyAreSent)
@@ -212,6 +191,16 @@ TEST_F(CurlTransferTest, StatesOfAFreshConnectionThenOfAReusedOne)
 {
     CurlTransfer t;
     StateLog log(t);
+    // A second OpenURL while one waits fails at once and leaves the first alone.
+    bool secondThrew = false;
+    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&](qint16 s) {
+        try {
+            if (s == State::icReceivingResponse)
+                t.openText(url("/size/1"));
+        } catch (const TransferError &) {
+            secondThrew = true;
+        }
+    });
     t.openText(url("/close"));
     EXPECT_EQ(log.take(), (std::vector<qint16>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}));
 
@@ -219,19 +208,12 @@ TEST_F(CurlTransferTest, StatesOfAFreshConnectionThenOfAReusedOne)
     EXPECT_EQ(log.take(), (std::vector<qint16>{1, 2, 3, 4, 5, 6, 7, 8, 12}));
     t.openText(url("/text"));
     EXPECT_EQ(log.take(), (std::vector<qint16>{4, 5, 6, 7, 8, 12}));
+    // An error page is read to its end, so the connection outlives it.
     EXPECT_THROW(t.openText(url("/status/404")), TransferError);
     EXPECT_EQ(log.take(), (std::vector<qint16>{4, 5, 6, 7, 8, 11}));
-}
-
-TEST_F(CurlTransferTest, ManyTransfersShareOneConnection)
-{
-    CurlTransfer t;
-    for (int i = 0; i < 25; ++i)
-        ASSERT_EQ(t.openBytes(url("/bytes")).size(), 100000);
-    // An error page is read to its end, so the connection outlives it as well.
-    EXPECT_THROW(t.openBytes(url("/status/404")), TransferError);
-    EXPECT_EQ(t.openBytes(url("/size/10")).size(), 10);
-    EXPECT_EQ(m_server.connections(), 1);
+    EXPECT_EQ(t.openBytes(url("/bytes")).size(), 100000);
+    EXPECT_EQ(log.take(), (std::vector<qint16>{4, 5, 6, 7, 8, 12}));
+    EXPECT_TRUE(secondThrew);
 }
 
 TEST_F(CurlTransferTest, RedirectsAreFollowedUpToTen)
@@ -267,34 +249,23 @@ TEST_F(CurlTransferTest, OnlyAFinalReplyWithABodyIsABody)
 
 TEST_F(CurlTransferTest, BodyOverTheMaximumFails)
 {
-    struct Case {
-        const char *path;
-        qint32 dataType;
-        qint64 size; // -1: refused
-    };
-    const Case cases[] = {
-        {"/size/1024", UrlTransfer::icByteArray, 1024},
-        {"/size/1025", UrlTransfer::icByteArray, -1},
-        {"/chunked/1024", UrlTransfer::icByteArray, 1024},
-        {"/chunked/1025", UrlTransfer::icByteArray, -1},
-        {"/chunked/10240", UrlTransfer::icByteArray, -1},
-        // A page has a cap of its own.
-        {"/size/512", UrlTransfer::icString, 512},
-        {"/size/513", UrlTransfer::icString, -1},
-        {"/chunked/513", UrlTransfer::icString, -1},
-    };
     CurlTransfer t;
     t.setMaxBodySize(1024);
-    t.setMaxPageSize(512);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.path);
-        SCOPED_TRACE(c.dataType);
+    t.setMaxPageSize(512); // a page has a cap of its own
+    const auto size = [&](const char *path, qint32 type) -> qsizetype {
         try {
-            const QVariant body = t.OpenURL(url(c.path), c.dataType);
-            EXPECT_EQ(body.toByteArray().size(), c.size);
+            return t.OpenURL(url(path), type).toByteArray().size();
         } catch (const TransferError &e) {
-            EXPECT_EQ(c.size, -1);
             EXPECT_TRUE(e.message().contains(QStringLiteral("larger than"))) << e.what();
+            return -1;
+        }
+    };
+    for (const qint32 type : {UrlTransfer::icByteArray, UrlTransfer::icString}) {
+        const qsizetype cap = type == UrlTransfer::icString ? 512 : 1024;
+        for (const char *sized : {"/size/", "/chunked/"}) {
+            SCOPED_TRACE(std::string(sized) + (type == UrlTransfer::icString ? "page" : "image"));
+            EXPECT_EQ(size((sized + std::to_string(cap)).c_str(), type), cap);
+            EXPECT_EQ(size((sized + std::to_string(cap + 1)).c_str(), type), -1);
         }
     }
 }
@@ -302,12 +273,9 @@ TEST_F(CurlTransferTest, BodyOverTheMaximumFails)
 TEST_F(CurlTransferTest, SlowerThanOneByteASecondForTheTimeOutFails)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n";
-    std::vector<std::string> headerLines{"HTTP/1.1 200 OK\r\n"};
-    std::vector<std::string> bodyBytes{head};
-    for (int i = 0; i < 12; ++i) {
-        headerLines.push_back("X-Line: " + std::to_string(i) + "\r\n");
-        bodyBytes.push_back("s");
-    }
+    std::vector<std::string> headerLines{"HTTP/1.1 200 OK\r\n"}, bodyBytes{head};
+    for (int i = 0; i < 12; ++i)
+        headerLines.push_back("X-Line: 1\r\n"), bodyBytes.push_back("s");
     headerLines.push_back("Content-Length: 0\r\n\r\n");
     // The trickles pause for less than the limit of 3 s, so only their speed tells them from the
     // steady reply. Unchecked, each would succeed after 15 to 24 s.
@@ -339,69 +307,65 @@ TEST_F(CurlTransferTest, CancelAtAnyMomentFailsTheTransfer)
     CannedServer inHeaders({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n"});
     CannedServer inBody({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"});
     CannedServer complete({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"});
+    enum Action { Cancel, QuitTheApplication, DestroyTheService };
     struct Case {
         const char *moment;
         QString url;
-        qint16 cancelAt; // the state whose receiver cancels; icNone: before any state
+        qint16 at; // the state whose receiver acts; icNone: before any state
+        Action action;
         std::vector<qint16> states;
     };
     const Case cases[] = {
-        {"before the transfer starts", complete.url(), State::icNone, {11}},
-        {"while resolving", QStringLiteral("http://resolving.invalid/"), 1, {1, 11}},
-        {"during the headers", inHeaders.url(), 7, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
-        {"during the body", inBody.url(), 7, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
-        {"after the body arrived", complete.url(), 8, {1, 2, 3, 4, 5, 6, 7, 8, 11}},
-        {"after the last state", complete.url(), 12, {1, 2, 3, 4, 5, 6, 7, 8, 12}},
+        {"before the transfer starts", complete.url(), State::icNone, Cancel, {11}},
+        {"while resolving", QStringLiteral("http://resolving.invalid/"), 1, Cancel, {1, 11}},
+        {"during the headers", inHeaders.url(), 7, Cancel, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
+        {"during the body", inBody.url(), 7, Cancel, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
+        {"after the body arrived", complete.url(), 8, Cancel, {1, 2, 3, 4, 5, 6, 7, 8, 11}},
+        {"after the last state", complete.url(), 12, Cancel, {1, 2, 3, 4, 5, 6, 7, 8, 12}},
+        {"quit", inBody.url(), 7, QuitTheApplication, {1, 2, 3, 4, 5, 6, 7, 9, 10, 11}},
+        // Nothing more is reported, and nothing touches the service any more.
+        {"destroyed", inBody.url(), 7, DestroyTheService, {1, 2, 3, 4, 5, 6, 7}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.moment);
-        CurlTransfer t;
-        StateLog log(t);
-        QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&](qint16 s) {
-            if (s == c.cancelAt)
-                t.Cancel();
+        auto *t = new CurlTransfer;
+        StateLog log(*t);
+        const auto act = [&c, t] {
+            if (c.action == Cancel)
+                t->Cancel();
+            else if (c.action == QuitTheApplication)
+                QCoreApplication::exit(0);
+            else
+                delete t;
+        };
+        QObject::connect(t, &UrlTransfer::StateChanged, qApp, [&c, act](qint16 s) {
+            if (s == c.at)
+                act();
         });
-        if (c.cancelAt == State::icNone)
-            QMetaObject::invokeMethod(&t, &CurlTransfer::Cancel, Qt::QueuedConnection);
+        if (c.at == State::icNone)
+            QMetaObject::invokeMethod(t, act, Qt::QueuedConnection);
         try {
-            t.openText(c.url);
-            ADD_FAILURE() << "cancelled transfer succeeded";
+            t->openText(c.url);
+            ADD_FAILURE() << "stopped transfer succeeded";
         } catch (const TransferError &e) {
-            EXPECT_TRUE(e.message().contains(QStringLiteral("cancelled"))) << e.what();
+            EXPECT_TRUE(e.message().contains(c.action == DestroyTheService
+                                                 ? QStringLiteral("closed")
+                                                 : QStringLiteral("cancelled")))
+                << e.what();
         }
         EXPECT_EQ(log.states, c.states);
+        if (c.action != DestroyTheService)
+            delete t;
+        if (c.action == QuitTheApplication) {
+            // Clear the quitting state so that later transfers in this process can wait again.
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+            QCoreApplication::exec();
+        }
     }
     // Cancel while idle does nothing.
     CurlTransfer t;
     t.Cancel();
     EXPECT_EQ(t.openText(complete.url()), QStringLiteral("abc"));
-}
-
-TEST_F(CurlTransferTest, DestroyingTheServiceWhileATransferWaitsFailsIt)
-{
-    CannedServer inBody({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"});
-    auto *t = new CurlTransfer;
-    QObject::connect(t, &UrlTransfer::StateChanged, qApp, [t](qint16 s) {
-        if (s == State::icReceivingResponse)
-            delete t;
-    });
-    EXPECT_THROW(t->openText(inBody.url()), TransferError);
-}
-
-TEST_F(CurlTransferTest, SecondOpenUrlDuringATransferThrowsAndLeavesTheFirstAlone)
-{
-    CurlTransfer t;
-    bool secondThrew = false;
-    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&](qint16 s) {
-        try {
-            if (s == State::icReceivingResponse)
-                t.openText(url("/size/1"));
-        } catch (const TransferError &) {
-            secondThrew = true;
-        }
-    });
-    EXPECT_EQ(t.openText(url("/text")), QStringLiteral("<html>Hello, \\ ~ world</html>"));
-    EXPECT_TRUE(secondThrew);
 }
 
 TEST_F(CurlTransferTest, BadAddressesFail)
@@ -416,73 +380,42 @@ TEST_F(CurlTransferTest, BadAddressesFail)
     }
 }
 
-TEST_F(CurlTransferTest, RefusedConnectionFails)
+TEST_F(CurlTransferTest, ConnectionFailuresNameTheirCause)
 {
-    QString address;
+    QString refused;
     {
         CannedServer closed({});
-        address = closed.url(); // nothing listens there any more
+        refused = closed.url(); // nothing listens there any more
     }
-    CurlTransfer t;
-    try {
-        t.openText(address);
-        ADD_FAILURE() << "refused connection succeeded";
-    } catch (const TransferError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("cannot connect"))) << e.what();
-    }
-}
-
-TEST_F(CurlTransferTest, TlsHandshakeWithAPlainServerFails)
-{
+    const QString plain = QStringLiteral("https://127.0.0.1:%1/text").arg(m_server.port());
     // CURL_CA_BUNDLE, else SSL_CERT_FILE, names the certificates to trust (missing files here).
-    const char *const settings[][3] = {
-        // CURL_CA_BUNDLE, SSL_CERT_FILE, the file that is read
-        {nullptr, nullptr, nullptr},
-        {nullptr, "/missing/file.pem", "/missing/file.pem"},
-        {"/missing/bundle.pem", "/missing/file.pem", "/missing/bundle.pem"},
+    const struct {
+        QString address;
+        const char *bundle;
+        const char *certFile;
+        const char *cause;
+    } cases[] = {
+        {refused, nullptr, nullptr, "cannot connect"},
+        {plain, nullptr, nullptr, "secure connection"},
+        {plain, nullptr, "/missing/file.pem", "/missing/file.pem"},
+        {plain, "/missing/bundle.pem", "/missing/file.pem", "/missing/bundle.pem"},
     };
     const auto unset = qScopeGuard([] {
         ::unsetenv("CURL_CA_BUNDLE");
         ::unsetenv("SSL_CERT_FILE");
     });
-    for (const auto &[bundle, certFile, read] : settings) {
-        SCOPED_TRACE(read ? read : "system certificates");
-        for (const auto &[name, value] :
-             {std::pair{"CURL_CA_BUNDLE", bundle}, {"SSL_CERT_FILE", certFile}})
-            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.cause);
+        c.bundle ? ::setenv("CURL_CA_BUNDLE", c.bundle, 1) : ::unsetenv("CURL_CA_BUNDLE");
+        c.certFile ? ::setenv("SSL_CERT_FILE", c.certFile, 1) : ::unsetenv("SSL_CERT_FILE");
         CurlTransfer t;
         try {
-            t.openText(QStringLiteral("https://127.0.0.1:%1/text").arg(m_server.port()));
-            ADD_FAILURE() << "https to a plain server succeeded";
+            t.openText(c.address);
+            ADD_FAILURE() << "failed connection succeeded";
         } catch (const TransferError &e) {
-            EXPECT_TRUE(e.message().contains(QStringLiteral("secure connection"))) << e.what();
-            EXPECT_EQ(e.message().contains(QStringLiteral("/missing/")), read != nullptr);
-            EXPECT_TRUE(!read || e.message().contains(QString::fromLatin1(read))) << e.what();
+            EXPECT_TRUE(e.message().contains(QString::fromLatin1(c.cause))) << e.what();
         }
     }
-}
-
-TEST_F(CurlTransferTest, ApplicationExitDuringATransferThrowsAndDestructionDoesNotHang)
-{
-    CannedServer inBody({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"});
-    {
-        CurlTransfer t;
-        QObject::connect(&t, &UrlTransfer::StateChanged, &t, [](qint16 s) {
-            if (s == State::icReceivingResponse)
-                QCoreApplication::exit(0);
-        });
-        EXPECT_THROW(t.openText(inBody.url()), TransferError);
-        // Once the application is quitting no transfer can wait any more.
-        EXPECT_THROW(t.openText(url("/text")), TransferError);
-    }
-    {
-        CurlTransfer idle; // destroyed after exit without ever fetching
-    }
-    // Clear the quitting state so that later tests in this process can wait again.
-    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
-    QCoreApplication::exec();
-    CurlTransfer t;
-    EXPECT_EQ(t.openText(url("/size/2")), QStringLiteral("aa"));
 }
 
 } // namespace
