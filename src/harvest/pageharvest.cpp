@@ -15,10 +15,7 @@
 
 PageHarvest::PageHarvest(UrlTransfer &inet, HarvestView &view) : m_inet(inet), m_view(view) {}
 
-PageHarvest::~PageHarvest()
-{
-    *m_alive = false;
-}
+PageHarvest::~PageHarvest() = default;
 
 QString PageHarvest::noImagesStatusText()
 {
@@ -42,16 +39,13 @@ QString PageHarvest::finishedStatusText()
 
 PageHarvest::Outcome PageHarvest::run()
 {
-    // Held by value: the run may outlive this object when the window goes away meanwhile.
-    const std::shared_ptr<bool> alive = m_alive;
     ++m_runDepth;
-    const Outcome outcome = harvest(alive);
-    if (*alive)
-        --m_runDepth;
+    const Outcome outcome = harvest();
+    --m_runDepth;
     return outcome;
 }
 
-PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
+PageHarvest::Outcome PageHarvest::harvest()
 {
     QString detail;
     try {
@@ -62,8 +56,6 @@ PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
 
         // The page itself is fetched from the address exactly as typed.
         const QString page = m_inet.openText(typed);
-        if (!*alive)
-            return Outcome::Failed;
         m_pageText = page;
         m_view.setPageSource(page);
 
@@ -93,8 +85,6 @@ PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
             const QString &ref = refs.at(i);
             const QByteArray bytes =
                 fetch ? fetch->take(i) : m_inet.openBytes(imageAddress(base, ref));
-            if (!*alive)
-                return Outcome::Failed;
             m_imageBytes = bytes;
             const QString name = imageFileName(ref);
             m_imageFile = name;
@@ -122,8 +112,6 @@ PageHarvest::Outcome PageHarvest::harvest(const std::shared_ptr<bool> &alive)
     }
 
     // Whatever failed, the user sees one message; what was done so far stays.
-    if (!*alive)
-        return Outcome::Failed;
     m_failureDetail = detail;
     try {
         m_view.showMessage(connectionErrorMessage());

@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-
 class HarvestView;
 class ImageFetch;
 class UrlTransfer;
@@ -17,6 +15,8 @@ class UrlTransfer;
 // The transfer service keeps the event loop running while it waits, so a second run() can start
 // while one is under way (the service then refuses its transfer and that run fails on its own).
 // Every run keeps its working values to itself and only publishes them to the state below.
+// A harvest must outlive its runs: nothing run while a transfer waits may delete it (the main
+// window, when closed during a harvest, is deleted only once its harvest has returned).
 class PageHarvest {
 public:
     enum class Outcome { Finished, NoImages, Failed };
@@ -63,7 +63,7 @@ public:
     static QString finishedStatusText();
 
 private:
-    Outcome harvest(const std::shared_ptr<bool> &alive);
+    Outcome harvest();
 
     UrlTransfer &m_inet;
     HarvestView &m_view;
@@ -76,7 +76,4 @@ private:
     QByteArray m_imageBytes;
     QString m_failureDetail;
     int m_runDepth = 0;
-    // Set to false by the destructor: a run that is still waiting for a transfer when its
-    // harvest object goes away must not touch it afterwards.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <new>
 
 using namespace Qt::StringLiterals;
@@ -282,21 +281,6 @@ TEST(PageHarvest, NoExceptionEscapes)
         EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Failed);
         EXPECT_EQ(view.events, QStringList({u"message:"_s + kConnectionError, u"busy:0"_s}));
     }
-}
-
-TEST(PageHarvest, HarvestDestroyedDuringATransferIsNotTouchedAgain)
-{
-    FakeTransfer inet;
-    RecordingView view;
-    view.typedAddress = u"http://host/"_s;
-    inet.addText(view.typedAddress, u"src=a.jpg src=b.jpg"_s);
-    inet.addBytes(u"http://host/a.jpg"_s, "a");
-    auto harvest = std::make_unique<PageHarvest>(inet, view);
-    inet.onFetch(u"http://host/a.jpg"_s, [&] { harvest.reset(); });
-
-    EXPECT_EQ(harvest->run(), PageHarvest::Outcome::Failed);
-    EXPECT_EQ(view.events, QStringList({u"source"_s, u"clear"_s}));
-    EXPECT_EQ(inet.requested.size(), 2);
 }
 
 } // namespace
