@@ -23,8 +23,6 @@
 #include <QScreen>
 #include <QStatusBar>
 
-#include <unistd.h>
-
 namespace {
 
 constexpr int clientWidth = 11325;
@@ -33,15 +31,11 @@ constexpr int statusHeight = 255;
 
 const QString greyBackground = QStringLiteral("background-color: #E0E0E0;");
 
-QLabel *makeLabel(const QString &name, const QString &text, const QRect &geometry, QWidget *parent)
+// The designed widths fit a narrow Japanese font; never cut a caption short.
+void fitText(QLabel *label)
 {
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    // The designed widths fit a narrow Japanese font; never cut a caption short.
-    if (label->sizeHint().width() > geometry.width())
-        label->resize(label->sizeHint().width(), geometry.height());
-    return label;
+    if (label->sizeHint().width() > label->width())
+        label->resize(label->sizeHint().width(), label->height());
 }
 
 } // namespace
@@ -53,7 +47,6 @@ frmHarvix::frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictu
 {
     setObjectName(QStringLiteral("frmHarvix"));
     setWindowTitle(QStringLiteral("HTMLファイルを解析し，画像ファイルの取得(Harvix 1.0)"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/harvix.png")));
     // Fixed single border: no maximise button, no resizing.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -73,8 +66,8 @@ frmHarvix::frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictu
     });
 
     // Form_Load: the harvest writes into the folder shown in Text1.
-    m_harvest.setSavePathName(m_text1->text());
-    m_turl->setFocus();
+    m_harvest.setSavePathName(m_Text1->text());
+    m_TURL->setFocus();
 }
 
 frmHarvix::~frmHarvix() = default;
@@ -86,51 +79,46 @@ void frmHarvix::createControls()
     client->setFixedSize(twips::size(clientWidth, clientHeight - statusHeight));
     setCentralWidget(client);
 
-    m_text1 = new QLineEdit(defaultSaveFolder(), client);
-    m_text1->setObjectName(QStringLiteral("Text1"));
-    m_text1->setGeometry(twips::rect(6240, 360, 4815, 270));
-    m_text1->setReadOnly(true);
-    m_text1->setStyleSheet(greyBackground);
+    m_Text1 = twips::place(new QLineEdit(defaultSaveFolder(), client), QStringLiteral("Text1"),
+                           6240, 360, 4815, 270);
+    m_Text1->setReadOnly(true);
+    m_Text1->setStyleSheet(greyBackground);
 
-    m_picture = new ImageViewport(client);
-    m_picture->setGeometry(twips::rect(2520, 720, 8655, 5295));
+    m_Picture1 =
+        twips::place(new ImageViewport(client), QStringLiteral("Picture1"), 2520, 720, 8655, 5295);
 
-    m_text2 = new QPlainTextEdit(client);
-    m_text2->setObjectName(QStringLiteral("Text2"));
-    m_text2->setGeometry(twips::rect(120, 6480, 11055, 1815));
-    m_text2->setReadOnly(true);
-    m_text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_text2->setStyleSheet(greyBackground);
+    m_Text2 =
+        twips::place(new QPlainTextEdit(client), QStringLiteral("Text2"), 120, 6480, 11055, 1815);
+    m_Text2->setReadOnly(true);
+    m_Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_Text2->setStyleSheet(greyBackground);
 
-    m_list = new QListWidget(client);
-    m_list->setObjectName(QStringLiteral("List1"));
-    m_list->setGeometry(twips::rect(120, 720, 2295, 5280));
+    m_List1 = twips::place(new QListWidget(client), QStringLiteral("List1"), 120, 720, 2295, 5280);
     // Every entry is one line of text: the list need not measure each new entry, nor all the
     // others again, when the harvest adds one.
-    m_list->setUniformItemSizes(true);
+    m_List1->setUniformItemSizes(true);
 
-    m_turl = new QLineEdit(QStringLiteral("http://www."), client);
-    m_turl->setObjectName(QStringLiteral("TURL"));
-    m_turl->setGeometry(twips::rect(840, 0, 10215, 270));
+    m_TURL = twips::place(new QLineEdit(QStringLiteral("http://www."), client),
+                          QStringLiteral("TURL"), 840, 0, 10215, 270);
 
-    makeLabel(QStringLiteral("Label5"), QStringLiteral("Save Path"),
-              twips::rect(5280, 360, 855, 255), client);
-    makeLabel(QStringLiteral("Label4"), QStringLiteral("HTML Text Source"),
-              twips::rect(240, 6240, 2175, 255), client);
-    makeLabel(QStringLiteral("Label2"), QStringLiteral("Image Print"),
-              twips::rect(2640, 480, 1575, 255), client);
-    makeLabel(QStringLiteral("Label3"), QStringLiteral("Image File List"),
-              twips::rect(240, 480, 2175, 255), client);
-    QLabel *label1 = makeLabel(QStringLiteral("Label1"), QStringLiteral("URL"),
-                               twips::rect(360, 0, 345, 195), client);
+    fitText(twips::place(new QLabel(QStringLiteral("Save Path"), client), QStringLiteral("Label5"),
+                         5280, 360, 855, 255));
+    fitText(twips::place(new QLabel(QStringLiteral("HTML Text Source"), client),
+                         QStringLiteral("Label4"), 240, 6240, 2175, 255));
+    fitText(twips::place(new QLabel(QStringLiteral("Image Print"), client),
+                         QStringLiteral("Label2"), 2640, 480, 1575, 255));
+    fitText(twips::place(new QLabel(QStringLiteral("Image File List"), client),
+                         QStringLiteral("Label3"), 240, 480, 2175, 255));
+    QLabel *label1 = twips::place(new QLabel(QStringLiteral("URL"), client),
+                                  QStringLiteral("Label1"), 360, 0, 345, 195);
     QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
     font.setPointSizeF(9.75);
     label1->setFont(font);
     label1->adjustSize();
 
     // TURL comes first in the tab order, so it has the focus at start.
-    setTabOrder(m_turl, m_list);
-    setTabOrder(m_list, m_text2);
+    setTabOrder(m_TURL, m_List1);
+    setTabOrder(m_List1, m_Text2);
 
     auto *bar = new QStatusBar(this);
     bar->setObjectName(QStringLiteral("SB"));
@@ -142,20 +130,20 @@ void frmHarvix::createControls()
     bar->addWidget(m_status, 1);
     setStatusBar(bar);
 
-    connect(m_turl, &QLineEdit::returnPressed, this, &frmHarvix::mnuCget_Click);
+    connect(m_TURL, &QLineEdit::returnPressed, this, &frmHarvix::mnuCget_Click);
     // A click or an arrow key that changes the selection shows the entry; so does a click on
     // the entry already selected. Clearing the list or adding entries shows nothing.
     // (Focus entering the list makes its first entry current without selecting it: that shows
     // nothing.)
-    connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
+    connect(m_List1, &QListWidget::itemSelectionChanged, this, [this] {
         if (selectedRow() >= 0)
             List1_Click();
     });
-    connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
-        if (m_list->row(item) == m_rowAtPress)
+    connect(m_List1, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
+        if (m_List1->row(item) == m_rowAtPress)
             List1_Click();
     });
-    m_list->viewport()->installEventFilter(this);
+    m_List1->viewport()->installEventFilter(this);
 }
 
 void frmHarvix::createMenus()
@@ -201,13 +189,7 @@ void frmHarvix::createMenus()
             [this] { call(m_hooks.showVersion); });
 
     addItem(addMenu(QStringLiteral("mnuEndM"), QStringLiteral("終了")), QStringLiteral("mnuEnd"),
-            QStringLiteral("終了する"), [this] {
-                // Ends the process at once: no window's closing handling runs.
-                if (m_hooks.endProgram)
-                    m_hooks.endProgram();
-                else
-                    ::_exit(0);
-            });
+            QStringLiteral("終了する"), [this] { call(m_hooks.endProgram); });
 }
 
 void frmHarvix::call(const std::function<void()> &hook)
@@ -225,7 +207,7 @@ void frmHarvix::mnuCget_Click()
 {
     m_harvest.run();
     // The window was closed while the harvest waited: it goes once no harvest uses it.
-    if (m_deletePending && !m_harvest.isRunning())
+    if (m_closedDuringHarvest == ClosedDuringHarvest::DeleteWindow && !m_harvest.isRunning())
         deleteLater();
 }
 
@@ -236,10 +218,10 @@ void frmHarvix::mnuStop_Click()
 
 void frmHarvix::mnuHozon_Click()
 {
-    frmPath dialog([this](const QString &folder) { m_text1->setText(folder); }, this);
+    frmPath dialog([this](const QString &folder) { m_Text1->setText(folder); }, this);
     dialog.exec();
-    m_harvest.setSavePathName(m_text1->text());
-    m_text1->setText(m_harvest.savePathName());
+    m_harvest.setSavePathName(m_Text1->text());
+    m_Text1->setText(m_harvest.savePathName());
 }
 
 void frmHarvix::Inet_StateChanged(qint16 state)
@@ -250,8 +232,8 @@ void frmHarvix::Inet_StateChanged(qint16 state)
 
 int frmHarvix::selectedRow() const
 {
-    const QListWidgetItem *item = m_list->currentItem();
-    return item && item->isSelected() ? m_list->row(item) : -1;
+    const QListWidgetItem *item = m_List1->currentItem();
+    return item && item->isSelected() ? m_List1->row(item) : -1;
 }
 
 void frmHarvix::List1_Click()
@@ -259,10 +241,10 @@ void frmHarvix::List1_Click()
     const int row = selectedRow();
     if (row < 0)
         return;
-    const QListWidgetItem *item = m_list->item(row);
-    m_harvest.setImageFile(m_text1->text() + item->text());
+    const QListWidgetItem *item = m_List1->item(row);
+    m_harvest.setImageFile(m_Text1->text() + item->text());
     try {
-        m_picture->setPicture(m_pictures.load(m_harvest.imageFile()));
+        m_Picture1->setPicture(m_pictures.load(m_harvest.imageFile()));
     } catch (const std::exception &) {
         m_prompter.MsgBox(QStringLiteral("画像ファイルがありません..."));
     }
@@ -270,22 +252,22 @@ void frmHarvix::List1_Click()
 
 QString frmHarvix::address() const
 {
-    return m_turl->text();
+    return m_TURL->text();
 }
 
 void frmHarvix::setPageSource(const QString &text)
 {
-    m_text2->setPlainText(text);
+    m_Text2->setPlainText(text);
 }
 
 void frmHarvix::clearImageList()
 {
-    m_list->clear();
+    m_List1->clear();
 }
 
 void frmHarvix::addImageListEntry(const QString &name)
 {
-    m_list->addItem(name);
+    m_List1->addItem(name);
 }
 
 void frmHarvix::setStatusText(const QString &text)
@@ -309,7 +291,7 @@ void frmHarvix::setBusyPointer(bool busy)
 void frmHarvix::showMessage(const QString &text)
 {
     // Nobody is left to read it once the window has been closed.
-    if (!m_closed)
+    if (m_closedDuringHarvest == ClosedDuringHarvest::No)
         m_prompter.MsgBox(text);
 }
 
@@ -349,14 +331,17 @@ bool frmHarvix::eventFilter(QObject *watched, QEvent *event)
 {
     // Remember the selection before a press changes it: a click that changed it has already
     // been shown through the row change.
-    if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonPress)
+    if (watched == m_List1->viewport() && event->type() == QEvent::MouseButtonPress)
         m_rowAtPress = selectedRow();
     return QMainWindow::eventFilter(watched, event);
 }
 
 void frmHarvix::showEvent(QShowEvent *event)
 {
-    m_closed = false;
+    // Shown again before the harvest that waited at its closing has returned.
+    if (m_closedDuringHarvest == ClosedDuringHarvest::DeleteWindow)
+        setAttribute(Qt::WA_DeleteOnClose);
+    m_closedDuringHarvest = ClosedDuringHarvest::No;
     QMainWindow::showEvent(event);
 }
 
@@ -366,11 +351,10 @@ void frmHarvix::closeEvent(QCloseEvent *event)
     if (m_harvest.isRunning()) {
         // A harvest is waiting inside this window's handler: stop its transfer and delete
         // the window only after the handler has returned.
-        m_closed = true;
-        if (testAttribute(Qt::WA_DeleteOnClose)) {
-            setAttribute(Qt::WA_DeleteOnClose, false);
-            m_deletePending = true;
-        }
+        m_closedDuringHarvest = testAttribute(Qt::WA_DeleteOnClose)
+                                    ? ClosedDuringHarvest::DeleteWindow
+                                    : ClosedDuringHarvest::KeepWindow;
+        setAttribute(Qt::WA_DeleteOnClose, false);
         m_inet.Cancel();
     }
     event->accept();

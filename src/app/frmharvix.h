@@ -40,11 +40,11 @@ public:
               MainWindowHooks hooks = {}, QWidget *parent = nullptr);
     ~frmHarvix() override;
 
-    QLineEdit *TURL() const { return m_turl; }
-    QLineEdit *Text1() const { return m_text1; }
-    QPlainTextEdit *Text2() const { return m_text2; }
-    QListWidget *List1() const { return m_list; }
-    ImageViewport *Picture1() const { return m_picture; }
+    QLineEdit *TURL() const { return m_TURL; }
+    QLineEdit *Text1() const { return m_Text1; }
+    QPlainTextEdit *Text2() const { return m_Text2; }
+    QListWidget *List1() const { return m_List1; }
+    ImageViewport *Picture1() const { return m_Picture1; }
     QString SimpleText() const;
     PageHarvest &harvest() { return m_harvest; }
 
@@ -84,17 +84,20 @@ private:
     MainWindowHooks m_hooks;
     PageHarvest m_harvest;
 
-    QLineEdit *m_turl = nullptr;
-    QLineEdit *m_text1 = nullptr;
-    QPlainTextEdit *m_text2 = nullptr;
-    QListWidget *m_list = nullptr;
-    ImageViewport *m_picture = nullptr;
-    StatusLine *m_status = nullptr;
+    QLineEdit *m_TURL = nullptr;
+    QLineEdit *m_Text1 = nullptr;
+    QPlainTextEdit *m_Text2 = nullptr;
+    QListWidget *m_List1 = nullptr;
+    ImageViewport *m_Picture1 = nullptr;
+    StatusLine *m_status = nullptr; // SB's one line of text
 
-    bool m_closed = false;        // closed while a harvest waited: its messages are dropped
-    bool m_deletePending = false; // ... and the window is deleted once the harvest has ended
-    int m_rowAtPress = -1;
+    // Closing the window while a harvest waits inside one of its handlers: the harvest's
+    // messages are dropped from then on, and a window that is deleted on close is deleted only
+    // once the harvest has returned.
+    enum class ClosedDuringHarvest { No, KeepWindow, DeleteWindow };
+    ClosedDuringHarvest m_closedDuringHarvest = ClosedDuringHarvest::No;
+
+    int m_rowAtPress = -1;     // List1's selected row when the mouse was last pressed on it
     QElapsedTimer m_lastFrame; // when the window last painted what had changed
-    QTimer m_nextFrame; // paints what changed since, one frame after it        // List1's selected
-                        // row when the mouse was last pressed on it
+    QTimer m_nextFrame;        // paints what changed since, one frame after it
 };

@@ -51,7 +51,6 @@ public:
     QWidget *helpWindow() const { return m_help; }
     QWidget *versionWindow() const { return m_version; }
 
-    Prompter &prompter() { return m_prompter; }
     // Writes the main window's status bar (nothing when it has been closed).
     void setStatusText(const QString &text);
 

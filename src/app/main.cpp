@@ -112,7 +112,8 @@ int main(int argc, char **argv)
     makers.help = [&](HarvixApp &) { return new frmHelp(prompter); };
     makers.version = [](HarvixApp &) { return new frmVersion(); };
 
-    HarvixApp harvix(inet, prompter, pictures, launcher, std::move(makers));
+    // mnuEnd ends the process at once: no window's closing handling runs, no question is asked.
+    HarvixApp harvix(inet, prompter, pictures, launcher, std::move(makers), [] { ::_exit(0); });
     harvix.showMainWindow();
     return app.exec();
 }
