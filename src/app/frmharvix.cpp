@@ -38,6 +38,37 @@ void fitText(QLabel *label)
         label->resize(label->sizeHint().width(), label->height());
 }
 
+// Lines of the page source that go into one block of Text2's document.
+constexpr int linesPerBlock = 64;
+
+// Text2's document keeps a block per paragraph, and a block costs as much memory as a short
+// line of text: a page of short lines near the page limit would take gigabytes. So the page's
+// lines go into blocks of many lines, broken inside a block by line separators. The box shows,
+// copies and gives back (toPlainText) the same lines either way: each of CR LF, CR, LF and the
+// paragraph separator ends one line, as when the page is set as it is.
+QString groupedLines(const QString &page)
+{
+    QString out;
+    out.reserve(page.size());
+    int lines = 0;
+    const auto endLine = [&] {
+        out.append(++lines % linesPerBlock ? QChar(QChar::LineSeparator) : QChar(u'\n'));
+    };
+    for (qsizetype i = 0; i < page.size(); ++i) {
+        const QChar ch = page.at(i);
+        if (ch == u'\r') {
+            if (i + 1 < page.size() && page.at(i + 1) == u'\n')
+                ++i;
+            endLine();
+        } else if (ch == u'\n' || ch == QChar::ParagraphSeparator) {
+            endLine();
+        } else {
+            out.append(ch);
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 frmHarvix::frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
@@ -257,7 +288,7 @@ QString frmHarvix::address() const
 
 void frmHarvix::setPageSource(const QString &text)
 {
-    m_Text2->setPlainText(text);
+    m_Text2->setPlainText(groupedLines(text));
 }
 
 void frmHarvix::clearImageList()

@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -264,6 +265,23 @@ TEST_F(MainWindow, FailedHarvestRestoresThePointerAndSaysSo)
     win->mnuCget_Click();
     EXPECT_EQ(prompter.texts(), QStringList{QStringLiteral("画像ファイルがありません。")});
     EXPECT_EQ(win->SimpleText(), QStringLiteral("画像ファイルが存在しない．"));
+}
+
+TEST_F(MainWindow, PageSourceShowsAndCopiesEveryLineOfAnyLength)
+{
+    // Every kind of line end, empty lines, and far more lines than would be worth a block each.
+    QString page = QStringLiteral("<html>\r\n\r\nCR\rLF\nPS") + QChar(QChar::ParagraphSeparator);
+    for (int i = 0; i < 1000; ++i)
+        page += QStringLiteral("<br>%1\n").arg(i);
+    QPlainTextEdit asItIs;
+    asItIs.setPlainText(page);
+
+    win->setPageSource(page);
+    EXPECT_EQ(win->Text2()->toPlainText(), asItIs.toPlainText());
+    EXPECT_LT(win->Text2()->blockCount(), asItIs.blockCount() / 10);
+    win->Text2()->selectAll();
+    win->Text2()->copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), asItIs.toPlainText());
 }
 
 TEST_F(MainWindow, StateNumbersSetTheirTexts)
