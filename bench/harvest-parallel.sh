@@ -67,7 +67,12 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         time.sleep(delay)
         super().do_GET()
 
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=root))
+class Server(http.server.ThreadingHTTPServer):
+    # The default backlog of 5 drops some of 8 connections opened at once; the client then
+    # waits a second to retry.
+    request_queue_size = 64
+
+server = Server(("127.0.0.1", 0), functools.partial(Handler, directory=root))
 server.daemon_threads = True
 with open(port_file + ".tmp", "w") as f:
     f.write(str(server.server_address[1]))
