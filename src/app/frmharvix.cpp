@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
 
+#include "app/imagelist.h"
 #include "app/statusline.h"
 
 #include "harvest/statetexts.h"
@@ -124,10 +125,7 @@ void frmHarvix::createControls()
     m_Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_Text2->setStyleSheet(greyBackground);
 
-    m_List1 = twips::place(new QListWidget(client), QStringLiteral("List1"), 120, 720, 2295, 5280);
-    // Every entry is one line of text: the list need not measure each new entry, nor all the
-    // others again, when the harvest adds one.
-    m_List1->setUniformItemSizes(true);
+    m_List1 = twips::place(new ImageList(client), QStringLiteral("List1"), 120, 720, 2295, 5280);
 
     m_TURL = twips::place(new QLineEdit(QStringLiteral("http://www."), client),
                           QStringLiteral("TURL"), 840, 0, 10215, 270);

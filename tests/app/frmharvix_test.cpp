@@ -390,11 +390,23 @@ TEST_F(MainWindow, SelectingAnEntryShowsTheSavedPicture)
     EXPECT_EQ(win->Picture1()->imageWidth(), 2175);
 
     win->show();
-    // Focus moving into the list makes an entry current but shows nothing.
+    // An entry can be picked as soon as it is listed, while the harvest goes on.
+    int shownWidth = 0;
+    onState(UrlTransfer::icRequesting, 1, [&] {
+        QListWidget *list = win->List1();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(0)).center());
+        shownWidth = win->Picture1()->imageWidth();
+    });
+    win->mnuCget_Click();
+    EXPECT_EQ(shownWidth, 40 * 15);
+    // The new harvest's entries are not selected; focus moving into the list makes an entry
+    // current but shows nothing.
+    win->Picture1()->setPicture(QImage());
     win->TURL()->setFocus();
     QTest::keyClick(win->TURL(), Qt::Key_Tab);
     ASSERT_EQ(win->focusWidget(), win->List1());
-    EXPECT_EQ(win->Picture1()->imageWidth(), 2175);
+    EXPECT_EQ(win->Picture1()->imageWidth(), 0);
 
     const QRect second = win->List1()->visualItemRect(win->List1()->item(1));
     QTest::mouseClick(win->List1()->viewport(), Qt::LeftButton, {}, second.center());

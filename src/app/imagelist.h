@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QListWidget>
+#include <QTimer>
+
+// List1: the file names of the harvested images. A list view lays out all its entries again
+// whenever one is added, and the harvest adds one per image, so that a long harvest would spend
+// most of its time there. This list tells its view about added entries at most once per frame,
+// and at once whenever the view is asked about them (painting, input, positions of entries).
+class ImageList : public QListWidget {
+    Q_OBJECT
+public:
+    explicit ImageList(QWidget *parent = nullptr);
+
+    // Brings the view up to date with the entries added since it last heard of them.
+    void layOutAdded();
+
+    QRect visualRect(const QModelIndex &index) const override;
+    QModelIndex indexAt(const QPoint &point) const override;
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+
+protected:
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
+    void reset() override;
+    bool event(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+
+private:
+    QTimer m_frame;
+    int m_first = -1; // first entry the view has not heard of yet, or -1
+    int m_last = -1;
+};
