@@ -11,7 +11,9 @@
 #   HARVIX_CLI  the command-line tool (default: build/release/bin/harvix-cli)
 #   ROUNDS      rounds of each, per page (default: 5)
 # Targets: the window within 1.2x harvix-cli at 2000 images, and a time per image that stays
-# flat from 500 to 2000 images.
+# flat from 500 to 2000 images. The site and the save folders go into a folder of mktemp -d:
+# TMPDIR=/dev/shm keeps the file system's own costs (ext4's search for free inodes on a disk
+# where many files were deleted) out of the comparison.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
