@@ -23,16 +23,13 @@ for tool in nginx wget curl python3; do
         { echo "harvest-vs-wget: $tool is missing" >&2; exit 1; }
 done
 [ -x "$cli" ] || { echo "harvest-vs-wget: no harvix-cli at $cli" >&2; exit 1; }
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
+. "$here/nginx-site.sh"
 
 work=$(mktemp -d)
 # nginx's workers may run as another user: the site must be readable to all.
 chmod 755 "$work"
 cleanup() {
-    if [ -f "$work/nginx.pid" ]; then
-        kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
-        sleep 0.2
-    fi
+    stop_nginx "$work"
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -54,31 +51,7 @@ PY
 chmod -R a+rX "$work/site"
 ls "$work/site/img" >"$work/names"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$work/nginx"
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    types { text/html html; image/jpeg jpg; }
-    default_type application/octet-stream;
-    sendfile on;
-    keepalive_requests 100000;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/site;
-    }
-}
-CONF
-"$nginx" -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx.conf"
+start_nginx "$work" "$work/site"
 url="http://127.0.0.1:$port/index.html"
 for _ in 1 2 3 4 5 6 7 8 9 10; do
     wget -q -O /dev/null "$url" && break

@@ -29,17 +29,14 @@ for tool in nginx python3 Xvfb xdotool; do
 done
 [ -x "$harvix" ] || { echo "window-harvest: no harvix at $harvix" >&2; exit 1; }
 [ -x "$cli" ] || { echo "window-harvest: no harvix-cli at $cli" >&2; exit 1; }
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
+. "$here/nginx-site.sh"
 
 work=$(mktemp -d)
 chmod 755 "$work"
 xvfb_pid=
 cleanup() {
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-    if [ -f "$work/nginx.pid" ]; then
-        kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
-        sleep 0.2
-    fi
+    stop_nginx "$work"
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -63,31 +60,7 @@ for count in counts:
 PY
 chmod -R a+rX "$work/site"
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$work/nginx"
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    types { text/html html; image/jpeg jpg; }
-    default_type application/octet-stream;
-    sendfile on;
-    keepalive_requests 100000;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/site;
-    }
-}
-CONF
-"$nginx" -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx.conf"
+start_nginx "$work" "$work/site"
 
 # An X server of our own; it writes its display number once it accepts clients.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &

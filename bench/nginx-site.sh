@@ -1,0 +1,43 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Shared by the benchmark scripts (sourced, POSIX sh): serves a folder with nginx on 127.0.0.1,
+# on a free port, with keep-alive for as many requests as a benchmark makes and no access log.
+#   start_nginx WORK SITE   starts nginx with its files under WORK/nginx; sets $port
+#   stop_nginx WORK         stops the nginx that start_nginx started with the same WORK
+
+start_nginx() {
+    _work=$1
+    _site=$2
+    _nginx=$(command -v nginx || echo /usr/sbin/nginx)
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    mkdir -p "$_work/nginx"
+    cat >"$_work/nginx.conf" <<CONF
+worker_processes 1;
+pid $_work/nginx.pid;
+error_log $_work/nginx/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    types { text/html html; image/jpeg jpg; }
+    default_type application/octet-stream;
+    sendfile on;
+    keepalive_requests 100000;
+    client_body_temp_path $_work/nginx/body;
+    proxy_temp_path $_work/nginx/proxy;
+    fastcgi_temp_path $_work/nginx/fastcgi;
+    uwsgi_temp_path $_work/nginx/uwsgi;
+    scgi_temp_path $_work/nginx/scgi;
+    server {
+        listen 127.0.0.1:$port;
+        root $_site;
+    }
+}
+CONF
+    "$_nginx" -e "$_work/nginx/error.log" -p "$_work/nginx" -c "$_work/nginx.conf"
+}
+
+stop_nginx() {
+    if [ -f "$1/nginx.pid" ]; then
+        kill "$(cat "$1/nginx.pid")" 2>/dev/null || true
+        sleep 0.2
+    fi
+}
