@@ -23,7 +23,7 @@ for tool in nginx wget curl python3; do
         { echo "harvest-vs-wget: $tool is missing" >&2; exit 1; }
 done
 [ -x "$cli" ] || { echo "harvest-vs-wget: no harvix-cli at $cli" >&2; exit 1; }
-. "$here/nginx-site.sh"
+. "$here/common.sh"
 
 work=$(mktemp -d)
 # nginx's workers may run as another user: the site must be readable to all.

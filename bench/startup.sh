@@ -12,6 +12,7 @@
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
 bin=${1:-$here/../build/release/bin}
 rounds=${2:-21}
 
@@ -28,13 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-[ -s "$work/display" ] || { echo "startup: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+start_xvfb "$work" startup
 
 # A home of its own, so no per-user file of the machine's user is read.
 mkdir -m 700 "$work/home"

@@ -29,7 +29,7 @@ for tool in nginx python3 Xvfb xdotool; do
 done
 [ -x "$harvix" ] || { echo "window-harvest: no harvix at $harvix" >&2; exit 1; }
 [ -x "$cli" ] || { echo "window-harvest: no harvix-cli at $cli" >&2; exit 1; }
-. "$here/nginx-site.sh"
+. "$here/common.sh"
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -63,13 +63,7 @@ chmod -R a+rX "$work/site"
 start_nginx "$work" "$work/site"
 
 # An X server of our own; it writes its display number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-[ -s "$work/display" ] || { echo "window-harvest: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+start_xvfb "$work" window-harvest
 
 DISPLAY=":$(cat "$work/display")" python3 - "$harvix" "$cli" "$rounds" "$port" "$work" $sizes <<'PY'
 import os, shutil, statistics, subprocess, sys, time

@@ -12,6 +12,7 @@
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
 harvix=${1:-$here/../build/release/bin/harvix}
 mib=${2:-63.9}
 
@@ -54,13 +55,7 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); p
 (cd "$work/site" && exec python3 -m http.server "$port" --bind 127.0.0.1) >/dev/null 2>&1 &
 server_pid=$!
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-[ -s "$work/display" ] || { echo "window-memory: Xvfb did not start" >&2; exit 1; }
+start_xvfb "$work" window-memory
 
 mkdir -m 700 "$work/home"
 mkdir "$work/home/Documents"

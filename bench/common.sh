@@ -1,8 +1,12 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Shared by the benchmark scripts (sourced, POSIX sh): serves a folder with nginx on 127.0.0.1,
-# on a free port, with keep-alive for as many requests as a benchmark makes and no access log.
-#   start_nginx WORK SITE   starts nginx with its files under WORK/nginx; sets $port
+# Shared by the benchmark scripts (sourced, POSIX sh).
+#   start_nginx WORK SITE   serves SITE with nginx on 127.0.0.1, on a free port, with keep-alive
+#                           for as many requests as a benchmark makes and no access log; its
+#                           files go under WORK/nginx; sets $port
 #   stop_nginx WORK         stops the nginx that start_nginx started with the same WORK
+#   start_xvfb WORK NAME    starts an X server of its own and waits until it accepts clients;
+#                           sets $xvfb_pid and writes the display number to WORK/display (NAME
+#                           is the script's name for the message when it does not start)
 
 start_nginx() {
     _work=$1
@@ -40,4 +44,14 @@ stop_nginx() {
         kill "$(cat "$1/nginx.pid")" 2>/dev/null || true
         sleep 0.2
     fi
+}
+
+start_xvfb() {
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$1/display" 2>"$1/xvfb.log" &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+        [ -s "$1/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$1/display" ] || { echo "$2: Xvfb did not start" >&2; cat "$1/xvfb.log" >&2; exit 1; }
 }
