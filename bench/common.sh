@@ -4,6 +4,9 @@
 #                           for as many requests as a benchmark makes and no access log; its
 #                           files go under WORK/nginx; sets $port
 #   stop_nginx WORK         stops the nginx that start_nginx started with the same WORK
+#   make_gallery ROOT COUNT SIZE
+#                           writes ROOT/index.html referencing COUNT files ROOT/img/000.jpg ...
+#                           of SIZE random bytes, numbered with as many digits as COUNT - 1 has
 #   start_xvfb WORK NAME    starts an X server of its own and waits until it accepts clients;
 #                           sets $xvfb_pid and writes the display number to WORK/display (NAME
 #                           is the script's name for the message when it does not start)
@@ -54,4 +57,21 @@ start_xvfb() {
         sleep 0.1
     done
     [ -s "$1/display" ] || { echo "$2: Xvfb did not start" >&2; cat "$1/xvfb.log" >&2; exit 1; }
+}
+
+make_gallery() {
+    python3 - "$1" "$2" "$3" <<'PY'
+import os, sys
+root, count, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+digits = len(str(count - 1))
+os.makedirs(os.path.join(root, "img"))
+with open(os.path.join(root, "index.html"), "w") as page:
+    page.write("<html><body>\n")
+    for i in range(count):
+        name = "img/%0*d.jpg" % (digits, i)
+        with open(os.path.join(root, name), "wb") as f:
+            f.write(os.urandom(size))
+        page.write('<a href="%s"><img src="%s" width="160" height="120"></a>\n' % (name, name))
+    page.write("</body></html>\n")
+PY
 }

@@ -13,6 +13,7 @@
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
 cli=${1:-$here/../build/release/bin/harvix-cli}
 rounds=${2:-5}
 files=200
@@ -34,19 +35,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 # The site: index.html and img/000.jpg ... img/199.jpg, random bytes.
-python3 - "$work/site" "$files" "$size" <<'PY'
-import os, sys
-root, count, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-os.makedirs(os.path.join(root, "img"))
-with open(os.path.join(root, "index.html"), "w") as page:
-    page.write("<html><body>\n")
-    for i in range(count):
-        name = "img/%03d.jpg" % i
-        with open(os.path.join(root, name), "wb") as f:
-            f.write(os.urandom(size))
-        page.write('<a href="%s"><img src="%s" width="160" height="120"></a>\n' % (name, name))
-    page.write("</body></html>\n")
-PY
+make_gallery "$work/site" "$files" "$size"
 
 # The server: 127.0.0.1 only, keeps connections alive, one thread per connection, answers every
 # request after the delay, and ends by itself after 15 minutes at the latest.
