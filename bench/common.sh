@@ -9,7 +9,9 @@
 #                           of SIZE random bytes, numbered with as many digits as COUNT - 1 has
 #   start_xvfb WORK NAME    starts an X server of its own and waits until it accepts clients;
 #                           sets $xvfb_pid and writes the display number to WORK/display (NAME
-#                           is the script's name for the message when it does not start)
+#                           is the script's name for the message when it does not start);
+#                           -noreset: a server that resets when its last client leaves refuses
+#                           the next one for a moment
 
 start_nginx() {
     _work=$1
@@ -50,7 +52,7 @@ stop_nginx() {
 }
 
 start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$1/display" 2>"$1/xvfb.log" &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$1/display" 2>"$1/xvfb.log" &
     xvfb_pid=$!
     for _ in $(seq 50); do
         [ -s "$1/display" ] && break
