@@ -4,15 +4,18 @@
 #include <utility>
 
 namespace {
+// Entries in sight are shown by the next frame. Entries added below the shown ones change
+// only the scroll bar, and laying out the list costs time in proportion to all its entries:
+// those are laid out a few times a second.
 constexpr int frameMilliseconds = 16;
-}
+constexpr int outOfSightMilliseconds = 100;
+} // namespace
 
 ImageList::ImageList(QWidget *parent) : QListWidget(parent)
 {
     // Every entry is one line of text: the view need not measure each entry.
     setUniformItemSizes(true);
     m_frame.setSingleShot(true);
-    m_frame.setInterval(frameMilliseconds);
     connect(&m_frame, &QTimer::timeout, this, &ImageList::layOutAdded);
 }
 
@@ -21,9 +24,27 @@ void ImageList::layOutAdded()
     if (m_first < 0)
         return;
     m_frame.stop();
-    const int first = std::exchange(m_first, -1);
-    QListWidget::rowsInserted(QModelIndex(), first, m_last);
+    // A layout something else asked for is done first, with the repaint it asks for.
     executeDelayedItemsLayout();
+    const int first = std::exchange(m_first, -1);
+    // Entries are one below the other: when the last entry the view knows reaches the bottom
+    // of the viewport, the added ones start below it.
+    const bool belowView =
+        first > 0 &&
+        QListWidget::visualRect(model()->index(first - 1, 0)).bottom() >= viewport()->height() - 1;
+    QListWidget::rowsInserted(QModelIndex(), first, m_last);
+    if (belowView) {
+        // Entries added out of sight change nothing the viewport shows, only the scroll bars:
+        // the layout's repaint of every shown entry is left out. (Not setUpdatesEnabled(),
+        // which repaints the whole viewport when updates are enabled again.)
+        viewport()->setAttribute(Qt::WA_UpdatesDisabled);
+        executeDelayedItemsLayout();
+        viewport()->setAttribute(Qt::WA_UpdatesDisabled, false);
+    } else {
+        executeDelayedItemsLayout();
+    }
+    m_outOfSight =
+        QListWidget::visualRect(model()->index(m_last, 0)).bottom() >= viewport()->height() - 1;
 }
 
 QRect ImageList::visualRect(const QModelIndex &index) const
@@ -56,12 +77,13 @@ void ImageList::rowsInserted(const QModelIndex &parent, int start, int end)
         m_first = start;
     m_last = end;
     if (!m_frame.isActive())
-        m_frame.start();
+        m_frame.start(m_outOfSight ? outOfSightMilliseconds : frameMilliseconds);
 }
 
 void ImageList::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
 {
     layOutAdded();
+    m_outOfSight = false;
     QListWidget::rowsAboutToBeRemoved(parent, start, end);
 }
 
@@ -69,6 +91,7 @@ void ImageList::reset()
 {
     // The view starts again from the model: nothing is pending any more.
     m_first = -1;
+    m_outOfSight = false;
     m_frame.stop();
     QListWidget::reset();
 }

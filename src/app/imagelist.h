@@ -6,8 +6,10 @@
 
 // List1: the file names of the harvested images. A list view lays out all its entries again
 // whenever one is added, and the harvest adds one per image, so that a long harvest would spend
-// most of its time there. This list tells its view about added entries at most once per frame,
-// and at once whenever the view is asked about them (painting, input, positions of entries).
+// most of its time there. This list tells its view about added entries at most once per frame
+// (a few times a second while they are added below the entries in sight, which they leave as
+// they are), and at once whenever the view is asked about them (painting, input, positions of
+// entries).
 class ImageList : public QListWidget {
     Q_OBJECT
 public:
@@ -31,4 +33,5 @@ private:
     QTimer m_frame;
     int m_first = -1; // first entry the view has not heard of yet, or -1
     int m_last = -1;
+    bool m_outOfSight = false; // the last entry reaches the bottom of the viewport or beyond
 };

@@ -7,6 +7,9 @@
 StatusLine::StatusLine(QWidget *parent) : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The line fills its own background, so a new text repaints this line alone, not the status
+    // bar and the window beneath it.
+    setAutoFillBackground(true);
 }
 
 void StatusLine::setText(const QString &text)
@@ -14,7 +17,11 @@ void StatusLine::setText(const QString &text)
     if (text == m_text)
         return;
     m_text = text;
-    update();
+    // Between two frames the text changes many times; one request for a repaint is enough.
+    if (!m_repaintPending) {
+        update();
+        m_repaintPending = isVisible();
+    }
 }
 
 QSize StatusLine::sizeHint() const
@@ -29,6 +36,7 @@ QSize StatusLine::minimumSizeHint() const
 
 void StatusLine::paintEvent(QPaintEvent *)
 {
+    m_repaintPending = false;
     QPainter painter(this);
     // A text wider than the line is cut at its right end, as a label cuts it.
     style()->drawItemText(&painter, rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,

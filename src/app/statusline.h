@@ -23,4 +23,5 @@ protected:
 
 private:
     QString m_text;
+    bool m_repaintPending = false;
 };

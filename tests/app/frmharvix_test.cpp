@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
+#include "app/imagelist.h"
 #include "platform/curl/curltransfer.h"
 #include "platform/qt/qtpictureloader.h"
 #include "savefolder/folderlist.h"
@@ -25,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -437,6 +439,48 @@ TEST_F(MainWindow, SelectingAnEntryShowsTheSavedPicture)
     QTest::mouseClick(win->List1()->viewport(), Qt::LeftButton, {},
                       win->List1()->visualItemRect(win->List1()->item(0)).center());
     EXPECT_EQ(prompter.shown.size(), 3);
+}
+
+// Counts the paint events of the watched widget.
+class PaintCounter : public QObject {
+public:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
+
+TEST(ImageListView, EntriesAddedOutOfSightMoveOnlyTheScrollBar)
+{
+    ImageList list;
+    list.resize(150, 100);
+    list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    PaintCounter paints;
+    list.viewport()->installEventFilter(&paints);
+    // Entries in sight are painted without being asked about.
+    list.addItem(QStringLiteral("first.jpg"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paints.count > 0; }, 2000));
+    for (int i = 0; i < 40; ++i)
+        list.addItem(QStringLiteral("%1.jpg").arg(i));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list.verticalScrollBar()->maximum() > 0; }, 2000));
+    QTest::qWait(50);
+
+    // Entries below the last one in sight leave the viewport as it is; the scroll bar follows.
+    paints.count = 0;
+    const int maximum = list.verticalScrollBar()->maximum();
+    for (int i = 40; i < 80; ++i)
+        list.addItem(QStringLiteral("%1.jpg").arg(i));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return list.verticalScrollBar()->maximum() > maximum; }, 2000));
+    QTest::qWait(150);
+    EXPECT_EQ(paints.count, 0);
+    list.scrollToBottom();
+    EXPECT_TRUE(list.viewport()->rect().contains(list.visualItemRect(list.item(80))));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paints.count > 0; }, 2000));
 }
 
 // Runs fn on the save dialog once it is shown modally.
