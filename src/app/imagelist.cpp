@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/imagelist.h"
 
+#include <QEvent>
+
 #include <utility>
 
 namespace {
@@ -98,7 +100,11 @@ void ImageList::reset()
 
 bool ImageList::event(QEvent *event)
 {
-    layOutAdded();
+    // The list's own paint event draws only its frame, under the scroll bar whenever the scroll
+    // bar is repainted; laying out there would move the scroll bar and repaint it again, every
+    // frame.
+    if (event->type() != QEvent::Paint)
+        layOutAdded();
     return QListWidget::event(event);
 }
 
