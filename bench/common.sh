@@ -12,6 +12,8 @@
 #                           is the script's name for the message when it does not start);
 #                           -noreset: a server that resets when its last client leaves refuses
 #                           the next one for a moment
+#   median FILE [DECIMALS]  prints the median of the numbers in FILE, one a line (3 decimals)
+#   calc EXPRESSION         prints the value of an awk expression with 6 decimals
 
 start_nginx() {
     _work=$1
@@ -77,3 +79,10 @@ with open(os.path.join(root, "index.html"), "w") as page:
     page.write("</body></html>\n")
 PY
 }
+
+median() {
+    sort -g "$1" | awk -v d="${2:-3}" '{ v[NR] = $1 }
+        END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.*f", d, m }'
+}
+
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }

@@ -79,7 +79,6 @@ done
 url="http://127.0.0.1:$(cat "$work/port")/index.html"
 
 now() { date +%s.%N; }
-calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
 count() { find "$1" -name '*.jpg' -type f | wc -l; }
 
 tools="j1 j8 wget wget2"
@@ -119,7 +118,6 @@ while [ "$round" -le "$rounds" ]; do
     round=$((round + 1))
 done
 
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f", m }'; }
 j1=$(median "$work/j1.times")
 j8=$(median "$work/j8.times")
 wget=$(median "$work/wget.times")

@@ -47,7 +47,6 @@ for _ in 1 2 3 4 5 6 7 8 9 10; do
 done
 
 now() { date +%s.%N; }
-calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
 count() { find "$1" -name '*.jpg' -type f | wc -l; }
 
 # curl's url/output pairs, relative to the folder it runs in.
@@ -116,7 +115,6 @@ while [ "$round" -le "$rounds" ]; do
     round=$((round + 1))
 done
 
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f", m }'; }
 echo "median: harvix-cli $(median "$work/cli-times") s, curl $(median "$work/curl-times") s," \
     "wget $(median "$work/wget-times") s"
 echo "median ratio: harvix-cli / curl $(median "$work/curl-ratios") (target <= 1.0)," \

@@ -65,5 +65,4 @@ while [ "$round" -le "$rounds" ]; do
     round=$((round + 1))
 done
 
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.2f", m }'; }
-echo "median: harvix $(median "$work/harvix") ms, empty window $(median "$work/empty") ms, ratio $(median "$work/ratios")"
+echo "median: harvix $(median "$work/harvix" 2) ms, empty window $(median "$work/empty" 2) ms, ratio $(median "$work/ratios" 2)"
