@@ -29,11 +29,7 @@ void ImageList::layOutAdded()
     // A layout something else asked for is done first, with the repaint it asks for.
     executeDelayedItemsLayout();
     const int first = std::exchange(m_first, -1);
-    // Entries are one below the other: when the last entry the view knows reaches the bottom
-    // of the viewport, the added ones start below it.
-    const bool belowView =
-        first > 0 &&
-        QListWidget::visualRect(model()->index(first - 1, 0)).bottom() >= viewport()->height() - 1;
+    const bool belowView = reachesBottom(first - 1);
     QListWidget::rowsInserted(QModelIndex(), first, m_last);
     if (belowView) {
         // Entries added out of sight change nothing the viewport shows, only the scroll bars:
@@ -45,8 +41,12 @@ void ImageList::layOutAdded()
     } else {
         executeDelayedItemsLayout();
     }
-    m_outOfSight =
-        QListWidget::visualRect(model()->index(m_last, 0)).bottom() >= viewport()->height() - 1;
+}
+
+bool ImageList::reachesBottom(int row) const
+{
+    return row >= 0 &&
+           QListWidget::visualRect(model()->index(row, 0)).bottom() >= viewport()->height() - 1;
 }
 
 QRect ImageList::visualRect(const QModelIndex &index) const
@@ -79,13 +79,12 @@ void ImageList::rowsInserted(const QModelIndex &parent, int start, int end)
         m_first = start;
     m_last = end;
     if (!m_frame.isActive())
-        m_frame.start(m_outOfSight ? outOfSightMilliseconds : frameMilliseconds);
+        m_frame.start(reachesBottom(start - 1) ? outOfSightMilliseconds : frameMilliseconds);
 }
 
 void ImageList::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
 {
     layOutAdded();
-    m_outOfSight = false;
     QListWidget::rowsAboutToBeRemoved(parent, start, end);
 }
 
@@ -93,7 +92,6 @@ void ImageList::reset()
 {
     // The view starts again from the model: nothing is pending any more.
     m_first = -1;
-    m_outOfSight = false;
     m_frame.stop();
     QListWidget::reset();
 }

@@ -30,8 +30,12 @@ protected:
     bool viewportEvent(QEvent *event) override;
 
 private:
+    // Whether the entry in this row, as the view last laid it out, reaches the bottom of the
+    // viewport or beyond (false for a row before the first). Entries are one below the other,
+    // so the entries after such a row are out of sight.
+    bool reachesBottom(int row) const;
+
     QTimer m_frame;
     int m_first = -1; // first entry the view has not heard of yet, or -1
     int m_last = -1;
-    bool m_outOfSight = false; // the last entry reaches the bottom of the viewport or beyond
 };
