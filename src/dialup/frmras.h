@@ -35,9 +35,6 @@ public:
            const QString &userFolder = pswdfile::userFolder());
     ~frmRAS() override;
 
-    // The program folder, ending with "/".
-    QString MyPath() const { return m_programFolder; }
-
     // The dial-up object from load to unload; null after the unload.
     VBRas32 *RasSample() const { return m_RasSample; }
 

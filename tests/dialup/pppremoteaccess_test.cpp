@@ -500,6 +500,16 @@ TEST_F(PppBackendTest, ExitStatusBecomesNearestRasCode)
     EXPECT_EQ(raised.size(), int(std::size(cases)));
     EXPECT_EQ(calls().size(), int(std::size(cases)));
     EXPECT_EQ(zombieChildren(), 0);
+
+    // Started with SIGCHLD ignored, the program never learns pppd's exit status: that is an
+    // unknown failure, not a dial that ended well.
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGCHLD, &ignore, &before);
+    configure(QJsonObject{{QStringLiteral("status"), 19}});
+    ras.setEntry(QStringLiteral("home"));
+    EXPECT_EQ(ras.Dialup(), 635);
+    ::sigaction(SIGCHLD, &before, nullptr);
 }
 
 TEST_F(PppBackendTest, DialThatPppdNeverEndsIsEndedAtTheDeadline)

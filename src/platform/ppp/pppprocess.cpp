@@ -74,13 +74,18 @@ int execError(int errorFd)
     return n == sizeof err ? err : 0;
 }
 
-// Waits for the child to end until the deadline; true with its wait status when it did.
-bool waitUntil(pid_t pid, const QDeadlineTimer &deadline, int *status)
+// Waits for the child to end until the deadline; true when it did, with its wait status, or
+// with *error set when the status could not be collected (SIGCHLD ignored reaps it unseen).
+bool waitUntil(pid_t pid, const QDeadlineTimer &deadline, int *status, int *error)
 {
     for (;;) {
         const pid_t done = ::waitpid(pid, status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR))
+        if (done == pid)
             return true;
+        if (done < 0 && errno != EINTR) {
+            *error = errno;
+            return true;
+        }
         if (deadline.hasExpired())
             return false;
         QThread::msleep(10);
@@ -90,9 +95,9 @@ bool waitUntil(pid_t pid, const QDeadlineTimer &deadline, int *status)
 // Ends a child that did not end in time, and collects it.
 void endChild(pid_t pid)
 {
-    int status = 0;
+    int status = 0, error = 0;
     ::kill(pid, SIGTERM);
-    if (waitUntil(pid, QDeadlineTimer(termGraceMs), &status))
+    if (waitUntil(pid, QDeadlineTimer(termGraceMs), &status, &error))
         return;
     ::kill(pid, SIGKILL);
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -125,12 +130,15 @@ Run runAndWait(const QString &program, const QStringList &arguments, int keepFd,
 
     // The deadline starts once the program runs: a pppd that never gives up (persist with
     // maxfail 0) would hold the dial, and the whole program with it, for ever.
-    if (!waitUntil(pid, QDeadlineTimer(timeoutMs), &run.status)) {
+    int lost = 0;
+    if (!waitUntil(pid, QDeadlineTimer(timeoutMs), &run.status, &lost)) {
         endChild(pid);
         return {Run::Outcome::TimedOut, 0, 0};
     }
     if (notRun != 0)
         return {Run::Outcome::NotStarted, notRun, run.status};
+    if (lost != 0)
+        return {Run::Outcome::Lost, lost, 0};
     run.outcome = Run::Outcome::Exited;
     return run;
 }

@@ -14,6 +14,7 @@ struct Run {
         NoPipe,     // the pipe that reports a failed start could not be made (error: errno)
         NoProcess,  // fork failed (error: errno)
         TimedOut,   // it did not end in time and was ended
+        Lost,       // it ended, but its wait status could not be collected (error: errno)
     };
     Outcome outcome = Outcome::NotStarted;
     int error = 0;

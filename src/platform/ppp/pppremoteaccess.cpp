@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <limits>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +51,9 @@ struct PppRemoteAccess::Dial {
     QStringList dialArguments; // what names the peer on pppd's command line
     int passwordFd = -1;
 
+    Dial() = default;
+    Dial(const Dial &) = delete;
+    Dial &operator=(const Dial &) = delete;
     ~Dial()
     {
         wipe(password);
@@ -178,6 +180,8 @@ quint32 PppRemoteAccess::codeForRun(const pppprocess::Run &run)
                                                            : ErrorRasmanCannotInitialize;
     case Outcome::TimedOut:
         return ErrorRequestTimeout;
+    case Outcome::Lost:
+        return ErrorUnknown;
     case Outcome::Exited:
         break;
     }
@@ -303,6 +307,8 @@ procscan::Process PppRemoteAccess::findLink(const QString &entry, const QStringL
 RemoteAccess::Handle PppRemoteAccess::handOut(const procscan::Process &link)
 {
     const Handle handle = Handle(link.pid);
+    // Links that have ended since they were handed out are let go, with their pidfds.
+    std::erase_if(m_handedOut, [](const auto &held) { return held.second.signal(0) == ESRCH; });
     m_handedOut.insert_or_assign(handle, procscan::HeldPppd(link));
     return handle;
 }
@@ -350,14 +356,14 @@ quint32 PppRemoteAccess::RasHangUpA(Handle connection)
     // Only a handle this service handed out, and only its own process: a stale handle never
     // hits another program.
     const auto known = m_handedOut.find(connection);
-    if (connection == 0 || connection > quint32(std::numeric_limits<pid_t>::max()) ||
-        known == m_handedOut.end())
+    if (known == m_handedOut.end())
         return ErrorInvalidHandle;
     const int error = known->second.signal(SIGTERM);
+    // A link this user may not end stays known: asking again gives the same answer.
+    if (error == EPERM)
+        return ErrorAccessDenied;
     m_handedOut.erase(known);
-    if (error == 0)
-        return Success;
-    return error == EPERM ? ErrorAccessDenied : ErrorInvalidHandle;
+    return error == 0 ? Success : ErrorInvalidHandle;
 }
 
 quint32 PppRemoteAccess::RasGetErrorStringA(quint32 code, char *buffer, quint32 bufferSize)

@@ -80,8 +80,10 @@ qint64 pidFromFile(const QString &path)
 HeldPppd::HeldPppd(const Process &process) : m_process(process)
 {
     m_pidfd = int(::syscall(SYS_pidfd_open, pid_t(process.pid), 0));
-    if (m_pidfd < 0 && errno != ENOSYS)
+    if (m_pidfd < 0 && errno == ESRCH)
         return; // it has ended
+    // Without a pidfd (an older kernel, a sandbox that refuses the call, no descriptor left)
+    // the process is told apart by its start time.
     // Checked once the pidfd is open, so that it refers to the process that was looked at.
     m_held = isSame(process);
     if (!m_held && m_pidfd >= 0) {
