@@ -82,8 +82,9 @@ int linkUnnamed(int fd, const QByteArray &path)
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
     if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(), AT_SYMLINK_FOLLOW) == 0)
         return 0;
-    if (errno != ENOENT || QFileInfo::exists(QStringLiteral("/proc/self/fd")))
-        return errno;
+    const int error = errno;
+    if (error != ENOENT || QFileInfo::exists(QStringLiteral("/proc/self/fd")))
+        return error;
     return ::linkat(fd, "", AT_FDCWD, path.constData(), AT_EMPTY_PATH) == 0 ? 0 : errno;
 }
 

@@ -107,7 +107,6 @@ struct CurlTransfer::Job {
     Wait *waiting = nullptr; // finishBytes waiting for this transfer
     QString url;
 
-    qint32 dataType = icString;
     qint64 bodyLimit = 0;
     QByteArray body;
     bool responseChecked = false;
@@ -464,7 +463,6 @@ void CurlTransfer::begin(Job &job, const QString &url, qint32 dataType, int tick
     job.ticket = ticket;
     job.url = url;
     job.done = false;
-    job.dataType = dataType;
     job.bodyLimit = dataType == icString ? m_maxPageSize : m_maxBodySize;
     job.body = QByteArray();
     job.responseChecked = job.discardBody = false;

@@ -14,8 +14,9 @@ class QSocketNotifier;
 
 // The URL transfer service on libcurl's multi-socket interface, driven by the event loop of the
 // thread that owns the service: libcurl's sockets are watched by socket notifiers and its
-// time-outs by one single-shot timer, so no other thread is involved. One easy handle lives as
-// long as the service, so successive transfers to one host reuse the connection. OpenURL starts
+// time-outs by one single-shot timer, so no other thread is involved. OpenURL uses one easy
+// handle for the life of the service, so successive transfers to one host reuse the connection
+// (side-by-side transfers have a handle each, kept for reuse too). OpenURL starts
 // the transfer and waits in a nested event loop; the states libcurl's callbacks report are
 // collected while libcurl runs and emitted, in order, once it has returned, and all of them
 // before OpenURL returns. Cancel ends the transfer at once.
@@ -27,7 +28,7 @@ class QSocketNotifier;
 // maximum size, a transfer slower than one byte a second for the time-out, a cancelled transfer
 // and a second OpenURL while one is under way are failures, raised as TransferError.
 //
-// libcurl is set up by the first OpenURL, not by the constructor, so creating the service
+// libcurl is set up by the first transfer, not by the constructor, so creating the service
 // costs nothing at program start.
 class CurlTransfer : public UrlTransfer, public ParallelTransfer {
     Q_OBJECT
