@@ -63,6 +63,13 @@ void CliView::showMessage(const QString &text)
 
 void CliView::beep() {}
 
+void CliView::imageFailed(const QString &address, const QString &cause)
+{
+    // The cause names the address already when the transfer failed; a failed write does not.
+    printDiagnostic(QStringLiteral("harvix-cli: ") +
+                    (cause.contains(address) ? cause : address + QStringLiteral(": ") + cause));
+}
+
 void CliView::printDiagnostic(const QString &text)
 {
     clearProgress();

@@ -27,6 +27,7 @@ public:
     void setBusyPointer(bool busy) override;
     void showMessage(const QString &text) override;
     void beep() override;
+    void imageFailed(const QString &address, const QString &cause) override;
 
     // Writes one line to standard error, e.g. a transfer-state text; passwords in addresses
     // are hidden.

@@ -6,6 +6,7 @@
 #include "harvest/pageharvest.h"
 #include "harvest/parallelfetch.h"
 #include "harvest/statetexts.h"
+#include "platform/curl/cookiefile.h"
 #include "platform/curl/curltransfer.h"
 #include "platform/curl/httptext.h"
 
@@ -31,6 +32,8 @@ constexpr int kExitUsage = 64;
 
 // Most image transfers --parallel may keep in flight.
 constexpr int kMaxParallel = 16;
+// Most tries again --retries may ask for.
+constexpr int kMaxRetries = 100;
 
 const char kMainUsage[] =
     "Usage: harvix-cli COMMAND [OPTIONS] ARGUMENTS\n"
@@ -57,19 +60,26 @@ const char kHarvestUsage[] =
     "Usage: harvix-cli harvest [OPTIONS] URL SAVE_DIR\n"
     "\n"
     "Fetches the page at URL, finds its JPEG image references and saves every image into\n"
-    "SAVE_DIR under the last part of its reference.\n"
+    "SAVE_DIR under the last part of its reference (percent-decoded when that gives a\n"
+    "valid UTF-8 name).\n"
+    "\n"
+    "References are resolved as a browser resolves them: against the page's first\n"
+    "<base href>, else the address the page came from after redirects. Each image is asked\n"
+    "for with the page's address as Referer (its origin alone for another site, none from\n"
+    "https to http) and with the cookies the page set; a reply that is a web page or text\n"
+    "instead of a picture fails like a 404.\n"
     "\n"
     "Standard output: the name of each image as it is saved, one per line.\n"
     "Standard error:  the harvest's status texts and messages, one per line; after a failure,\n"
     "                 its cause.\n"
     "\n"
     "With --parallel N, up to N images are downloaded at once; they are still saved and\n"
-    "listed in reference order, and the harvest stops at the first image that fails, as\n"
-    "without the option. --verbose then puts the number of its image, as [N], before each\n"
+    "listed in reference order. The harvest stops at the first image that fails, unless\n"
+    "--keep-going is given. --verbose then puts the number of its image, as [N], before each\n"
     "transfer state.\n";
 const char kHarvestExit[] =
-    "Exit status: 0 all images saved, 1 the page references no image, 2 the harvest failed,\n"
-    "64 wrong usage.\n";
+    "Exit status: 0 all images saved, 1 the page references no image, 2 the harvest failed\n"
+    "(with --keep-going: any image failed), 64 wrong usage or an unreadable cookies file.\n";
 
 void print(std::FILE *file, const QString &text)
 {
@@ -162,6 +172,11 @@ struct HarvestRequest {
     QString saveDir; // ends with "/"
     bool verbose = false;
     int parallel = 1;
+    bool keepGoing = false;
+    int retries = 0;
+    QString referer;
+    QString userAgent;
+    QList<QByteArray> cookies; // lines of the --cookies file
 };
 
 // The options of the harvest command; parseHarvest reads them.
@@ -171,6 +186,19 @@ QList<QCommandLineOption> harvestOptions()
         QCommandLineOption({u"j"_s, u"parallel"_s},
                            u"download up to N images at once (1 to 16, default 1)"_s, u"N"_s,
                            u"1"_s),
+        QCommandLineOption({u"k"_s, u"keep-going"_s},
+                           u"go on past an image that fails (exit status 2 if any did)"_s),
+        QCommandLineOption(u"retries"_s,
+                           u"try a passing failure (refused, reset, time-out, 408, 429, 5xx) "
+                           u"again up to N times (default 0)"_s,
+                           u"N"_s, u"0"_s),
+        QCommandLineOption(u"referer"_s, u"send URL as the Referer of the page request"_s,
+                           u"URL"_s),
+        QCommandLineOption(u"user-agent"_s,
+                           u"send TEXT as User-Agent instead of Harvix/<version>"_s, u"TEXT"_s),
+        QCommandLineOption(u"cookies"_s,
+                           u"send the cookies of FILE (Netscape cookies.txt, as curl -b reads)"_s,
+                           u"FILE"_s),
         QCommandLineOption({u"v"_s, u"verbose"_s},
                            u"also print the transfer states as they change"_s),
         helpOption(),
@@ -200,6 +228,28 @@ int parseHarvest(const QStringList &args, HarvestRequest &request)
     request.parallel = parser.value(u"parallel"_s).toInt(&number);
     if (!number || request.parallel < 1 || request.parallel > kMaxParallel)
         return usageError(u"--parallel takes a number from 1 to %1"_s.arg(kMaxParallel), help);
+    request.retries = parser.value(u"retries"_s).toInt(&number);
+    if (!number || request.retries < 0 || request.retries > kMaxRetries)
+        return usageError(u"--retries takes a number from 0 to %1"_s.arg(kMaxRetries), help);
+    request.keepGoing = parser.isSet(u"keep-going"_s);
+    request.referer = parser.value(u"referer"_s);
+    request.userAgent = parser.value(u"user-agent"_s);
+    if (parser.isSet(u"cookies"_s)) {
+        const QString name = parser.value(u"cookies"_s);
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly)) {
+            writeLine(stderr, u"harvix-cli: cannot read cookies file "_s + name + u": "_s +
+                                  file.errorString());
+            return kExitUsage;
+        }
+        QString error;
+        const auto cookies = readNetscapeCookies(file.readAll(), error);
+        if (!cookies) {
+            writeLine(stderr, u"harvix-cli: bad cookies file "_s + name + u": "_s + error);
+            return kExitUsage;
+        }
+        request.cookies = *cookies;
+    }
     return -1;
 }
 
@@ -211,6 +261,10 @@ int runHarvest(const QStringList &args)
 
     // One transfer service for the whole harvest, so every image reuses the page's connection.
     CurlTransfer inet;
+    inet.setRetries(request.retries);
+    inet.setUserAgent(request.userAgent);
+    if (!request.cookies.isEmpty())
+        inet.addCookies(request.cookies);
     CliView view(request.url, stdout, stderr, ::isatty(STDERR_FILENO) == 1);
     if (request.verbose) {
         QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [&view](qint16 state) {
@@ -231,11 +285,13 @@ int runHarvest(const QStringList &args)
     }
     PageHarvest harvest(inet, view);
     harvest.setSavePathName(request.saveDir);
+    harvest.setKeepGoing(request.keepGoing);
+    harvest.setPageReferer(request.referer);
     if (fetch)
         harvest.setImageFetch(&*fetch);
     const PageHarvest::Outcome outcome = harvest.run();
     // The window shows only the connection-error message; a terminal user also gets the cause.
-    if (outcome == PageHarvest::Outcome::Failed && !harvest.failureDetail().isEmpty())
+    if (outcome != PageHarvest::Outcome::Finished && !harvest.failureDetail().isEmpty())
         view.printDiagnostic(u"harvix-cli: "_s + harvest.failureDetail());
     view.finish();
 
@@ -245,6 +301,7 @@ int runHarvest(const QStringList &args)
     case PageHarvest::Outcome::NoImages:
         return kExitNoImages;
     case PageHarvest::Outcome::Failed:
+    case PageHarvest::Outcome::Incomplete:
         break;
     }
     return kExitFailed;

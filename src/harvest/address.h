@@ -3,26 +3,51 @@
 
 #include <QString>
 #include <QStringView>
+#include <QUrl>
 
 // How a typed page address and the image references found in its page become the addresses
-// that are fetched and the names of the files that are written.
+// that are fetched, the Referer sent with them and the names of the files that are written.
 
 // The 1-based position of the last "/" at or after the 1-based position start, or 0 when there
 // is none. Also 0 when the text is not longer than start, so a "/" standing in the very last
 // position is found only by a search that starts before it.
 qsizetype lastSlashPosition(QStringView text, qsizetype start);
 
-// The base address that relative references are joined to: the typed address up to and
-// including its last "/" from the 8th character on (the first after "http://"), or the whole
-// address followed by "/" when there is none there. An address starting with "https://" is
-// searched from its 9th character, so "https://host" gives "https://host/" and not "https://".
-// Nothing is trimmed and no scheme is added.
+// The typed address up to and including its last "/" from the 8th character on (the first
+// after "http://"), or the whole address followed by "/" when there is none there. An address
+// starting with "https://" is searched from its 9th character, so "https://host" gives
+// "https://host/" and not "https://". Nothing is trimmed and no scheme is added.
 QString splitBaseAddress(const QString &typed);
 
-// The address an image is fetched from: the reference itself when it starts with "http://" or
-// "https://" (in lower case; "HTTP://x" counts as relative), otherwise base followed by it.
-QString imageAddress(const QString &base, const QString &ref);
+// The address of a fetched page as a URL: the address its body came from, read like the
+// transfer service reads it (surrounding blanks ignored, http when it names no scheme).
+QUrl pageUrl(const QString &address);
+
+// The value of the href attribute of the page's first <base> element that has one (outside
+// comments), or a null string when there is none.
+QString firstBaseHref(QStringView page);
+
+// What references are resolved against: the first <base href> of the page, itself resolved
+// against the page's address, or the page's address when the page has none.
+QUrl referenceBase(const QUrl &page, QStringView pageText);
+
+// A reference as the page wrote it, from the scanner's reference and its position in the page:
+// the slashes the scanner skipped right before it are put back (so "/a.jpg" is root-relative
+// and "//host/a.jpg" protocol-relative), and an opening single quote, which delimits the
+// attribute and is no part of the address, is taken away.
+QString writtenReference(QStringView page, const QString &ref, qsizetype position);
+
+// The address a written reference is fetched from, resolved against base as browsers do
+// (RFC 3986: a scheme in any letter case, dot segments removed).
+QUrl resolveReference(const QUrl &base, const QString &written);
+
+// The Referer an image request carries when the image is shown by page, as browsers send it
+// by default (strict-origin-when-cross-origin): the page's whole address without fragment and
+// credentials for the same origin, its origin alone for another one, and nothing from https to
+// http or from a page that is not http or https. Empty for none.
+QString refererFor(const QUrl &page, const QUrl &target);
 
 // The name an image is saved under: the part of the reference after its last "/" (the whole
-// reference when it holds none).
+// reference when it holds none), percent-decoded when that gives valid UTF-8 without "/", "\"
+// or control characters, as written otherwise.
 QString imageFileName(const QString &ref);

@@ -23,4 +23,11 @@ public:
     // OK-only message box titled "Harvix".
     virtual void showMessage(const QString &text) = 0;
     virtual void beep() = 0;
+    // A harvest that goes on past failed images reports each one here, with its cause; one
+    // that stops at the first failure never calls it.
+    virtual void imageFailed(const QString &address, const QString &cause)
+    {
+        Q_UNUSED(address);
+        Q_UNUSED(cause);
+    }
 };

@@ -249,12 +249,14 @@ char16_t scannerUpper(char16_t unit)
 
 namespace {
 
-qint32 scan(const Kernels &simd, QStringView pageText, QStringList &imageRefs)
+qint32 scan(const Kernels &simd, QStringView pageText, QStringList &imageRefs,
+            QList<qsizetype> *positions)
 {
     const char16_t *text = pageText.utf16();
     const qsizetype size = pageText.size();
 
     QStringList accepted;
+    QList<qsizetype> acceptedAt;
     qint32 count = 0;
     qsizetype pos = 0; // 0-based; the scan ends once fewer than two characters are left
 
@@ -288,22 +290,27 @@ qint32 scan(const Kernels &simd, QStringView pageText, QStringList &imageRefs)
         if (endsWithJpg(candidate, length) && !containsCgi(candidate, length) &&
             count < std::numeric_limits<qint32>::max()) {
             accepted.append(QString(reinterpret_cast<const QChar *>(candidate), length));
+            if (positions)
+                acceptedAt.append(first);
             ++count;
         }
         // The next search starts at the character that ended the value.
         pos = end;
     }
 
-    if (count > 0)
+    if (count > 0) {
         imageRefs = std::move(accepted);
+        if (positions)
+            *positions = std::move(acceptedAt);
+    }
     return count;
 }
 
 } // namespace
 
-qint32 ScanImageRefs(QStringView pageText, QStringList &imageRefs)
+qint32 ScanImageRefs(QStringView pageText, QStringList &imageRefs, QList<qsizetype> *positions)
 {
-    return scan(kernels(), pageText, imageRefs);
+    return scan(kernels(), pageText, imageRefs, positions);
 }
 
 std::optional<qint32> ScanImageRefsWith(ScanKernel kernel, QStringView pageText,
@@ -312,10 +319,10 @@ std::optional<qint32> ScanImageRefsWith(ScanKernel kernel, QStringView pageText,
     const std::optional<Kernels> chosen = kernelsFor(kernel);
     if (!chosen)
         return std::nullopt;
-    return scan(*chosen, pageText, imageRefs);
+    return scan(*chosen, pageText, imageRefs, nullptr);
 }
 
 qint32 ScanImageRefs(const QString &pageText, QStringList &imageRefs)
 {
-    return ScanImageRefs(QStringView(pageText), imageRefs);
+    return ScanImageRefs(QStringView(pageText), imageRefs, nullptr);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -19,7 +20,11 @@
 //
 // Letter case is compared through a per-code-unit upper-case mapping, so every position in the
 // page has exactly one upper-case twin ("ß" stays one unit instead of becoming "SS").
-qint32 ScanImageRefs(QStringView pageText, QStringList &imageRefs);
+//
+// When positions is given and references are accepted, it receives the 0-based index in the
+// page of the first unit of each reference, so the harvest can see what stood before it.
+qint32 ScanImageRefs(QStringView pageText, QStringList &imageRefs,
+                     QList<qsizetype> *positions = nullptr);
 qint32 ScanImageRefs(const QString &pageText, QStringList &imageRefs);
 
 // The same scan with a chosen implementation of its inner searches, so that tests cover every

@@ -10,6 +10,7 @@
 #include "platform/urltransfer.h"
 
 #include <QScopeGuard>
+#include <QUrl>
 
 #include <utility>
 
@@ -45,22 +46,34 @@ PageHarvest::Outcome PageHarvest::run()
     return outcome;
 }
 
+namespace {
+
+QString causeOf(const std::exception &e)
+{
+    if (const auto *transfer = dynamic_cast<const TransferError *>(&e))
+        return transfer->message();
+    return QString::fromLocal8Bit(e.what());
+}
+
+} // namespace
+
 PageHarvest::Outcome PageHarvest::harvest()
 {
     QString detail;
     try {
         m_failureDetail.clear();
         const QString typed = m_view.address();
-        const QString base = splitBaseAddress(typed);
-        m_baseAddress = base;
+        m_baseAddress = splitBaseAddress(typed);
 
         // The page itself is fetched from the address exactly as typed.
-        const QString page = m_inet.openText(typed);
+        const PageReply reply = m_inet.fetchPage(typed, m_pageReferer);
+        const QString &page = reply.text;
         m_pageText = page;
         m_view.setPageSource(page);
 
         QStringList refs;
-        if (ScanImageRefs(page, refs) == 0) {
+        QList<qsizetype> positions;
+        if (ScanImageRefs(page, refs, &positions) == 0) {
             // The list of the previous harvest and the save folder stay as they are.
             m_view.setStatusText(noImagesStatusText());
             m_view.showMessage(noImagesMessage());
@@ -68,40 +81,71 @@ PageHarvest::Outcome PageHarvest::harvest()
         }
         m_imageRefs = refs;
 
+        // References are resolved as the browser resolves them, against the page's <base> or
+        // the address the page came from after redirects; that address is also the Referer.
+        const QUrl pageAddress = pageUrl(reply.finalUrl);
+        const QUrl base = referenceBase(pageAddress, page);
+        const auto requestFor = [&](qsizetype i) {
+            const QString written = writtenReference(page, refs.at(i), positions.at(i));
+            const QUrl url = resolveReference(base, written);
+            // An address that cannot be resolved is asked for as written, so that its failure
+            // names it.
+            return ImageRequest{url.isValid() ? url.toString(QUrl::FullyEncoded) : written,
+                                refererFor(pageAddress, url)};
+        };
+
         m_view.clearImageList();
         ImageFetch *const fetch = m_fetch;
         if (fetch) {
-            QStringList addresses;
-            for (const QString &ref : std::as_const(refs))
-                addresses.append(imageAddress(base, ref));
-            fetch->begin(addresses);
+            QList<ImageRequest> images;
+            images.reserve(refs.size());
+            for (qsizetype i = 0; i < refs.size(); ++i)
+                images.append(requestFor(i));
+            fetch->begin(images);
         }
         // Whatever ends the loop ends the fetch, so nothing after a failed image is saved.
         const auto endFetch = qScopeGuard([fetch] {
             if (fetch)
                 fetch->end();
         });
+        qsizetype failed = 0;
         for (qsizetype i = 0; i < refs.size(); ++i) {
             const QString &ref = refs.at(i);
-            const QByteArray bytes =
-                fetch ? fetch->take(i) : m_inet.openBytes(imageAddress(base, ref));
-            m_imageBytes = bytes;
-            const QString name = imageFileName(ref);
-            m_imageFile = name;
-            // The entry is added after the download and before the write: a failed download
-            // leaves it out, a failed write leaves it in.
-            m_view.addImageListEntry(name);
-            m_view.setBusyPointer(true);
-            // The save folder may have been changed while the image was downloaded.
-            const QString path = m_savePathName + name;
-            m_imageFile = path;
-            prepareSaveFolder(m_savePathName);
-            writeFileAtomically(path, bytes);
+            try {
+                QByteArray bytes;
+                if (fetch) {
+                    bytes = fetch->take(i);
+                } else {
+                    const ImageRequest image = requestFor(i);
+                    bytes = m_inet.fetchImage(image.url, image.referer);
+                }
+                m_imageBytes = bytes;
+                const QString name = imageFileName(ref);
+                m_imageFile = name;
+                // The entry is added after the download and before the write: a failed download
+                // leaves it out, a failed write leaves it in.
+                m_view.addImageListEntry(name);
+                m_view.setBusyPointer(true);
+                // The save folder may have been changed while the image was downloaded.
+                const QString path = m_savePathName + name;
+                m_imageFile = path;
+                prepareSaveFolder(m_savePathName);
+                writeFileAtomically(path, bytes);
+            } catch (const std::exception &e) {
+                if (!m_keepGoing)
+                    throw;
+                ++failed;
+                m_view.imageFailed(requestFor(i).url, causeOf(e));
+            }
         }
 
         m_view.setStatusText(finishedStatusText());
         m_view.beep();
         m_view.setBusyPointer(false);
+        if (failed > 0) {
+            m_failureDetail = QStringLiteral("%1 of %2 images failed").arg(failed).arg(refs.size());
+            return Outcome::Incomplete;
+        }
         return Outcome::Finished;
     } catch (const TransferError &e) {
         detail = e.message();

@@ -12,6 +12,11 @@ class UrlTransfer;
 // The page harvest: fetches the page whose address the view holds, shows its source, finds its
 // JPEG references and saves every image into the save folder, listing the file names.
 //
+// Each reference is fetched from where a browser would load it: as the page wrote it, resolved
+// against the page's first <base href>, else against the address the page finally came from
+// (after redirects). Image requests carry the page's address as Referer, by the browsers'
+// default policy.
+//
 // The transfer service keeps the event loop running while it waits, so a second run() can start
 // while one is under way (the service then refuses its transfer and that run fails on its own).
 // Every run keeps its working values to itself and only publishes them to the state below.
@@ -19,7 +24,8 @@ class UrlTransfer;
 // window, when closed during a harvest, is deleted only once its harvest has returned).
 class PageHarvest {
 public:
-    enum class Outcome { Finished, NoImages, Failed };
+    // Incomplete: the harvest went on past failed images (keep-going) and some failed.
+    enum class Outcome { Finished, NoImages, Failed, Incomplete };
 
     PageHarvest(UrlTransfer &inet, HarvestView &view);
     ~PageHarvest();
@@ -33,6 +39,12 @@ public:
     // the one before it is saved; an image fetch may fetch ahead. Not owned; nullptr for the
     // default.
     void setImageFetch(ImageFetch *fetch) { m_fetch = fetch; }
+
+    // Whether an image that cannot be fetched or saved ends the harvest (the default, as the
+    // window has it) or is reported to the view and passed over.
+    void setKeepGoing(bool keepGoing) { m_keepGoing = keepGoing; }
+    // The Referer of the page request; none by default.
+    void setPageReferer(const QString &referer) { m_pageReferer = referer; }
 
     // The save folder, ending with "/"; read afresh for every image written.
     QString savePathName() const { return m_savePathName; }
@@ -68,6 +80,8 @@ private:
     UrlTransfer &m_inet;
     HarvestView &m_view;
     ImageFetch *m_fetch = nullptr;
+    bool m_keepGoing = false;
+    QString m_pageReferer;
     QString m_savePathName;
     QString m_pageText;
     QStringList m_imageRefs;

@@ -18,11 +18,11 @@ void ParallelFetch::setStateHandler(std::function<void(qsizetype index, qint16 s
     m_onState = std::move(handler);
 }
 
-void ParallelFetch::begin(const QStringList &addresses)
+void ParallelFetch::begin(const QList<ImageRequest> &images)
 {
     end();
     m_begun = true;
-    m_addresses = addresses;
+    m_images = images;
     m_next = 0;
     m_transfers.setStateHandler([this](int ticket, qint16 state) {
         const auto found = m_indexOf.find(ticket);
@@ -33,8 +33,9 @@ void ParallelFetch::begin(const QStringList &addresses)
 
 void ParallelFetch::startUpTo(qsizetype end)
 {
-    for (end = qMin(end, m_addresses.size()); m_next < end; ++m_next) {
-        const int ticket = m_transfers.startBytes(m_addresses.at(m_next));
+    for (end = qMin(end, m_images.size()); m_next < end; ++m_next) {
+        const ImageRequest &image = m_images.at(m_next);
+        const int ticket = m_transfers.startBytes(image.url, image.referer);
         m_tickets[m_next] = ticket;
         m_indexOf[ticket] = m_next;
     }
@@ -70,5 +71,5 @@ void ParallelFetch::end()
         m_indexOf.erase(ticket);
     }
     m_transfers.setStateHandler({});
-    m_addresses.clear();
+    m_images.clear();
 }

@@ -22,7 +22,7 @@ public:
     ParallelFetch(const ParallelFetch &) = delete;
     ParallelFetch &operator=(const ParallelFetch &) = delete;
 
-    void begin(const QStringList &addresses) override;
+    void begin(const QList<ImageRequest> &images) override;
     QByteArray take(qsizetype index) override;
     void end() override;
 
@@ -35,7 +35,7 @@ private:
     ParallelTransfer &m_transfers;
     int m_count;
     bool m_begun = false;
-    QStringList m_addresses;
+    QList<ImageRequest> m_images;
     qsizetype m_next = 0;               // the next index to start
     std::map<qsizetype, int> m_tickets; // started and not yet taken: index -> ticket
     std::map<int, qsizetype> m_indexOf; // ticket -> index, for the states

@@ -25,6 +25,13 @@ private:
     QString m_message;
 };
 
+// A page fetched as text, and the address its body came from after any redirects (what its
+// relative references are resolved against).
+struct PageReply {
+    QString text;
+    QString finalUrl;
+};
+
 // The URL transfer service: fetches one address at a time. OpenURL blocks the caller until the
 // transfer has ended, but keeps the caller's event loop running meanwhile, so StateChanged
 // reaches the user-interface thread, menus stay usable and Cancel can be called.
@@ -55,8 +62,25 @@ public:
     ~UrlTransfer() override = default;
 
     // Returns the body as a QString (icString) or a QByteArray (icByteArray).
-    // Throws TransferError on any failure.
+    // Throws TransferError on any failure. A byte transfer asks for an image: a reply that is a
+    // web page or text instead of a picture is a failure too.
     virtual QVariant OpenURL(const QString &url, qint32 dataType = icString) = 0;
+
+    // The page at url as text, with the address it finally came from. referer, when not
+    // empty, is sent as the request's Referer. A service that cannot tell where redirects led
+    // gives url itself.
+    virtual PageReply fetchPage(const QString &url, const QString &referer = {})
+    {
+        Q_UNUSED(referer);
+        return {openText(url), url};
+    }
+    // The image at url as bytes (as OpenURL's byte transfers), sent with referer as its
+    // Referer when that is not empty.
+    virtual QByteArray fetchImage(const QString &url, const QString &referer = {})
+    {
+        Q_UNUSED(referer);
+        return openBytes(url);
+    }
 
     // Stops the transfer under way; the waiting OpenURL then fails. Does nothing when idle.
     virtual void Cancel() = 0;
@@ -75,9 +99,10 @@ class ParallelTransfer {
 public:
     virtual ~ParallelTransfer() = default;
 
-    // Starts fetching url as bytes and returns its ticket (never 0). A bad address is not an
-    // error here: that transfer fails, and finishBytes says so.
-    virtual int startBytes(const QString &url) = 0;
+    // Starts fetching the image at url as bytes, sent with referer as its Referer when that is
+    // not empty, and returns its ticket (never 0). A bad address is not an error here: that
+    // transfer fails, and finishBytes says so.
+    virtual int startBytes(const QString &url, const QString &referer = {}) = 0;
     // Waits, keeping the caller's event loop running, until the transfer of ticket has ended;
     // then hands over its body and forgets the ticket. Throws TransferError when it failed or
     // was cancelled, and for an unknown ticket.

@@ -92,7 +92,7 @@ protected:
               "text/html");
         serve(s, "/dir/noimages.html", "<p>nothing here</p>", "text/html");
         serve(s, "/dir/img/red.jpg", red, "image/jpeg");
-        serve(s, "/dir/dir/blue.JPG", blue, "image/jpeg");
+        serve(s, "/dir/blue.JPG", blue, "image/jpeg");
         serve(s, "/dir/img/second.jpg", blue, "image/jpeg");
         serve(s, "/dir/img/third.jpg", red, "image/jpeg");
         s.Get("/dir/counted.html", [this](const httplib::Request &, httplib::Response &res) {

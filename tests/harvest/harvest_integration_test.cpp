@@ -137,7 +137,7 @@ TEST_F(HarvestIntegrationTest, SavesSeveralImagesWithTheirExactBytes)
           "<img src=\"1.jpg\"><IMG SRC=/dir/pics/2.JPG><img src=\"pics/3.Jpg\" alt=x>",
           "text/html");
     serve(s, "/dir/1.jpg", imageBytes(1));
-    serve(s, "/dir/dir/pics/2.JPG", imageBytes(2));
+    serve(s, "/dir/pics/2.JPG", imageBytes(2));
     serve(s, "/dir/pics/3.Jpg", imageBytes(3));
     server.start();
 
@@ -226,12 +226,12 @@ TEST_F(HarvestIntegrationTest, AbsoluteReferencesReachASecondServer)
 TEST_F(HarvestIntegrationTest, RedirectsAreFollowed)
 {
     auto &s = server.server();
-    // The page moved; relative references still join the address as typed.
+    // The page moved: its references are resolved against where it moved to.
     s.Get("/old.html", [](const httplib::Request &, httplib::Response &res) {
         res.set_redirect("/new/page.html");
     });
     serve(s, "/new/page.html", "src=moved.jpg", "text/html");
-    s.Get("/moved.jpg", [](const httplib::Request &, httplib::Response &res) {
+    s.Get("/new/moved.jpg", [](const httplib::Request &, httplib::Response &res) {
         res.set_redirect("/store/real.jpg", 301);
     });
     serve(s, "/store/real.jpg", imageBytes(4));

@@ -55,14 +55,13 @@ TEST_F(PageHarvestTest, SavesEveryImageAndShowsEachStepInOrder)
     inet.addBytes(u"http://host/dir/a.jpg"_s, QByteArray("A\0\xff"
                                                          "a",
                                                          4));
-    inet.addBytes(u"http://host/dir/img/b.JPG"_s, "BB");
+    inet.addBytes(u"http://host/img/b.JPG"_s, "BB");
     inet.addBytes(u"http://other/c.jpg"_s, QByteArray());
 
     EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Finished);
 
-    EXPECT_EQ(inet.requested,
-              QStringList({view.typedAddress, u"http://host/dir/a.jpg"_s,
-                           u"http://host/dir/img/b.JPG"_s, u"http://other/c.jpg"_s}));
+    EXPECT_EQ(inet.requested, QStringList({view.typedAddress, u"http://host/dir/a.jpg"_s,
+                                           u"http://host/img/b.JPG"_s, u"http://other/c.jpg"_s}));
     EXPECT_EQ(view.events, QStringList({u"source"_s, u"clear"_s, u"add:a.jpg"_s, u"busy:1"_s,
                                         u"add:b.JPG"_s, u"busy:1"_s, u"add:c.jpg"_s, u"busy:1"_s,
                                         u"status:"_s + kFinished, u"beep"_s, u"busy:0"_s}));

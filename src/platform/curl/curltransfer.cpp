@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -21,6 +22,12 @@ namespace {
 // next transfer; a longer one is not worth waiting for and ends the connection instead.
 constexpr qint64 kMaxErrorBody = 64 * 1024;
 constexpr long kMaxRedirects = 10;
+// Longest wait before a transfer is tried again, also when the server asks for a longer one.
+constexpr long kMaxRetryDelayMs = 60 * 1000;
+
+const char kDefaultUserAgent[] = "Harvix/" HARVIX_VERSION;
+// What an image request asks for: a JPEG, else any picture, else anything.
+const char kImageAccept[] = "Accept: image/jpeg,image/*;q=0.8,*/*;q=0.5";
 
 int localPortOf(int socket)
 {
@@ -67,6 +74,48 @@ bool isBodyStatus(long status)
     return status >= 200 && status <= 226 && status != 204 && status != 205;
 }
 
+// Failures that another try may not meet: the connection refused, reset or timed out, the
+// server said nothing, or asked to be tried later (408, 429, 5xx).
+bool isPassingFailure(int curlCode, long status)
+{
+    switch (curlCode) {
+    case CURLE_OK:
+        return status == 408 || status == 429 || (status >= 500 && status <= 599);
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// One cookie of the browser as a line of a Netscape cookies.txt file, which libcurl's cookie
+// list takes. An expiry in the past removes the cookie of the same name, domain and path.
+QByteArray netscapeLine(const BrowserCookie &cookie, qint64 expires)
+{
+    QByteArray line;
+    if (cookie.httpOnly)
+        line += "#HttpOnly_";
+    line += cookie.domain + '\t' + (cookie.domain.startsWith('.') ? "TRUE" : "FALSE") + '\t' +
+            (cookie.path.isEmpty() ? QByteArray("/") : cookie.path) + '\t' +
+            (cookie.secure ? "TRUE" : "FALSE") + '\t' + QByteArray::number(expires) + '\t' +
+            cookie.name + '\t' + cookie.value;
+    return line;
+}
+
+// Whether a cookie set for domain goes with a request to host.
+bool cookieDomainMatches(const QByteArray &domain, const QString &host)
+{
+    const QString name = QString::fromLatin1(domain).toLower();
+    if (name.startsWith(u'.'))
+        return host == QStringView(name).sliced(1) || host.endsWith(name);
+    return host == name;
+}
+
 // The address as libcurl takes it: without surrounding white space, in UTF-8, and with spaces
 // and control characters after the host percent-encoded, as browsers send them (an image named
 // "my photo.jpg" is found, and so is one whose reference holds a DEL; a space in the host still
@@ -106,6 +155,13 @@ struct CurlTransfer::Job {
     bool done = false;       // ended; the outcome below is final
     Wait *waiting = nullptr; // finishBytes waiting for this transfer
     QString url;
+    bool image = false; // a byte transfer: an image was asked for
+
+    // Tries again after a passing failure.
+    int retriesLeft = 0;
+    int retriesMade = 0;
+    bool retryPending = false; // waiting to be tried again, out of the multi handle
+    quint64 retryGeneration = 0;
 
     qint64 bodyLimit = 0;
     QByteArray body;
@@ -123,12 +179,16 @@ struct CurlTransfer::Job {
     long httpStatus = 0;
     Abort abort = Abort::None;
     QString detail;
+    QString finalUrl;        // where the body came from, after redirects
+    QByteArray contentType;  // of the final response
+    bool notAnImage = false; // an image was asked for and a web page or text came
 
     QString failureMessage() const;
 
     bool succeeded() const
     {
-        return done && abort == Abort::None && curlCode == CURLE_OK && isBodyStatus(httpStatus);
+        return done && abort == Abort::None && curlCode == CURLE_OK && isBodyStatus(httpStatus) &&
+               !notAnImage;
     }
 
     void push(std::initializer_list<qint16> states)
@@ -250,6 +310,10 @@ QString CurlTransfer::Job::failureMessage() const
         return QStringLiteral("%1 answered with HTTP status %2").arg(url).arg(httpStatus);
     if (abort == Abort::TooLarge)
         return QStringLiteral("the body of %1 is larger than %2 bytes").arg(url).arg(bodyLimit);
+    if (notAnImage)
+        return QStringLiteral("%1 answered with a web page or text (%2), not an image")
+            .arg(url, contentType.isEmpty() ? QStringLiteral("no type")
+                                            : QString::fromLatin1(contentType));
 
     QString what;
     switch (curlCode) {
@@ -370,6 +434,9 @@ CurlTransfer::~CurlTransfer()
         curl_multi_cleanup(m_multi);
     for (const auto &job : m_jobs)
         curl_easy_cleanup(job->easy);
+    if (m_share)
+        curl_share_cleanup(m_share);
+    curl_slist_free_all(static_cast<curl_slist *>(m_imageHeaders));
     m_sockets.clear();
 }
 
@@ -404,7 +471,21 @@ void CurlTransfer::start()
     curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlCallbacks::timer);
     curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    // One cookie engine for every easy handle; all of them run on this thread, so it needs no
+    // lock.
+    CURLSH *share = curl_share_init();
+    curl_slist *accept = curl_slist_append(nullptr, kImageAccept);
+    if (!share || !accept) {
+        curl_multi_cleanup(multi);
+        if (share)
+            curl_share_cleanup(share);
+        curl_slist_free_all(accept);
+        throw TransferError(QStringLiteral("cannot create a libcurl handle"));
+    }
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     m_multi = multi;
+    m_share = share;
+    m_imageHeaders = accept;
     m_serial = newJob();
 }
 
@@ -425,7 +506,10 @@ CurlTransfer::Job *CurlTransfer::newJob()
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "Harvix/1.0");
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kDefaultUserAgent);
+    // Cookies live in memory only (an empty file name starts the engine without reading one).
+    curl_easy_setopt(easy, CURLOPT_SHARE, m_share);
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
     // Like curl: CURL_CA_BUNDLE, else SSL_CERT_FILE, names a file of certificates to trust
     // instead of the system's.
@@ -458,11 +542,20 @@ CurlTransfer::Job *CurlTransfer::newJob()
     return data;
 }
 
-void CurlTransfer::begin(Job &job, const QString &url, qint32 dataType, int ticket)
+void CurlTransfer::begin(Job &job, const QString &url, qint32 dataType, int ticket,
+                         const QString &referer)
 {
     job.ticket = ticket;
     job.url = url;
+    job.image = dataType == icByteArray;
     job.done = false;
+    job.retriesLeft = m_retries;
+    job.retriesMade = 0;
+    job.retryPending = false;
+    ++job.retryGeneration;
+    job.finalUrl.clear();
+    job.contentType.clear();
+    job.notAnImage = false;
     job.bodyLimit = dataType == icString ? m_maxPageSize : m_maxBodySize;
     job.body = QByteArray();
     job.responseChecked = job.discardBody = false;
@@ -481,6 +574,11 @@ void CurlTransfer::begin(Job &job, const QString &url, qint32 dataType, int tick
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, m_timeoutSeconds > 0 ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_timeoutSeconds));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(job.bodyLimit));
+    const QByteArray refererBytes = referer.toUtf8();
+    curl_easy_setopt(easy, CURLOPT_REFERER,
+                     refererBytes.isEmpty() ? nullptr : refererBytes.constData());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, job.image ? m_imageHeaders : nullptr);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgentFor(url).constData());
 
     job.active = true;
     if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
@@ -491,6 +589,14 @@ void CurlTransfer::begin(Job &job, const QString &url, qint32 dataType, int tick
 
 void CurlTransfer::abort(Job &job, Abort reason)
 {
+    if (job.retryPending) {
+        // Waiting to be tried again: only the wait is given up.
+        job.retryPending = false;
+        ++job.retryGeneration;
+        job.abort = reason;
+        finish(job, CURLE_ABORTED_BY_CALLBACK);
+        return;
+    }
     if (!job.active)
         return;
     job.abort = reason;
@@ -506,6 +612,21 @@ void CurlTransfer::finish(Job &job, int curlCode)
     curl_easy_getinfo(job.easy, CURLINFO_RESPONSE_CODE, &job.httpStatus);
     if (curlCode == CURLE_FILESIZE_EXCEEDED)
         job.abort = Abort::TooLarge;
+    if (job.abort == Abort::None && retryLater(job))
+        return;
+    const char *finalUrl = nullptr;
+    curl_easy_getinfo(job.easy, CURLINFO_EFFECTIVE_URL, &finalUrl);
+    job.finalUrl = finalUrl ? QString::fromUtf8(finalUrl) : job.url;
+    const char *contentType = nullptr;
+    curl_easy_getinfo(job.easy, CURLINFO_CONTENT_TYPE, &contentType);
+    job.contentType = QByteArray(contentType);
+    // No web page is ever saved as a picture: a login or "not found" page served as a success
+    // fails like a 404.
+    job.notAnImage = job.image && job.abort == Abort::None && curlCode == CURLE_OK &&
+                     isBodyStatus(job.httpStatus) &&
+                     httptext::isTextInsteadOfImage(job.contentType, job.body);
+    if (job.notAnImage)
+        job.body = QByteArray();
     job.detail = QString::fromUtf8(job.errorBuffer);
     if (job.detail.isEmpty())
         job.detail = QString::fromUtf8(curl_easy_strerror(CURLcode(curlCode)));
@@ -645,7 +766,7 @@ void CurlTransfer::socketClosed(int socket)
     job->connectionClosed();
 }
 
-QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
+void CurlTransfer::runSerial(const QString &url, qint32 dataType, const QString &referer)
 {
     if (m_wait)
         throw TransferError(
@@ -661,7 +782,7 @@ QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
             QStringLiteral("the transfer service was closed while fetching %1").arg(url));
     };
     Job &job = *m_serial;
-    begin(job, url, dataType, 0);
+    begin(job, url, dataType, 0, referer);
     if (!deliverStates())
         throw closed();
     if (!wait.finalSent) {
@@ -685,12 +806,29 @@ QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
         throw TransferError(QStringLiteral("transfer of %1 cancelled").arg(url));
     if (!job.succeeded())
         throw TransferError(job.failureMessage());
-    QByteArray body = std::exchange(job.body, QByteArray());
+}
+
+QVariant CurlTransfer::OpenURL(const QString &url, qint32 dataType)
+{
+    if (dataType != icString && dataType != icByteArray)
+        throw TransferError(QStringLiteral("unknown data type %1 for %2").arg(dataType).arg(url));
     if (dataType == icByteArray)
-        return QVariant(body);
-    const char *contentType = nullptr;
-    curl_easy_getinfo(job.easy, CURLINFO_CONTENT_TYPE, &contentType);
-    return QVariant(httptext::decode(body, QByteArrayView(contentType)));
+        return QVariant(fetchImage(url));
+    return QVariant(fetchPage(url).text);
+}
+
+PageReply CurlTransfer::fetchPage(const QString &url, const QString &referer)
+{
+    runSerial(url, icString, referer);
+    Job &job = *m_serial;
+    const QByteArray body = std::exchange(job.body, QByteArray());
+    return {httptext::decode(body, job.contentType), job.finalUrl};
+}
+
+QByteArray CurlTransfer::fetchImage(const QString &url, const QString &referer)
+{
+    runSerial(url, icByteArray, referer);
+    return std::exchange(m_serial->body, QByteArray());
 }
 
 void CurlTransfer::Cancel()
@@ -702,7 +840,7 @@ void CurlTransfer::Cancel()
     deliverStates();
 }
 
-int CurlTransfer::startBytes(const QString &url)
+int CurlTransfer::startBytes(const QString &url, const QString &referer)
 {
     start();
     Job *job = nullptr;
@@ -724,7 +862,7 @@ int CurlTransfer::startBytes(const QString &url)
         m_lastTicket = 1;
     job->assigned = true;
     m_tickets[m_lastTicket] = job;
-    begin(*job, url, icByteArray, m_lastTicket);
+    begin(*job, url, icByteArray, m_lastTicket, referer);
     return m_lastTicket;
 }
 
@@ -783,4 +921,98 @@ void CurlTransfer::cancelBytes(int ticket)
 void CurlTransfer::setStateHandler(std::function<void(int ticket, qint16 state)> handler)
 {
     m_stateHandler = std::move(handler);
+}
+
+bool CurlTransfer::retryLater(Job &job)
+{
+    if (job.retriesLeft <= 0 || !isPassingFailure(job.curlCode, job.httpStatus))
+        return false;
+    curl_off_t retryAfter = 0;
+    curl_easy_getinfo(job.easy, CURLINFO_RETRY_AFTER, &retryAfter);
+    const long delay = retryAfter > 0 ? long(qMin<curl_off_t>(retryAfter * 1000, kMaxRetryDelayMs))
+                                      : qMin(1000L << qMin(job.retriesMade, 6), kMaxRetryDelayMs);
+    --job.retriesLeft;
+    ++job.retriesMade;
+    job.retryPending = true;
+    const quint64 generation = ++job.retryGeneration;
+    Job *const waiting = &job;
+    QTimer::singleShot(int(delay), this, [this, waiting, generation] {
+        if (waiting->retryPending && waiting->retryGeneration == generation)
+            retry(*waiting);
+    });
+    return true;
+}
+
+void CurlTransfer::retry(Job &job)
+{
+    job.retryPending = false;
+    // The next try is a request of its own: its states start over.
+    job.flushDeferredClose();
+    job.resolveShown = job.connectShown = job.headerShown = false;
+    job.body = QByteArray();
+    job.responseChecked = job.discardBody = false;
+    job.discarded = 0;
+    job.curlCode = CURLE_OK;
+    job.httpStatus = 0;
+    job.errorBuffer[0] = '\0';
+    job.active = true;
+    if (curl_multi_add_handle(m_multi, job.easy) != CURLM_OK) {
+        job.active = false;
+        finish(job, CURLE_FAILED_INIT);
+    }
+    deliverStates();
+}
+
+QByteArray CurlTransfer::userAgentFor(const QString &url) const
+{
+    if (!m_userAgent.isEmpty())
+        return m_userAgent;
+    if (!m_browserUserAgent.isEmpty() && !m_browserCookies.isEmpty()) {
+        const QString trimmed = url.trimmed();
+        const QUrl parsed(trimmed.contains(u"://") ? trimmed : QStringLiteral("http://") + trimmed);
+        const QString host = parsed.host().toLower();
+        for (const BrowserCookie &cookie : m_browserCookies) {
+            if (cookieDomainMatches(cookie.domain, host))
+                return m_browserUserAgent;
+        }
+    }
+    return QByteArray(kDefaultUserAgent);
+}
+
+void CurlTransfer::setRetries(int retries)
+{
+    m_retries = qMax(0, retries);
+}
+
+void CurlTransfer::setUserAgent(const QString &userAgent)
+{
+    m_userAgent = userAgent.toUtf8();
+}
+
+void CurlTransfer::addCookies(const QList<QByteArray> &netscapeLines)
+{
+    start();
+    for (const QByteArray &line : netscapeLines)
+        curl_easy_setopt(m_serial->easy, CURLOPT_COOKIELIST, line.constData());
+}
+
+void CurlTransfer::browserCookieAdded(const BrowserCookie &cookie)
+{
+    browserCookieRemoved(cookie);
+    m_browserCookies.append(cookie);
+    addCookies({netscapeLine(cookie, cookie.expires)});
+}
+
+void CurlTransfer::browserCookieRemoved(const BrowserCookie &cookie)
+{
+    const auto same = [&cookie](const BrowserCookie &held) {
+        return held.name == cookie.name && held.domain == cookie.domain && held.path == cookie.path;
+    };
+    if (m_browserCookies.removeIf(same) > 0)
+        addCookies({netscapeLine(cookie, 1)});
+}
+
+void CurlTransfer::setBrowserUserAgent(const QString &userAgent)
+{
+    m_browserUserAgent = userAgent.toUtf8();
 }

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/browsersession.h"
 #include "platform/urltransfer.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QTimer>
 
 #include <map>
@@ -28,9 +30,16 @@ class QSocketNotifier;
 // maximum size, a transfer slower than one byte a second for the time-out, a cancelled transfer
 // and a second OpenURL while one is under way are failures, raised as TransferError.
 //
+// Image requests (byte transfers) ask for a JPEG first (Accept) and carry the Referer they are
+// given; a reply to one that is a web page or text instead of a picture fails. libcurl's cookie
+// engine runs in memory for the life of the service, shared by every transfer: a cookie a page
+// sets goes with its images. The cookies of the simple browser come in through BrowserSession;
+// a request to a host the browser holds cookies for goes with the browser's User-Agent, every
+// other one with "Harvix/<version>".
+//
 // libcurl is set up by the first transfer, not by the constructor, so creating the service
 // costs nothing at program start.
-class CurlTransfer : public UrlTransfer, public ParallelTransfer {
+class CurlTransfer : public UrlTransfer, public ParallelTransfer, public BrowserSession {
     Q_OBJECT
 public:
     explicit CurlTransfer(QObject *parent = nullptr);
@@ -38,11 +47,13 @@ public:
 
     QVariant OpenURL(const QString &url, qint32 dataType = icString) override;
     void Cancel() override;
+    PageReply fetchPage(const QString &url, const QString &referer = {}) override;
+    QByteArray fetchImage(const QString &url, const QString &referer = {}) override;
 
     // Side-by-side transfers share the multi handle, so they also share its connections: to one
     // host several connections at once, or streams of one HTTP/2 connection where the server
     // offers it. Each has an easy handle of its own, kept for the next one.
-    int startBytes(const QString &url) override;
+    int startBytes(const QString &url, const QString &referer = {}) override;
     QByteArray finishBytes(int ticket) override;
     void cancelBytes(int ticket) override;
     void setStateHandler(std::function<void(int ticket, qint16 state)> handler) override;
@@ -59,6 +70,21 @@ public:
     // costs several times its size). Default 64 MiB.
     void setMaxPageSize(qint64 bytes);
 
+    // How often a transfer that failed for a passing reason (connection refused or reset, a
+    // time-out, HTTP 408, 429 or 5xx) is tried again: after 1 s, 2 s, 4 s... or after the
+    // server's Retry-After (at most 60 s). Default 0.
+    void setRetries(int retries);
+    // Sent as User-Agent with every request instead of "Harvix/<version>" (and instead of the
+    // browser's). Empty for the default.
+    void setUserAgent(const QString &userAgent);
+    // Puts cookies into the service's cookie engine: lines of a Netscape cookies.txt file.
+    void addCookies(const QList<QByteArray> &netscapeLines);
+
+    // BrowserSession
+    void browserCookieAdded(const BrowserCookie &cookie) override;
+    void browserCookieRemoved(const BrowserCookie &cookie) override;
+    void setBrowserUserAgent(const QString &userAgent) override;
+
 private:
     struct Job;
     struct Wait;
@@ -72,7 +98,12 @@ private:
 
     void start();
     Job *newJob();
-    void begin(Job &job, const QString &url, qint32 dataType, int ticket);
+    void begin(Job &job, const QString &url, qint32 dataType, int ticket,
+               const QString &referer = {});
+    void runSerial(const QString &url, qint32 dataType, const QString &referer);
+    bool retryLater(Job &job);
+    void retry(Job &job);
+    QByteArray userAgentFor(const QString &url) const;
     void abort(Job &job, Abort reason);
     void finish(Job &job, int curlCode);
     void socketClosed(int socket);
@@ -88,6 +119,8 @@ private:
     void setTimer(long ms);
 
     void *m_multi = nullptr;
+    void *m_share = nullptr;                  // the cookie engine every easy handle shares
+    void *m_imageHeaders = nullptr;           // the Accept header of image requests
     std::vector<std::unique_ptr<Job>> m_jobs; // every easy handle ever made, kept for reuse
     Job *m_serial = nullptr;                  // the one that OpenURL uses
     std::map<int, std::unique_ptr<SocketWatch>> m_sockets;
@@ -105,4 +138,8 @@ private:
     int m_timeoutSeconds = 60;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
     qint64 m_maxPageSize = qint64(64) * 1024 * 1024;
+    int m_retries = 0;
+    QByteArray m_userAgent;        // set by setUserAgent, empty for the default
+    QByteArray m_browserUserAgent; // the simple browser's
+    QList<BrowserCookie> m_browserCookies;
 };

@@ -224,4 +224,55 @@ QString decode(const QByteArray &body, QByteArrayView contentType)
     return cp932.decode(body);
 }
 
+namespace {
+
+bool beginsWithImageSignature(QByteArrayView body)
+{
+    const auto at = [body](qsizetype offset, QByteArrayView bytes) {
+        return body.size() >= offset + bytes.size() && body.sliced(offset, bytes.size()) == bytes;
+    };
+    return at(0, "\xFF\xD8\xFF") || at(0, "\x89PNG\r\n\x1A\n") || at(0, "GIF87a") ||
+           at(0, "GIF89a") || (at(0, "RIFF") && at(8, "WEBP")) || at(4, "ftypavi") ||
+           at(4, "ftypmif1") || at(0, "BM");
+}
+
+bool isTextType(QByteArrayView contentType)
+{
+    const QByteArray type = contentType.toByteArray().trimmed().toLower();
+    const QByteArray media = type.left(type.indexOf(';')).trimmed();
+    return media.startsWith("text/") || media == "application/xhtml+xml" ||
+           media == "application/xml" || media == "application/json" ||
+           media == "application/javascript";
+}
+
+bool beginsWithMarkup(QByteArrayView body)
+{
+    QByteArrayView rest = body.first(qMin<qsizetype>(body.size(), 1024));
+    if (rest.startsWith("\xEF\xBB\xBF"))
+        rest = rest.sliced(3);
+    while (!rest.isEmpty() && (rest.front() == ' ' || rest.front() == '\t' ||
+                               rest.front() == '\r' || rest.front() == '\n'))
+        rest = rest.sliced(1);
+    const QByteArray start = rest.first(qMin<qsizetype>(rest.size(), 16)).toByteArray().toLower();
+    for (const char *tag :
+         {"<!doctype", "<html", "<head", "<body", "<?xml", "<!--", "<script", "<title", "<meta"}) {
+        if (start.startsWith(tag))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool isTextInsteadOfImage(QByteArrayView contentType, QByteArrayView body)
+{
+    if (beginsWithImageSignature(body))
+        return false;
+    const QByteArray type = contentType.toByteArray().trimmed().toLower();
+    // A drawing is a picture even though it is written as markup.
+    if (type.startsWith("image/svg"))
+        return false;
+    return isTextType(contentType) || beginsWithMarkup(body);
+}
+
 } // namespace httptext

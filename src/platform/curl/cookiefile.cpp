@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/curl/cookiefile.h"
+
+namespace {
+
+bool isFlag(const QByteArray &field)
+{
+    return field == "TRUE" || field == "FALSE";
+}
+
+bool isNumber(const QByteArray &field)
+{
+    if (field.isEmpty())
+        return false;
+    for (const char c : field) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<QList<QByteArray>> readNetscapeCookies(const QByteArray &content, QString &error)
+{
+    QList<QByteArray> cookies;
+    const QList<QByteArray> lines = content.split('\n');
+    for (qsizetype number = 0; number < lines.size(); ++number) {
+        QByteArray line = lines.at(number);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.trimmed().isEmpty() || (line.startsWith('#') && !line.startsWith("#HttpOnly_")))
+            continue;
+        const QList<QByteArray> fields = line.split('\t');
+        const auto bad = [&](const char *why) {
+            error = QStringLiteral("line %1: %2").arg(number + 1).arg(QString::fromUtf8(why));
+            return std::nullopt;
+        };
+        // A cookie without a value may lack the last field.
+        if (fields.size() != 7 && fields.size() != 6)
+            return bad("not seven fields separated by tabs");
+        if (fields.at(0).isEmpty() || fields.at(0) == "#HttpOnly_")
+            return bad("no domain");
+        if (!isFlag(fields.at(1)) || !isFlag(fields.at(3)))
+            return bad("the second and fourth fields must be TRUE or FALSE");
+        if (!isNumber(fields.at(4)))
+            return bad("the expiry is not a number");
+        if (fields.at(5).isEmpty())
+            return bad("no cookie name");
+        cookies.append(line);
+    }
+    return cookies;
+}

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// Reads a Netscape cookies.txt file, the format curl -b and wget --load-cookies read: one
+// cookie per line as seven fields separated by tabs (domain, whether subdomains match, path,
+// whether only secure connections carry it, expiry in seconds since the epoch, name, value).
+// Lines starting with "#HttpOnly_" are cookies too; other lines starting with "#" and empty
+// lines are skipped. Returns the cookie lines, or nothing with the first bad line described in
+// error.
+std::optional<QList<QByteArray>> readNetscapeCookies(const QByteArray &content, QString &error);
