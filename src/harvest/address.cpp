@@ -144,7 +144,8 @@ QString writtenReference(QStringView page, const QString &ref, qsizetype positio
 QUrl resolveReference(const QUrl &base, const QString &written)
 {
     const QUrl reference(written, QUrl::TolerantMode);
-    return base.resolved(reference).adjusted(QUrl::NormalizePathSegments);
+    // Dot segments go in the merge, also from an absolute reference.
+    return base.resolved(reference);
 }
 
 namespace {

@@ -13,7 +13,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <vector>
 
 #include <cerrno>
 #include <cstring>
@@ -161,12 +164,56 @@ protected:
         s.Get("/large.jpg", [](const httplib::Request &, httplib::Response &res) {
             res.set_content(std::string(128 << 20, 'L'), "image/jpeg");
         });
+        // Fails twice with 503, then answers.
+        s.Get("/flaky.jpg", [this](const httplib::Request &, httplib::Response &res) {
+            if (++flakyRequests <= 2)
+                res.status = 503;
+            else
+                res.set_content("FLAKY", "image/jpeg");
+        });
+        // Asks once to be tried again two seconds later.
+        s.Get("/later.jpg", [this](const httplib::Request &, httplib::Response &res) {
+            laterRequests.push_back(std::chrono::steady_clock::now());
+            if (laterRequests.size() == 1) {
+                res.status = 429;
+                res.set_header("Retry-After", "2");
+            } else {
+                res.set_content("LATER", "image/jpeg");
+            }
+        });
+        s.Get("/retry.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<img src=\"flaky.jpg\"><img src=\"later.jpg\">", "text/html");
+        });
+        // Members only: the page and its image need the member's cookie.
+        const auto members = [this](const char *body, const char *type) {
+            return [this, body, type](const httplib::Request &req, httplib::Response &res) {
+                ++memberRequests;
+                if (req.get_header_value("Cookie") == "member=yes")
+                    res.set_content(body, type);
+                else
+                    res.status = 403;
+            };
+        };
+        s.Get("/members.html", members("<img src=\"m.jpg\">", "text/html"));
+        s.Get("/m.jpg", members("MEMBER", "image/jpeg"));
         server.start();
         ASSERT_TRUE(dir.isValid());
     }
 
+    QString writeCookies(const QByteArray &content)
+    {
+        const QString name = dir.filePath(u"cookies.txt"_s);
+        QFile file(name);
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+        return name;
+    }
+
     TestHttpServer server;
     QTemporaryDir dir;
+    std::atomic<int> flakyRequests{0};
+    std::vector<std::chrono::steady_clock::time_point> laterRequests;
+    std::atomic<int> memberRequests{0};
 };
 
 TEST_F(HarvixCliHarvest, SavesImagesAndReportsEachLine)
@@ -283,6 +330,58 @@ TEST_F(HarvixCliHarvest, VerboseAddsTransferStates)
     EXPECT_TRUE(failedLines.contains(u"接続エラーの様です。"_s));
     // The cause follows the message.
     EXPECT_TRUE(failed.err.contains(u"404"_s)) << failed.err.toStdString();
+}
+
+TEST_F(HarvixCliHarvest, KeepGoingSavesEveryImageThatCanBeHad)
+{
+    for (const char *parallel : {"1", "4"}) {
+        SCOPED_TRACE(parallel);
+        QTemporaryDir into;
+        const Result r = runCli({u"harvest"_s, u"-k"_s, u"-j"_s, QString::fromLatin1(parallel),
+                                 server.url(u"/broken.html"_s), into.path()});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.out, u"a.jpg\nb.jpg\n"_s);
+        EXPECT_EQ(readFile(into.filePath(u"b.jpg"_s)), QByteArray("BBBB"));
+        const QStringList lines = r.err.split(u'\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 3) << r.err.toStdString();
+        EXPECT_TRUE(lines.at(0).startsWith(u"harvix-cli: "_s + server.url(u"/gone.jpg"_s)));
+        EXPECT_TRUE(lines.at(0).contains(u"404"_s));
+        EXPECT_EQ(lines.at(1), u"取り込み終了。"_s);
+        EXPECT_EQ(lines.at(2), u"harvix-cli: 1 of 3 images failed"_s);
+    }
+}
+
+TEST_F(HarvixCliHarvest, RetriesPassingFailures)
+{
+    const Result r =
+        runCli({u"harvest"_s, u"--retries"_s, u"2"_s, server.url(u"/retry.html"_s), dir.path()});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(readFile(dir.filePath(u"flaky.jpg"_s)), QByteArray("FLAKY"));
+    EXPECT_EQ(readFile(dir.filePath(u"later.jpg"_s)), QByteArray("LATER"));
+    EXPECT_EQ(flakyRequests, 3);
+    ASSERT_EQ(laterRequests.size(), 2u);
+    // The server's Retry-After, not the first retry's own one second.
+    EXPECT_GE(laterRequests.at(1) - laterRequests.at(0), std::chrono::milliseconds(1900));
+}
+
+TEST_F(HarvixCliHarvest, CookiesFileIsSentOrRefused)
+{
+    const QString good = writeCookies("# Netscape HTTP Cookie File\n"
+                                      "127.0.0.1\tFALSE\t/\tFALSE\t0\tmember\tyes\n");
+    Result r =
+        runCli({u"harvest"_s, u"--cookies"_s, good, server.url(u"/members.html"_s), dir.path()});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(readFile(dir.filePath(u"m.jpg"_s)), QByteArray("MEMBER"));
+
+    const int asked = memberRequests;
+    for (const QString &bad :
+         {writeCookies("127.0.0.1 FALSE / FALSE 0 member yes\n"), dir.filePath(u"none.txt"_s)}) {
+        r = runCli({u"harvest"_s, u"--cookies"_s, bad, server.url(u"/members.html"_s), dir.path()});
+        EXPECT_EQ(r.exitCode, 64);
+        EXPECT_TRUE(r.err.startsWith(u"harvix-cli: "_s)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(bad)) << r.err.toStdString();
+    }
+    EXPECT_EQ(memberRequests, asked) << "nothing is fetched with a bad cookies file";
 }
 
 TEST_F(HarvixCliHarvest, KilledWhileWritingAnImageLeavesNoFileBehind)

@@ -242,6 +242,146 @@ TEST_F(HarvestIntegrationTest, RedirectsAreFollowed)
     EXPECT_EQ(readFile(saveFolder + u"moved.jpg"_s), QByteArray::fromStdString(imageBytes(4)));
 }
 
+TEST_F(HarvestIntegrationTest, ReferencesAreResolvedAsABrowserResolvesThem)
+{
+    // A post folder typed without its slash: the server redirects to the slash form, and the
+    // references are resolved against that. Only the right addresses answer; any other is a 404,
+    // which would end the harvest.
+    auto &s = server.server();
+    s.Get("/blog/post", [](const httplib::Request &, httplib::Response &res) {
+        res.set_redirect("/blog/post/", 301);
+    });
+    // The ports are known once the servers run: the page is written when it is asked for.
+    s.Get("/blog/post/", [this](const httplib::Request &, httplib::Response &res) {
+        const std::string here = server.base().toStdString();
+        const std::string far = u"//127.0.0.1:%1"_s.arg(other.port()).toStdString();
+        res.set_content("<img src=\"rel.jpg\">"
+                        "<img src=\"/uploads/root.jpg\">"
+                        "<img src=\"" +
+                            far +
+                            "/cdn/proto.jpg\">"
+                            "<img src=\"HTTP://" +
+                            here.substr(7) +
+                            "/upper/case.jpg\">"
+                            "<img src=\"../img/./x/../dots.jpg\">"
+                            "<img src=\"%E6%A1%9C.jpg\">"
+                            "<img src=\"a%2Fb.jpg\">"
+                            "<img data-srcset='" +
+                            here + "/quoted/q.jpg 1652w'>",
+                        "text/html");
+    });
+    serve(s, "/blog/post/rel.jpg", imageBytes(1));
+    serve(s, "/uploads/root.jpg", imageBytes(2));
+    serve(other.server(), "/cdn/proto.jpg", imageBytes(3));
+    serve(s, "/upper/case.jpg", imageBytes(4));
+    serve(s, "/blog/img/dots.jpg", imageBytes(5));
+    s.Get(".*", [](const httplib::Request &req, httplib::Response &res) {
+        // The loopback server decodes the path it is asked for.
+        if (req.path == "/blog/post/\xE6\xA1\x9C.jpg")
+            res.set_content(imageBytes(6), "image/jpeg");
+        else if (req.path == "/blog/post/a/b.jpg")
+            res.set_content(imageBytes(7), "image/jpeg");
+        else if (req.path == "/quoted/q.jpg")
+            res.set_content(imageBytes(8), "image/jpeg");
+        else
+            res.status = 404;
+    });
+    other.start();
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/blog/post"_s), PageHarvest::Outcome::Finished)
+        << harvest.failureDetail().toStdString();
+    const QStringList names{u"rel.jpg"_s,  u"root.jpg"_s, u"proto.jpg"_s, u"case.jpg"_s,
+                            u"dots.jpg"_s, u"桜.jpg"_s,   u"a%2Fb.jpg"_s, u"q.jpg"_s};
+    EXPECT_EQ(view.imageList, names);
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_EQ(readFile(saveFolder + names.at(i)), QByteArray::fromStdString(imageBytes(i + 1)))
+            << names.at(i).toStdString();
+}
+
+TEST_F(HarvestIntegrationTest, TheFirstBaseHrefIsTheBaseOfEveryReference)
+{
+    auto &s = server.server();
+    serve(s, "/p/page.html",
+          "<!-- <base href=\"/commented/\"> --><head><base target=_blank>"
+          "<BASE HREF='/cdn/x/'><base href=\"/second/\"></head>"
+          "<img src=\"a.jpg\"><img src=\"/root.jpg\">",
+          "text/html");
+    serve(s, "/cdn/x/a.jpg", imageBytes(1));
+    serve(s, "/root.jpg", imageBytes(2));
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/p/page.html"_s), PageHarvest::Outcome::Finished);
+    EXPECT_EQ(readFile(saveFolder + u"a.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
+    EXPECT_EQ(readFile(saveFolder + u"root.jpg"_s), QByteArray::fromStdString(imageBytes(2)));
+}
+
+TEST_F(HarvestIntegrationTest, ImagesAreAskedForAsTheBrowserAsksForThem)
+{
+    // A hotlink-protected site: its images need the page as Referer (its origin alone from
+    // another site), a JPEG-first Accept and the session cookie the page set.
+    std::atomic<bool> pageHadReferer = false;
+    const auto guarded = [this](std::string path, int n) {
+        return [this, path, n](const httplib::Request &req, httplib::Response &res) {
+            const bool allowed =
+                req.get_header_value("Referer") ==
+                    server.url(QString::fromStdString(path)).toStdString() &&
+                req.get_header_value("Accept").rfind("image/jpeg,", 0) == 0 &&
+                req.get_header_value("Cookie").find("sid=s3cr3t") != std::string::npos;
+            if (allowed)
+                res.set_content(imageBytes(n), "image/jpeg");
+            else
+                res.status = 403;
+        };
+    };
+    server.server().Get("/gal/page.html", [&](const httplib::Request &req, httplib::Response &res) {
+        pageHadReferer = req.has_header("Referer");
+        res.set_header("Set-Cookie", "sid=s3cr3t; Path=/; HttpOnly");
+        res.set_content("<img src=\"a.jpg\"><img src=\"" + other.url(u"/b.jpg"_s).toStdString() +
+                            "\">",
+                        "text/html");
+    });
+    server.server().Get("/gal/a.jpg", guarded("/gal/page.html?id=7", 1));
+    // Another origin (another port) is told the page's origin alone.
+    other.server().Get("/b.jpg", [&](const httplib::Request &req, httplib::Response &res) {
+        if (req.get_header_value("Referer") == server.base().toStdString() + "/")
+            res.set_content(imageBytes(2), "image/jpeg");
+        else
+            res.status = 403;
+    });
+    other.start();
+    server.start();
+
+    EXPECT_EQ(harvestPage(u"/gal/page.html?id=7#top"_s), PageHarvest::Outcome::Finished)
+        << harvest.failureDetail().toStdString();
+    EXPECT_FALSE(pageHadReferer);
+    EXPECT_EQ(readFile(saveFolder + u"b.jpg"_s), QByteArray::fromStdString(imageBytes(2)));
+    // Side by side, the images are asked for the same way.
+    RecordingView parallelView;
+    QString folder;
+    EXPECT_EQ(harvestInParallel(u"/gal/page.html?id=7"_s, 2, parallelView, folder),
+              PageHarvest::Outcome::Finished);
+    EXPECT_EQ(readFile(folder + u"a.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
+}
+
+TEST_F(HarvestIntegrationTest, AWebPageServedAsAnImageFailsAndKeepsTheFile)
+{
+    serve(server.server(), "/p.html", "src=login.jpg", "text/html");
+    // A login page served with 200 where the picture should be.
+    serve(server.server(), "/login.jpg", "<!DOCTYPE html><title>Sign in</title>", "text/html");
+    server.start();
+    {
+        QFile old(saveFolder + u"login.jpg"_s);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("\xFF\xD8\xFF old picture");
+    }
+
+    EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Failed);
+    EXPECT_TRUE(view.imageList.isEmpty());
+    EXPECT_EQ(readFile(saveFolder + u"login.jpg"_s), QByteArray("\xFF\xD8\xFF old picture"));
+    EXPECT_TRUE(harvest.failureDetail().contains(u"not an image"_s));
+}
+
 TEST_F(HarvestIntegrationTest, CancelDuringASlowBodyEndsTheHarvest)
 {
     auto &s = server.server();
