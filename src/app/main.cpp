@@ -103,7 +103,9 @@ int main(int argc, char **argv)
     };
     // One factory for the life of the program: it loads the web engine module once, on the
     // first opening of the browser.
-    const WebViewFactory webViews = webEngineViewFactory();
+    // The harvest is fetched with the browser's cookies, so a page the user logged in to in the
+    // browser harvests as it shows there.
+    const WebViewFactory webViews = webEngineViewFactory(webEngineModuleFolders(), &inet);
     makers.browser = [&webViews](HarvixApp &harvix) {
         shareOpenGLContexts();
         return new frmBrowser(webViews,

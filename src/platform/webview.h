@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class BrowserSession;
 class QWidget;
 
 // The web browser pane of the simple browser: an embeddable HTML view that navigates to an
@@ -28,6 +29,11 @@ public:
     virtual void GoForward() = 0;
     virtual void GoHome() = 0;
     virtual void Stop() = 0;
+
+    // Hands the engine's session to session: the cookies it holds now, then each cookie as it
+    // is set or removed, and the User-Agent it sends. session must outlive the view. A view
+    // without an engine has nothing to hand over.
+    virtual void shareSession(BrowserSession &session) { Q_UNUSED(session); }
 };
 
 // Creates the pane for a browser window; parent is the window.

@@ -59,13 +59,16 @@ QStringList webEngineModuleFolders()
     return folders;
 }
 
-WebViewFactory webEngineViewFactory(const QStringList &folders)
+WebViewFactory webEngineViewFactory(const QStringList &folders, BrowserSession *session)
 {
     auto loader = std::make_shared<ModuleLoader>(folders);
-    return [loader](QWidget *parent) -> std::unique_ptr<WebView> {
+    return [loader, session](QWidget *parent) -> std::unique_ptr<WebView> {
         if (CreateFunction create = loader->create()) {
-            if (WebView *view = create(parent))
+            if (WebView *view = create(parent)) {
+                if (session)
+                    view->shareSession(*session);
                 return std::unique_ptr<WebView>(view);
+            }
         }
         return nullptr;
     };

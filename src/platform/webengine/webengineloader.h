@@ -14,5 +14,7 @@ QStringList webEngineModuleFolders();
 
 // A factory that loads the module from the first of folders that holds it when a pane is first
 // asked for, so the web engine stays out of the process until then. When the module cannot be
-// loaded it gives no view (nullptr), and the browser window shows its empty pane.
-WebViewFactory webEngineViewFactory(const QStringList &folders = webEngineModuleFolders());
+// loaded it gives no view (nullptr), and the browser window shows its empty pane. Each view
+// made shares its session with session, when given (which must outlive the factory's views).
+WebViewFactory webEngineViewFactory(const QStringList &folders = webEngineModuleFolders(),
+                                    BrowserSession *session = nullptr);

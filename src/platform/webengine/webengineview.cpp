@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/webengine/webengineview.h"
 
+#include "platform/browsersession.h"
+
 #include <QCoreApplication>
+#include <QNetworkCookie>
 #include <QOpenGLContext>
 #include <QUrl>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 namespace {
@@ -13,6 +18,19 @@ QUrl startPage()
 {
     return QUrl(QStringLiteral("about:blank"));
 }
+BrowserCookie browserCookie(const QNetworkCookie &cookie)
+{
+    BrowserCookie out;
+    out.domain = cookie.domain().toUtf8();
+    out.path = cookie.path().toUtf8();
+    out.name = cookie.name();
+    out.value = cookie.value();
+    out.secure = cookie.isSecure();
+    out.httpOnly = cookie.isHttpOnly();
+    out.expires = cookie.isSessionCookie() ? 0 : cookie.expirationDate().toSecsSinceEpoch();
+    return out;
+}
+
 } // namespace
 
 WebEngineView::WebEngineView(QWidget *parent) : m_view(new QWebEngineView(parent)) {}
@@ -61,6 +79,26 @@ void WebEngineView::Stop()
 {
     if (m_view)
         m_view->stop();
+}
+
+void WebEngineView::shareSession(BrowserSession &session)
+{
+    if (!m_view)
+        return;
+    QWebEngineProfile *profile = m_view->page()->profile();
+    QWebEngineCookieStore *store = profile->cookieStore();
+    // The connections end with the view; the cookies handed over stay with the session.
+    QObject::connect(store, &QWebEngineCookieStore::cookieAdded, m_view.data(),
+                     [&session](const QNetworkCookie &cookie) {
+                         session.browserCookieAdded(browserCookie(cookie));
+                     });
+    QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, m_view.data(),
+                     [&session](const QNetworkCookie &cookie) {
+                         session.browserCookieRemoved(browserCookie(cookie));
+                     });
+    session.setBrowserUserAgent(profile->httpUserAgent());
+    // The cookies the engine holds already come in as added ones.
+    store->loadAllCookies();
 }
 
 WebView *harvix_create_webview(QWidget *parent)

@@ -20,6 +20,7 @@ public:
     void GoForward() override;
     void GoHome() override;
     void Stop() override;
+    void shareSession(BrowserSession &session) override;
 
 private:
     QPointer<QWebEngineView> m_view;
