@@ -132,7 +132,7 @@ TEST_F(FrmHelpTest, ShippedManualLoadsFromTheProgramFolderAndExplainsEveryMessag
         u"Pswd.datファイル の読み込みに失敗しました"_s,
         missingMessage,
         u"harvix-cli scan"_s,
-        u"harvix-cli harvest [-v|--verbose] URL SAVE_DIR"_s,
+        u"harvix-cli harvest [オプション] URL SAVE_DIR"_s,
     };
     for (const QString &m : messages)
         EXPECT_TRUE(manual.contains(m)) << m.toStdString();
