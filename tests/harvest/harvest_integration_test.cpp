@@ -321,19 +321,6 @@ TEST_F(HarvestIntegrationTest, ImagesAreAskedForAsTheBrowserAsksForThem)
     // A hotlink-protected site: its images need the page as Referer (its origin alone from
     // another site), a JPEG-first Accept and the session cookie the page set.
     std::atomic<bool> pageHadReferer = false;
-    const auto guarded = [this](std::string path, int n) {
-        return [this, path, n](const httplib::Request &req, httplib::Response &res) {
-            const bool allowed =
-                req.get_header_value("Referer") ==
-                    server.url(QString::fromStdString(path)).toStdString() &&
-                req.get_header_value("Accept").rfind("image/jpeg,", 0) == 0 &&
-                req.get_header_value("Cookie").find("sid=s3cr3t") != std::string::npos;
-            if (allowed)
-                res.set_content(imageBytes(n), "image/jpeg");
-            else
-                res.status = 403;
-        };
-    };
     server.server().Get("/gal/page.html", [&](const httplib::Request &req, httplib::Response &res) {
         pageHadReferer = req.has_header("Referer");
         res.set_header("Set-Cookie", "sid=s3cr3t; Path=/; HttpOnly");
@@ -341,7 +328,14 @@ TEST_F(HarvestIntegrationTest, ImagesAreAskedForAsTheBrowserAsksForThem)
                             "\">",
                         "text/html");
     });
-    server.server().Get("/gal/a.jpg", guarded("/gal/page.html?id=7", 1));
+    server.server().Get("/gal/a.jpg", [&](const httplib::Request &req, httplib::Response &res) {
+        const bool allowed =
+            req.get_header_value("Referer") == server.url(u"/gal/page.html?id=7"_s).toStdString() &&
+            req.get_header_value("Accept").rfind("image/jpeg,", 0) == 0 &&
+            req.get_header_value("Cookie") == "sid=s3cr3t";
+        res.status = allowed ? 200 : 403;
+        res.set_content(allowed ? imageBytes(1) : std::string(), "image/jpeg");
+    });
     // Another origin (another port) is told the page's origin alone.
     other.server().Get("/b.jpg", [&](const httplib::Request &req, httplib::Response &res) {
         if (req.get_header_value("Referer") == server.base().toStdString() + "/")
