@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-webengine-dev libgl-dev qt6-translations-l10n
     libcurl4-openssl-dev libicu-dev
     fonts-noto-cjk
-    libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev openssl
     xvfb xauth ppp
     build-essential dpkg-dev debhelper lintian desktop-file-utils appstream man-db python3
 )

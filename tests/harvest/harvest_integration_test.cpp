@@ -17,8 +17,15 @@
 
 #include "testfiles.h"
 
+#include <QProcess>
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
+// The system's cpp-httplib is built with TLS; this test runs an https server of its own too.
+#define CPPHTTPLIB_OPENSSL_SUPPORT
 #include <httplib.h>
+
+#include <cstdlib>
 
 #include <atomic>
 #include <chrono>
@@ -356,6 +363,52 @@ TEST_F(HarvestIntegrationTest, ImagesAreAskedForAsTheBrowserAsksForThem)
     EXPECT_EQ(harvestInParallel(u"/gal/page.html?id=7"_s, 2, parallelView, folder),
               PageHarvest::Outcome::Finished);
     EXPECT_EQ(readFile(folder + u"a.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
+}
+
+TEST_F(HarvestIntegrationTest, NoRefererGoesFromAnHttpsPageToAnHttpImage)
+{
+    // A certificate for 127.0.0.1, made for this test and trusted through CURL_CA_BUNDLE.
+    const QString cert = dir.filePath(u"cert.pem"_s);
+    const QString key = dir.filePath(u"key.pem"_s);
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(u"openssl"_s,
+                  {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                   u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"1"_s, u"-subj"_s,
+                   u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s, u"-keyout"_s,
+                   key, u"-out"_s, cert});
+    ASSERT_TRUE(openssl.waitForFinished() && openssl.exitCode() == 0)
+        << openssl.readAll().toStdString();
+    ::setenv("CURL_CA_BUNDLE", cert.toLocal8Bit().constData(), 1);
+    const auto unset = qScopeGuard([] { ::unsetenv("CURL_CA_BUNDLE"); });
+
+    httplib::SSLServer secure(cert.toLocal8Bit().constData(), key.toLocal8Bit().constData());
+    ASSERT_TRUE(secure.is_valid());
+    // One request a connection, so that stopping the server does not wait for the transfer
+    // service's kept-alive one.
+    secure.set_keep_alive_max_count(1);
+    secure.Get("/p.html", [this](const httplib::Request &, httplib::Response &res) {
+        res.set_content("<img src=\"" + server.url(u"/plain.jpg"_s).toStdString() + "\">",
+                        "text/html");
+    });
+    server.server().Get("/plain.jpg", [](const httplib::Request &req, httplib::Response &res) {
+        res.status = req.has_header("Referer") ? 403 : 200;
+        res.set_content(imageBytes(1), "image/jpeg");
+    });
+    server.start();
+    const int port = secure.bind_to_any_port("127.0.0.1");
+    std::thread listening([&secure] { secure.listen_after_bind(); });
+    const auto stop = qScopeGuard([&] {
+        secure.stop();
+        listening.join();
+    });
+    while (!secure.is_running())
+        std::this_thread::yield();
+
+    view.typedAddress = u"https://127.0.0.1:%1/p.html"_s.arg(port);
+    EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Finished)
+        << harvest.failureDetail().toStdString();
+    EXPECT_EQ(readFile(saveFolder + u"plain.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
 }
 
 TEST_F(HarvestIntegrationTest, AWebPageServedAsAnImageFailsAndKeepsTheFile)
