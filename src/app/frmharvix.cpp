@@ -317,11 +317,12 @@ void frmHarvix::setBusyPointer(bool busy)
         unsetCursor();
 }
 
-void frmHarvix::showMessage(const QString &text)
+void frmHarvix::showMessage(const QString &text, const QString &detail)
 {
     // Nobody is left to read it once the window has been closed.
     if (m_closedDuringHarvest == ClosedDuringHarvest::No)
-        m_prompter.MsgBox(text);
+        m_prompter.MsgBox(text, Prompter::Buttons::Ok, Prompter::Icon::None,
+                          Prompter::applicationTitle(), detail);
 }
 
 void frmHarvix::beep()

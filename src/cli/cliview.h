@@ -8,10 +8,6 @@
 // Writes text as UTF-8 followed by a line break.
 void writeLine(std::FILE *file, const QString &text);
 
-// text with the password of every address in it written as "***" ("user:***@host"), so that
-// messages can be shown and logged without giving the password away.
-QString hidePasswords(const QString &text);
-
 // The harvest's view in a terminal: every image-list entry is a line on standard output, every
 // status text and message a line on standard error. When standard error is a terminal, a
 // progress line is kept at its bottom and rewritten as images are saved.
@@ -25,7 +21,7 @@ public:
     void addImageListEntry(const QString &name) override;
     void setStatusText(const QString &text) override;
     void setBusyPointer(bool busy) override;
-    void showMessage(const QString &text) override;
+    void showMessage(const QString &text, const QString &detail = {}) override;
     void beep() override;
     void imageFailed(const QString &address, const QString &cause) override;
 

@@ -47,6 +47,10 @@ QUrl resolveReference(const QUrl &base, const QString &written);
 // http or from a page that is not http or https. Empty for none.
 QString refererFor(const QUrl &page, const QUrl &target);
 
+// text with the password of every address in it written as "***" ("user:***@host"), so that
+// messages can be shown and logged without giving the password away.
+QString hidePasswords(const QString &text);
+
 // The name an image is saved under: the part of the reference after its last "/" (the whole
 // reference when it holds none), percent-decoded when that gives valid UTF-8 without "/", "\"
 // or control characters, as written otherwise.

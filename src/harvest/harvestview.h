@@ -20,8 +20,9 @@ public:
     virtual void setStatusText(const QString &text) = 0;
     // Hourglass pointer on the window while images are fetched, default pointer otherwise.
     virtual void setBusyPointer(bool busy) = 0;
-    // OK-only message box titled "Harvix".
-    virtual void showMessage(const QString &text) = 0;
+    // OK-only message box titled "Harvix"; detail, when not empty, says why (the box's
+    // informative text).
+    virtual void showMessage(const QString &text, const QString &detail = {}) = 0;
     virtual void beep() = 0;
     // A harvest that goes on past failed images reports each one here, with its cause; one
     // that stops at the first failure never calls it.

@@ -158,7 +158,7 @@ PageHarvest::Outcome PageHarvest::harvest()
     // Whatever failed, the user sees one message; what was done so far stays.
     m_failureDetail = detail;
     try {
-        m_view.showMessage(connectionErrorMessage());
+        m_view.showMessage(connectionErrorMessage(), hidePasswords(detail));
     } catch (...) {
     }
     try {

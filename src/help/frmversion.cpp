@@ -30,7 +30,7 @@ QRect insideBorder(QFrame *box, const QRect &geometry)
 frmVersion::frmVersion(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmVersion"));
-    const QString version = QStringLiteral("Zozezoro Version 1.0");
+    const QString version = QStringLiteral("Harvix Version " HARVIX_VERSION);
     setWindowTitle(version);
     setWindowIcon(versionIcon());
     setAttribute(Qt::WA_DeleteOnClose);

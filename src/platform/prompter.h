@@ -12,9 +12,11 @@ public:
 
     virtual ~Prompter() = default;
 
-    // Shows one message and waits for the user's answer.
+    // Shows one message and waits for the user's answer. informative, when not empty, is shown
+    // below the message in smaller type (why it happened).
     virtual Answer MsgBox(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
-                          const QString &title = applicationTitle()) = 0;
+                          const QString &title = applicationTitle(),
+                          const QString &informative = {}) = 0;
 
     static QString applicationTitle() { return QStringLiteral("Harvix"); }
 };

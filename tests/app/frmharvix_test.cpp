@@ -259,6 +259,11 @@ TEST_F(MainWindow, FailedHarvestRestoresThePointerAndSaysSo)
     win->mnuCget_Click();
     EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
     EXPECT_EQ(prompter.shown.first().title, QStringLiteral("Harvix"));
+    // The box says why, as harvix-cli does.
+    EXPECT_TRUE(prompter.shown.first().informative.contains(
+        http.url(QStringLiteral("/dir/missing.html")) +
+        QStringLiteral(" answered with HTTP status 404")))
+        << prompter.shown.first().informative.toStdString();
     EXPECT_EQ(win->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(win->Text2()->toPlainText(), QStringLiteral("previous"));
 

@@ -30,11 +30,12 @@ const QString readFailed = QStringLiteral("Pswd.datファイル の読み込み�
 class ActingPrompter : public FakePrompter {
 public:
     std::function<void(const QString &)> onShow;
-    Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title) override
+    Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title,
+                  const QString &informative = {}) override
     {
         if (onShow)
             onShow(text);
-        return FakePrompter::MsgBox(text, buttons, icon, title);
+        return FakePrompter::MsgBox(text, buttons, icon, title, informative);
     }
 };
 

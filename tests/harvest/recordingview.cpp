@@ -33,7 +33,7 @@ void RecordingView::setBusyPointer(bool on)
     events.append(on ? QStringLiteral("busy:1") : QStringLiteral("busy:0"));
 }
 
-void RecordingView::showMessage(const QString &text)
+void RecordingView::showMessage(const QString &text, const QString &)
 {
     events.append(QStringLiteral("message:") + text);
 }

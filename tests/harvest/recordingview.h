@@ -17,7 +17,7 @@ public:
     void addImageListEntry(const QString &name) override;
     void setStatusText(const QString &text) override;
     void setBusyPointer(bool busy) override;
-    void showMessage(const QString &text) override;
+    void showMessage(const QString &text, const QString &detail = {}) override;
     void beep() override;
 
     QString typedAddress;

@@ -21,6 +21,9 @@ TEST(FrmVersion, EitherButtonCloses)
         window->show();
         auto *button = window->findChild<QPushButton *>(name);
         ASSERT_NE(button, nullptr);
+        // The caption and the first button name the program and its package version.
+        EXPECT_EQ(window->windowTitle(), u"Harvix Version " HARVIX_VERSION ""_s);
+        EXPECT_EQ(window->findChild<QPushButton *>(u"Command1"_s)->text(), window->windowTitle());
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 2000));
         delete window.data();

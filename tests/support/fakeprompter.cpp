@@ -2,9 +2,9 @@
 #include "fakeprompter.h"
 
 Prompter::Answer FakePrompter::MsgBox(const QString &text, Buttons buttons, Icon icon,
-                                      const QString &title)
+                                      const QString &title, const QString &informative)
 {
-    shown.append({text, buttons, icon, title});
+    shown.append({text, buttons, icon, title, informative});
     if (!answers.isEmpty())
         return answers.takeFirst();
     switch (buttons) {

@@ -14,9 +14,11 @@ public:
         Buttons buttons;
         Icon icon;
         QString title;
+        QString informative;
     };
 
-    Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title) override;
+    Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title,
+                  const QString &informative = {}) override;
 
     QList<Shown> shown;
     QList<Answer> answers;

@@ -6,7 +6,7 @@
 #include <QPointer>
 
 Prompter::Answer QtPrompter::MsgBox(const QString &text, Buttons buttons, Icon icon,
-                                    const QString &title)
+                                    const QString &title, const QString &informative)
 {
     // A box without a parent of its own is centred over the program's active window, not in
     // the middle of the screen. It lives on the heap: should that window be destroyed while the
@@ -14,6 +14,7 @@ Prompter::Answer QtPrompter::MsgBox(const QString &text, Buttons buttons, Icon i
     QPointer<QMessageBox> box = new QMessageBox(m_parent ? m_parent : QApplication::activeWindow());
     box->setWindowTitle(title);
     box->setText(text);
+    box->setInformativeText(informative);
     switch (icon) {
     case Icon::None:
         box->setIcon(QMessageBox::NoIcon);

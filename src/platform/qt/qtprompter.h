@@ -10,7 +10,8 @@ class QWidget;
 class QtPrompter : public Prompter {
 public:
     explicit QtPrompter(QWidget *parent = nullptr) : m_parent(parent) {}
-    Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title) override;
+    Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title,
+                  const QString &informative) override;
 
 private:
     QWidget *m_parent;
