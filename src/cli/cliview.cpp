@@ -24,11 +24,13 @@ void CliView::clearImageList()
     m_saved = 0;
 }
 
-void CliView::addImageListEntry(const QString &name)
+void CliView::addImageListEntry(const QString &) {}
+
+void CliView::imageSaved(const QString &name)
 {
     clearProgress();
     writeLine(m_out, name);
-    // Each name goes out as it is added, also into a pipe or a file.
+    // Each name goes out as its file is written, also into a pipe or a file.
     std::fflush(m_out);
     if (m_progress) {
         ++m_saved;

@@ -8,7 +8,7 @@
 // Writes text as UTF-8 followed by a line break.
 void writeLine(std::FILE *file, const QString &text);
 
-// The harvest's view in a terminal: every image-list entry is a line on standard output, every
+// The harvest's view in a terminal: every image saved is a line on standard output, every
 // status text and message a line on standard error. When standard error is a terminal, a
 // progress line is kept at its bottom and rewritten as images are saved.
 class CliView : public HarvestView {
@@ -19,6 +19,7 @@ public:
     void setPageSource(const QString &text) override;
     void clearImageList() override;
     void addImageListEntry(const QString &name) override;
+    void imageSaved(const QString &name) override;
     void setStatusText(const QString &text) override;
     void setBusyPointer(bool busy) override;
     void showMessage(const QString &text, const QString &detail = {}) override;

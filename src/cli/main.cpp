@@ -109,10 +109,17 @@ QString commandHelp(const char *usage, const QList<QCommandLineOption> &options,
     return text + u'\n' + QString::fromUtf8(exit);
 }
 
-int usageError(const QString &problem, const QString &usage)
+// Wrong usage: one line that says what is wrong, in the style of our own messages (lower case,
+// no full stop, also for the parser's "Unknown option 'x'."), and where to look, as wget and
+// curl do.
+int usageError(QString problem)
 {
+    if (!problem.isEmpty())
+        problem[0] = problem.at(0).toLower();
+    if (problem.endsWith(u'.'))
+        problem.chop(1);
     writeLine(stderr, u"harvix-cli: "_s + problem);
-    print(stderr, usage);
+    writeLine(stderr, u"Try 'harvix-cli --help'."_s);
     return kExitUsage;
 }
 
@@ -123,7 +130,7 @@ int parseCommand(QCommandLineParser &parser, const QStringList &args,
 {
     parser.addOptions(options);
     if (!parser.parse(QStringList{u"harvix-cli"_s} + args))
-        return usageError(parser.errorText(), help);
+        return usageError(parser.errorText());
     if (parser.isSet(u"help"_s)) {
         print(stdout, help);
         return kExitOk;
@@ -140,7 +147,7 @@ int runScan(const QStringList &args)
         return status;
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
-        return usageError(u"scan takes at most one file"_s, help);
+        return usageError(u"scan takes at most one file"_s);
 
     QFile file;
     const bool fromStdin = files.isEmpty() || files.first() == u"-";
@@ -215,9 +222,9 @@ int parseHarvest(const QStringList &args, HarvestRequest &request)
         return status;
     const QStringList operands = parser.positionalArguments();
     if (operands.size() != 2)
-        return usageError(u"harvest needs URL and SAVE_DIR"_s, help);
+        return usageError(u"harvest needs URL and SAVE_DIR"_s);
     if (operands.at(1).isEmpty())
-        return usageError(u"SAVE_DIR must not be empty"_s, help);
+        return usageError(u"SAVE_DIR must not be empty"_s);
 
     request.url = operands.at(0);
     request.saveDir = operands.at(1);
@@ -227,10 +234,10 @@ int parseHarvest(const QStringList &args, HarvestRequest &request)
     bool number = false;
     request.parallel = parser.value(u"parallel"_s).toInt(&number);
     if (!number || request.parallel < 1 || request.parallel > kMaxParallel)
-        return usageError(u"--parallel takes a number from 1 to %1"_s.arg(kMaxParallel), help);
+        return usageError(u"--parallel takes a number from 1 to %1"_s.arg(kMaxParallel));
     request.retries = parser.value(u"retries"_s).toInt(&number);
     if (!number || request.retries < 0 || request.retries > kMaxRetries)
-        return usageError(u"--retries takes a number from 0 to %1"_s.arg(kMaxRetries), help);
+        return usageError(u"--retries takes a number from 0 to %1"_s.arg(kMaxRetries));
     request.keepGoing = parser.isSet(u"keep-going"_s);
     request.referer = parser.value(u"referer"_s);
     request.userAgent = parser.value(u"user-agent"_s);
@@ -322,7 +329,7 @@ int main(int argc, char **argv)
     // Everything after the command name belongs to the command, options included.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText(), mainUsage);
+        return usageError(parser.errorText());
     if (parser.isSet(u"help"_s)) {
         print(stdout, mainUsage);
         return kExitOk;
@@ -334,11 +341,11 @@ int main(int argc, char **argv)
 
     QStringList args = parser.positionalArguments();
     if (args.isEmpty())
-        return usageError(u"no command given"_s, mainUsage);
+        return usageError(u"no command given"_s);
     const QString command = args.takeFirst();
     if (command == u"scan")
         return runScan(args);
     if (command == u"harvest")
         return runHarvest(args);
-    return usageError(u"unknown command "_s + command, mainUsage);
+    return usageError(u"unknown command '"_s + command + u"'"_s);
 }

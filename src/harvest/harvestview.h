@@ -14,8 +14,11 @@ public:
     virtual void setPageSource(const QString &text) = 0;
     // Empties the list of saved image files (List1).
     virtual void clearImageList() = 0;
-    // Appends one file name to the list of saved image files.
+    // Appends one file name to the list of saved image files (once the image is downloaded,
+    // before it is written).
     virtual void addImageListEntry(const QString &name) = 0;
+    // The image of the last entry added is now in its file.
+    virtual void imageSaved(const QString &name) { Q_UNUSED(name); }
     // Replaces the status bar's one line of text (SB).
     virtual void setStatusText(const QString &text) = 0;
     // Hourglass pointer on the window while images are fetched, default pointer otherwise.

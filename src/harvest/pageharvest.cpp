@@ -131,6 +131,7 @@ PageHarvest::Outcome PageHarvest::harvest()
                 m_imageFile = path;
                 prepareSaveFolder(m_savePathName);
                 writeFileAtomically(path, bytes);
+                m_view.imageSaved(name);
             } catch (const std::exception &e) {
                 if (!m_keepGoing)
                     throw;
