@@ -47,6 +47,15 @@ ImageViewport::ImageViewport(QWidget *parent) : QFrame(parent)
     m_VScroll1->setGeometry(twips::rect(8400, 0, 255, 5055));
     m_HScroll1 = makeScrollBar(Qt::Horizontal, QStringLiteral("HScroll1"), m_client);
     m_HScroll1->setGeometry(twips::rect(0, 5040, 8415, 255));
+    // The square where the two bars meet shows the window's background, not the picture. It
+    // lies under the bars, which overlap it by their last pixel.
+    auto *corner = new QWidget(m_client);
+    corner->setObjectName(QStringLiteral("ScrollCorner"));
+    corner->setAutoFillBackground(true);
+    corner->setBackgroundRole(QPalette::Window);
+    corner->setGeometry(QRect(m_VScroll1->geometry().left(), m_HScroll1->geometry().top(),
+                              m_VScroll1->width(), m_HScroll1->height()));
+    corner->stackUnder(m_VScroll1);
 
     connect(m_VScroll1, &QScrollBar::valueChanged, this, &ImageViewport::VScroll1_Change);
     connect(m_HScroll1, &QScrollBar::valueChanged, this, &ImageViewport::HScroll1_Change);

@@ -110,6 +110,12 @@ TEST(ImageViewport, TallPictureScrollsToItsFarEdge)
     view.setPicture(picture(3000, 2600)); // 45000 x 39000 twips: beyond 16-bit ranges
     EXPECT_EQ(view.VScroll1()->maximum(), 39000 - 5295 + 300);
     EXPECT_EQ(view.HScroll1()->maximum(), 45000 - 8655 + 300);
+    // Where the two bars meet, the window's background shows, not the picture under them.
+    const QRect v = view.VScroll1()->geometry();
+    const QRect h = view.HScroll1()->geometry();
+    const QPoint corner =
+        view.VScroll1()->parentWidget()->mapTo(&view, QPoint(v.center().x(), h.center().y()));
+    EXPECT_EQ(view.grab().toImage().pixelColor(corner), view.palette().color(QPalette::Window));
     view.VScroll1()->setValue(view.VScroll1()->maximum());
     view.HScroll1()->setValue(view.HScroll1()->maximum());
     // The picture's bottom-right corner is now inside the viewport, with the margin.
