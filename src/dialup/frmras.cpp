@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -175,14 +176,20 @@ void frmRAS::Form_Load()
     m_Combo1->setCurrentIndex(-1);
     m_Combo1->setEditText(QString());
 
-    PswdReader reader(pswdfile::readPath(m_userFolder, m_programFolder));
-    const auto error = [&reader] { return reader.error(); };
-    readStep([&reader] { return reader.open(); }, error);
-    readStep([&] { return reader.readLine(&m_savedEntry); }, error);
-    readStep([&] { return reader.readLine(&m_savedUser); }, error);
-    readStep([&] { return reader.readLine(&m_savedPassword); }, error);
-    readStep([&] { return reader.readLine(&m_savedFlag); }, error);
-    reader.close();
+    // A user who never saved credentials has no Pswd.dat yet: that is the first state here,
+    // not a failure, and the dialog opens empty as for a file with no saved values. A file that
+    // exists but cannot be read is reported, step by step.
+    const QString path = pswdfile::readPath(m_userFolder, m_programFolder);
+    if (QFileInfo::exists(path)) {
+        PswdReader reader(path);
+        const auto error = [&reader] { return reader.error(); };
+        readStep([&reader] { return reader.open(); }, error);
+        readStep([&] { return reader.readLine(&m_savedEntry); }, error);
+        readStep([&] { return reader.readLine(&m_savedUser); }, error);
+        readStep([&] { return reader.readLine(&m_savedPassword); }, error);
+        readStep([&] { return reader.readLine(&m_savedFlag); }, error);
+        reader.close();
+    }
 
     if (m_savedFlag == pswdfile::flagOn()) {
         m_Combo1->setEditText(m_savedEntry);

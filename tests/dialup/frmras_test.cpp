@@ -154,8 +154,20 @@ TEST_F(FrmRasTest, LoadListsEntriesWithNoneSelected)
     EXPECT_FALSE(form->Command5()->isEnabled());
 }
 
-TEST_F(FrmRasTest, NoPswdFileAndCancelEachTimeGivesFiveMessages)
+TEST_F(FrmRasTest, NoPswdFileOpensEmptyWithoutMessages)
 {
+    open();
+    EXPECT_TRUE(prompter.shown.isEmpty());
+    EXPECT_EQ(form->Combo1()->currentText(), QString());
+    EXPECT_TRUE(form->Command3()->isEnabled());
+    EXPECT_FALSE(form->Command5()->isEnabled());
+}
+
+TEST_F(FrmRasTest, UnreadablePswdFileAndCancelEachTimeGivesFiveMessages)
+{
+    // A Pswd.dat that cannot be opened (a folder of that name, which even root cannot read as a
+    // file).
+    ASSERT_TRUE(QDir().mkpath(pswdPath()));
     prompter.answers = QList<Prompter::Answer>(5, Prompter::Answer::Cancel);
     open();
     ASSERT_EQ(prompter.shown.size(), 5);
@@ -174,9 +186,14 @@ TEST_F(FrmRasTest, NoPswdFileAndCancelEachTimeGivesFiveMessages)
 
 TEST_F(FrmRasTest, RetryRunsTheFailedStepAgain)
 {
-    // The file appears while the first message is up; Retry then opens and reads it.
+    // The file cannot be opened; it is put right while the first message is up, and Retry then
+    // opens and reads it.
+    ASSERT_TRUE(QDir().mkpath(pswdPath()));
     prompter.answers = {Prompter::Answer::Retry};
-    prompter.onShow = [this](const QString &) { writePswd("home\r\nuser\r\nsecret\r\nON\r\n"); };
+    prompter.onShow = [this](const QString &) {
+        QDir(pswdPath()).removeRecursively();
+        writePswd("home\r\nuser\r\nsecret\r\nON\r\n");
+    };
     open();
     EXPECT_EQ(prompter.shown.size(), 1);
     EXPECT_EQ(form->Combo1()->currentText(), QStringLiteral("home"));
