@@ -4,6 +4,7 @@
 #include "app/frmharvix.h"
 #include "app/singlewindow.h"
 #include "app/systembrowser.h"
+#include "platform/prompter.h"
 
 #include <QLineEdit>
 
@@ -78,7 +79,15 @@ QWidget *HarvixApp::showVersion()
 
 void HarvixApp::launchBrowser()
 {
-    launchSystemBrowser(m_launcher);
+    if (launchSystemBrowser(m_launcher, QProcessEnvironment::systemEnvironment(),
+                            m_defaultBrowser) != 0)
+        return;
+    // Nothing could be started: say so rather than leave the menu doing nothing.
+    m_prompter.MsgBox(
+        QStringLiteral("Web ブラウザを起動できませんでした。"), Prompter::Buttons::Ok,
+        Prompter::Icon::None, Prompter::applicationTitle(),
+        QStringLiteral("環境変数 BROWSER のプログラム、x-www-browser、デスクトップの既定の Web "
+                       "ブラウザのどれも起動できません。"));
 }
 
 void HarvixApp::setStatusText(const QString &text)

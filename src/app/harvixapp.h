@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/systembrowser.h"
+
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -44,7 +47,13 @@ public:
     QWidget *showBrowser();
     QWidget *showHelp();
     QWidget *showVersion();
+    // Starts the system web browser; a message box says so when none can be started.
     void launchBrowser();
+    // How the desktop's default browser is found (tests give their own).
+    void setDefaultBrowser(std::function<QStringList()> find)
+    {
+        m_defaultBrowser = std::move(find);
+    }
 
     QWidget *connectWindow() const { return m_connect; }
     QWidget *browserWindow() const { return m_browser; }
@@ -64,6 +73,7 @@ private:
     ProgramLauncher &m_launcher;
     AppWindowMakers m_makers;
     std::function<void()> m_endProgram;
+    std::function<QStringList()> m_defaultBrowser = defaultBrowserCommand;
 
     QPointer<frmHarvix> m_main;
     QPointer<QWidget> m_connect;

@@ -22,9 +22,10 @@ public:
     qint64 startDetached(const QString &program, const QStringList &arguments) override
     {
         started.append(program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')));
-        return 4242;
+        return refuse ? 0 : 4242;
     }
     QStringList started;
+    bool refuse = false;
 };
 
 // A window that counts how often it was asked to close.
@@ -153,6 +154,14 @@ TEST_F(App, BrowserMenuStartsANewBrowserEachTime)
     ASSERT_EQ(launcher.started.size(), 2);
     EXPECT_EQ(launcher.started[0], launcher.started[1]);
     EXPECT_TRUE(prompter.shown.isEmpty());
+
+    // When no browser can be started, a box says so.
+    launcher.refuse = true;
+    app->setDefaultBrowser([] { return QStringList{QStringLiteral("firefox-esr")}; });
+    action(main, "mnuIE")->trigger();
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_EQ(prompter.shown.first().text, QStringLiteral("Web ブラウザを起動できませんでした。"));
+    EXPECT_FALSE(prompter.shown.first().informative.isEmpty());
 }
 
 } // namespace

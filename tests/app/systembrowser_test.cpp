@@ -45,13 +45,13 @@ struct BrowserCase {
 TEST(SystemBrowser, PicksTheFirstBrowserThatStartsWithoutAPage)
 {
     const QString www = QStringLiteral("x-www-browser");
-    const QString sh = QStringLiteral("sh");
-    const QStringList fallback{sh, QStringLiteral("-c"), defaultBrowserScript()};
+    const QString firefox = QStringLiteral("firefox-esr");
+    const QStringList fallback{firefox, QStringLiteral("--new-window")};
     const BrowserCase cases[] = {
         {"no BROWSER: x-www-browser", QString(), {www}, {{www}}, true},
         {"no BROWSER, no x-www-browser: the default browser",
          QString(),
-         {sh},
+         {firefox},
          {{www}, fallback},
          true},
         {"BROWSER wins",
@@ -75,10 +75,31 @@ TEST(SystemBrowser, PicksTheFirstBrowserThatStartsWithoutAPage)
     for (const BrowserCase &c : cases) {
         ScriptedLauncher launcher;
         launcher.available = c.available;
-        const qint64 pid = launchSystemBrowser(launcher, envWith(c.browserVariable));
+        const qint64 pid =
+            launchSystemBrowser(launcher, envWith(c.browserVariable), [&] { return fallback; });
         EXPECT_EQ(launcher.tried, c.expectedTries) << c.name;
         EXPECT_EQ(pid != 0, c.started) << c.name;
     }
+    // No default browser known: nothing more is tried.
+    ScriptedLauncher none;
+    EXPECT_EQ(launchSystemBrowser(none, envWith({}), [] { return QStringList(); }), 0);
+    EXPECT_EQ(none.tried, QList<QStringList>{{www}});
+}
+
+TEST(SystemBrowser, DefaultBrowserStartsFromItsDesktopEntryWithoutAPage)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("browser.desktop"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Desktop Entry]\nName=Browser\nExec=\"/opt/my browser/run\" --new-window %U "
+               "--class=%c --percent=100%%\n"
+               "[Desktop Action new-private]\nExec=/opt/other --private %u\n");
+    file.close();
+    EXPECT_EQ(desktopEntryCommand(path),
+              (QStringList{QStringLiteral("/opt/my browser/run"), QStringLiteral("--new-window"),
+                           QStringLiteral("--class="), QStringLiteral("--percent=100%")}));
+    EXPECT_TRUE(desktopEntryCommand(dir.filePath(QStringLiteral("missing.desktop"))).isEmpty());
 }
 
 TEST(SystemBrowser, StartsARealProgramFoundOnThePathAndDoesNotWait)
