@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTextLayout>
 #include <QtMath>
 
@@ -124,20 +125,30 @@ void frmRAS::createControls()
         m_Label1[i]->setProperty("Index", i);
     }
 
-    m_lblStatus =
-        twips::place(new QLabel(m_Frame1), QStringLiteral("lblStatus"), 480, 360, 3255, 495);
+    // A dial error reads two or three lines, pppd's reason sometimes more: the text wraps and
+    // takes the frame's height below its title, in whole lines, and scrolls when even that is
+    // too short, so the whole reason can always be read (its tooltip shows it too).
+    auto *statusScroll = new QScrollArea(m_Frame1);
+    statusScroll->setObjectName(QStringLiteral("lblStatusArea"));
+    statusScroll->setFrameShape(QFrame::NoFrame);
+    statusScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    statusScroll->setWidgetResizable(true);
+    // Read with the wheel or the scroll bar; the tab order stays that of the controls.
+    statusScroll->setFocusPolicy(Qt::NoFocus);
+    statusScroll->viewport()->setAutoFillBackground(false);
+    m_lblStatus = new QLabel;
+    m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
     m_lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // A dial error reads two or three lines: the text wraps and takes the frame's height below
-    // its title, in whole lines, and its tooltip shows all of it when even that is too short.
     m_lblStatus->setWordWrap(true);
+    statusScroll->setWidget(m_lblStatus);
     const QRect inside = m_Frame1->contentsRect();
-    QRect statusArea = m_lblStatus->geometry();
+    QRect statusArea = twips::rect(480, 360, 3255, 495);
     statusArea.setTop(std::min(statusArea.top(), inside.top()));
     statusArea.setRight(std::max(statusArea.right(), inside.right()));
     const int lineHeight = japaneseLineHeight(m_lblStatus->font());
     statusArea.setHeight(std::max(1, (inside.bottom() - statusArea.top()) / lineHeight) *
                          lineHeight);
-    m_lblStatus->setGeometry(statusArea);
+    statusScroll->setGeometry(statusArea);
 
     m_Command4 = twips::place(new QPushButton(QStringLiteral("キャンセル"), this),
                               QStringLiteral("Command4"), 4680, 2400, 1095, 495);
@@ -300,10 +311,15 @@ void frmRAS::RasSample_ConnectComplete()
 
 void frmRAS::RasSample_ConnectError(qint32 &RasErrCode)
 {
-    setStatusLabel(QStringLiteral("ダイヤルアップ接続エラー：\n") +
-                   m_RasSample->ErrMsg(RasErrCode));
+    const QString reason = m_RasSample->ErrMsg(RasErrCode);
+    setStatusLabel(QStringLiteral("ダイヤルアップ接続エラー：\n") + reason);
+    // The main window no longer says that a dial is under way.
+    m_setStatus(QStringLiteral("ダイヤルアップ接続エラー"));
+    // The box says why too: the dialog goes once it is answered.
     m_prompter.MsgBox(QStringLiteral("ダイヤルアップ接続エラー\n設定を確認するか、又は、"
-                                     "接続先が混雑しています。"));
+                                     "接続先が混雑しています。"),
+                      Prompter::Buttons::Ok, Prompter::Icon::None, Prompter::applicationTitle(),
+                      reason);
     close();
 }
 

@@ -15,6 +15,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTemporaryDir>
 
@@ -117,7 +119,7 @@ TEST_F(FrmRasTest, ControlsHaveTheirNamesCaptionsAndTabOrder)
         EXPECT_EQ(button->text(), QString::fromUtf8(c.text)) << c.name;
     }
     EXPECT_EQ(child<QGroupBox>("Frame1")->title(), QStringLiteral("状態 . . ."));
-    EXPECT_EQ(child<QLabel>("lblStatus")->parentWidget(), child<QGroupBox>("Frame1"));
+    EXPECT_TRUE(child<QGroupBox>("Frame1")->isAncestorOf(child<QLabel>("lblStatus")));
     const auto labels = form->findChildren<QLabel *>(QStringLiteral("Label1"));
     ASSERT_EQ(labels.size(), 3);
     const char *labelTexts[] = {"エントリー名", "ユーザー名", "パスワード"};
@@ -446,23 +448,35 @@ TEST_F(FrmRasTest, FailedDialShowsErrorTextThenBoxAndUnloads)
 {
     writePswd("home\r\nuser\r\nwrong\r\nON\r\n");
     sim.accounts.insert("home", {"user", "secret"});
+    // A reason far longer than the status area: it wraps and scrolls, nothing is cut off.
+    const QString reason = QStringLiteral("認証に失敗しました。").repeated(12);
+    sim.errorTexts.insert(691, codepage::toCp932(reason));
     QString labelWhenBoxShown, tipWhenBoxShown;
+    bool wholeReasonReachable = false;
     prompter.onShow = [&](const QString &) {
         labelWhenBoxShown = form->lblStatus()->text();
         tipWhenBoxShown = form->lblStatus()->toolTip();
+        auto *area = child<QScrollArea>("lblStatusArea");
+        QCoreApplication::sendPostedEvents();
+        wholeReasonReachable = area->verticalScrollBar()->maximum() > 0 &&
+                               area->verticalScrollBar()->maximum() + area->viewport()->height() >=
+                                   form->lblStatus()->heightForWidth(area->viewport()->width());
     };
     open();
     form->Command1()->click();
-    EXPECT_EQ(labelWhenBoxShown,
-              QStringLiteral("ダイヤルアップ接続エラー：\n認証に失敗しました。"));
+    EXPECT_EQ(labelWhenBoxShown, QStringLiteral("ダイヤルアップ接続エラー：\n") + reason);
     EXPECT_EQ(tipWhenBoxShown, labelWhenBoxShown); // the whole text, however long
+    EXPECT_TRUE(wholeReasonReachable);
     ASSERT_EQ(prompter.shown.size(), 1); // no disconnect question: the line is already down
     EXPECT_EQ(prompter.shown[0].text,
               QStringLiteral(
                   "ダイヤルアップ接続エラー\n設定を確認するか、又は、接続先が混雑しています。"));
+    EXPECT_EQ(prompter.shown[0].informative, reason);
     EXPECT_EQ(prompter.shown[0].buttons, Prompter::Buttons::Ok);
     EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::None);
-    EXPECT_EQ(status, QStringList{QStringLiteral("ダイアル接続中です,しばらく、お待ちください。")});
+    // The main window stops saying that a dial is under way.
+    EXPECT_EQ(status, (QStringList{QStringLiteral("ダイアル接続中です,しばらく、お待ちください。"),
+                                   QStringLiteral("ダイヤルアップ接続エラー")}));
     EXPECT_TRUE(sim.halfOpen.isEmpty());
     flushDeletes();
     EXPECT_TRUE(form.isNull());
