@@ -15,7 +15,6 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QOpenGLContext>
 #include <QTranslator>
 
 #include <cstdio>
@@ -23,27 +22,7 @@
 
 #include <unistd.h>
 
-// Qt Gui's own setter of the context that Qt::AA_ShareOpenGLContexts makes at start-up; Qt
-// WebEngine calls it the same way when it is set up after the application object.
-QT_BEGIN_NAMESPACE
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
-QT_END_NAMESPACE
-
 namespace {
-
-// The web engine draws through an OpenGL context shared with the application's. Making it
-// loads the OpenGL driver, which costs more than showing the main window itself, so it is made
-// when the simple browser first opens, before the web engine module is loaded.
-void shareOpenGLContexts()
-{
-    if (QOpenGLContext::globalShareContext())
-        return;
-    // Lives as long as the process, like the one the application object would have made.
-    auto *context = new QOpenGLContext;
-    context->setFormat(QSurfaceFormat::defaultFormat());
-    context->create();
-    qt_gl_set_global_share_context(context);
-}
 
 constexpr char helpText[] =
     "Usage: harvix [--help | --version]\n"
@@ -107,7 +86,6 @@ int main(int argc, char **argv)
     // browser harvests as it shows there.
     const WebViewFactory webViews = webEngineViewFactory(webEngineModuleFolders(), &inet);
     makers.browser = [&webViews](HarvixApp &harvix) {
-        shareOpenGLContexts();
         return new frmBrowser(webViews,
                               [&harvix](const QString &address) { harvix.handToHarvest(address); });
     };

@@ -115,6 +115,8 @@ TEST_F(FrmBrowserTest, EnterTypedIntoTheWindowNavigates)
 TEST_F(FrmBrowserTest, ThePaneHasTheFocusFirstThenTheAddressBox)
 {
     window->show();
+    // Without a window manager (Xvfb) nothing activates a new window by itself.
+    window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QWidget *pane = QApplication::focusWidget();
     ASSERT_NE(pane, nullptr);

@@ -22,7 +22,6 @@ int main(int argc, char **argv)
         if (!qEnvironmentVariableIsSet(name))
             qputenv(name, value);
     }
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Harvix"));
     ::testing::InitGoogleTest(&argc, argv);

@@ -11,6 +11,11 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+#include <cstdio>
+#include <memory>
+
+#include <dlfcn.h>
+
 namespace {
 
 // The view's own start page, shown for "Home" and for an empty address.
@@ -101,13 +106,46 @@ void WebEngineView::shareSession(BrowserSession &session)
     store->loadAllCookies();
 }
 
+namespace {
+
+// Qt Gui's setter of the context that Qt::AA_ShareOpenGLContexts makes at start-up, as Qt
+// WebEngine itself calls it when it is set up after the application object. It is not public
+// API: it is looked up when the browser first opens, so that a Qt without it costs the browser,
+// never the start of the program.
+using SetShareContext = void (*)(QOpenGLContext *);
+constexpr char setShareContextSymbol[] = "_Z30qt_gl_set_global_share_contextP14QOpenGLContext";
+
+// The engine draws through an OpenGL context shared with the application's. Making it loads the
+// OpenGL driver, which costs more than showing the main window itself, so it is made here, when
+// the browser first opens, not at program start. Returns why it cannot be made, or nothing.
+QString shareOpenGLContexts()
+{
+    if (QOpenGLContext::globalShareContext())
+        return {};
+    const auto setShareContext =
+        reinterpret_cast<SetShareContext>(::dlsym(RTLD_DEFAULT, setShareContextSymbol));
+    if (!setShareContext)
+        return QStringLiteral("this Qt Gui has no qt_gl_set_global_share_context");
+    // Lives as long as the process, like the one the application object would have made.
+    auto context = std::make_unique<QOpenGLContext>();
+    context->setFormat(QSurfaceFormat::defaultFormat());
+    if (!context->create())
+        return QStringLiteral("no OpenGL context can be created on this display");
+    setShareContext(context.release());
+    return {};
+}
+
+} // namespace
+
 WebView *harvix_create_webview(QWidget *parent)
 {
-    // The engine draws through an OpenGL context shared with the application's: the host makes
-    // it before loading this module (the program when its browser first opens; the tests by
-    // setting Qt::AA_ShareOpenGLContexts). In any other host the window keeps its empty pane.
-    if (!QOpenGLContext::globalShareContext())
+    // Without the shared context the engine cannot draw: the window keeps its empty pane, and
+    // the user who started the program from a terminal learns why.
+    if (const QString why = shareOpenGLContexts(); !why.isEmpty()) {
+        std::fprintf(stderr, "harvix: the web browser pane stays empty: %s\n",
+                     why.toLocal8Bit().constData());
         return nullptr;
+    }
     try {
         return new WebEngineView(parent);
     } catch (...) {
