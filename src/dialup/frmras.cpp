@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScrollArea>
@@ -265,9 +266,18 @@ void frmRAS::Command1_Click()
     m_RasSample->setEntry(m_Combo1->currentText());
     m_RasSample->setUserID(m_Text1->text());
     m_RasSample->setPassword(m_Text2->text());
-    // The outcome handlers run inside this call; one of them may unload the dialog, so nothing
-    // of the dialog is touched after it returns.
+    // The dial waits with the event loop running, so the rest of the program goes on; nothing
+    // of this dialog can start a second dial or close it meanwhile. The outcome handlers run
+    // inside this call, and one of them may unload the dialog (its deletion waits for the event
+    // loop).
+    const QPointer<frmRAS> alive(this);
+    m_dialing = true;
+    setEnabled(false);
     m_RasSample->Dialup();
+    if (alive) {
+        m_dialing = false;
+        setEnabled(true);
+    }
 }
 
 void frmRAS::Command2_Click()
@@ -325,6 +335,11 @@ void frmRAS::RasSample_ConnectError(qint32 &RasErrCode)
 
 void frmRAS::closeEvent(QCloseEvent *event)
 {
+    // The close box does nothing while a dial waits; the dial's own outcome may close it.
+    if (m_dialing && event->spontaneous()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

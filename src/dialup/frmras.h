@@ -72,6 +72,7 @@ private:
     bool savePswd(const QStringList &lines);
 
     VBRas32 *m_RasSample = nullptr;
+    bool m_dialing = false; // a dial waits inside Command1_Click
     QLabel *m_Label1[3] = {};
     QComboBox *m_Combo1 = nullptr;
     QLineEdit *m_Text1 = nullptr;

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "../support/fakeprompter.h"
+#include "dialup/frmras.h"
 #include "dialup/vbras32.h"
 #include "platform/ppp/ppperrors.h"
 #include "platform/ppp/pppremoteaccess.h"
 
+#include <QComboBox>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -10,8 +14,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -529,6 +536,44 @@ TEST_F(PppBackendTest, DialThatPppdNeverEndsIsEndedAtTheDeadline)
     EXPECT_FALSE(terminated().isEmpty()); // its pppd was asked to end
     EXPECT_EQ(zombieChildren(), 0);
     EXPECT_NE(ras.ErrMsg(638), ras.ErrMsg(99999));
+}
+
+TEST_F(PppBackendTest, TheProgramKeepsRunningWhileADialWaits)
+{
+    // A pppd that takes a second (here: until the dial's deadline ends it).
+    configure(QJsonObject{{QStringLiteral("hang"), true}});
+    options.dialTimeoutMs = 1000;
+    PppRemoteAccess ppp(options);
+    FakePrompter prompter;
+    QTemporaryDir config;
+    QStringList status;
+    QPointer<frmRAS> form = new frmRAS(
+        ppp, prompter, [&status](const QString &text) { status.append(text); }, nullptr,
+        config.filePath(QStringLiteral("program/")), config.path() + u'/');
+    form->show();
+    form->Combo1()->setEditText(QStringLiteral("home"));
+
+    // The event loop keeps turning during the dial, with the dialog closed to a second dial.
+    int turns = 0;
+    int turnsDisabled = 0;
+    QTimer clock;
+    QObject::connect(&clock, &QTimer::timeout, &clock, [&] {
+        ++turns;
+        if (form && !form->isEnabled())
+            ++turnsDisabled;
+    });
+    clock.start(20);
+    form->Command1()->click();
+    clock.stop();
+
+    EXPECT_GE(turns, 20);
+    EXPECT_EQ(turnsDisabled, turns);
+    // The dial's end is as before: the deadline's failure, its box, the dialog unloaded.
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_EQ(status.last(), QStringLiteral("ダイヤルアップ接続エラー"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(form.isNull());
+    EXPECT_EQ(zombieChildren(), 0);
 }
 
 TEST_F(PppBackendTest, NoDescriptorForAPipeIsReportedAsSuchWithoutRunningPppd)

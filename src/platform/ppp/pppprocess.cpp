@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ppp/pppprocess.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -88,7 +91,7 @@ bool waitUntil(pid_t pid, const QDeadlineTimer &deadline, int *status, int *erro
         }
         if (deadline.hasExpired())
             return false;
-        QThread::msleep(10);
+        waitWithEvents(10);
     }
 }
 
@@ -105,6 +108,24 @@ void endChild(pid_t pid)
 }
 
 } // namespace
+
+void waitWithEvents(int ms)
+{
+    if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
+        QThread::msleep(ms);
+        return;
+    }
+    QEventLoop loop;
+    bool elapsed = false;
+    QTimer::singleShot(ms, &loop, [&] {
+        elapsed = true;
+        loop.quit();
+    });
+    loop.exec();
+    // A loop left early (the application is quitting) must not turn the wait into a busy one.
+    if (!elapsed)
+        QThread::msleep(ms);
+}
 
 Run runAndWait(const QString &program, const QStringList &arguments, int keepFd, int timeoutMs)
 {

@@ -21,10 +21,16 @@ struct Run {
     int status = 0;
 };
 
+// Lets about ms milliseconds pass while the thread's event loop runs (in a nested loop, as the
+// transfer service waits), so that the program stays responsive while a dial waits: windows
+// repaint, a harvest goes on. When the application is quitting, it simply sleeps.
+void waitWithEvents(int ms);
+
 // Runs program with arguments and waits until it ends, at most timeoutMs: then it gets SIGTERM
 // (and SIGKILL if it is still there a few seconds later) and the run has timed out. keepFd stays
 // open in the program; the standard descriptors read from and write to /dev/null, and every
-// other descriptor is closed.
+// other descriptor is closed. The event loop runs while it waits (waitWithEvents): the caller
+// keeps what could start a second dial disabled meanwhile.
 Run runAndWait(const QString &program, const QStringList &arguments, int keepFd, int timeoutMs);
 
 // The program found on PATH, then in moreFolders. Sets *denied when one exists that this user

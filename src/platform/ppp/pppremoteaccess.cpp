@@ -10,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -300,7 +299,7 @@ procscan::Process PppRemoteAccess::findLink(const QString &entry, const QStringL
         }
         if (newest.pid > 0 || deadline.hasExpired())
             return newest;
-        QThread::msleep(20);
+        pppprocess::waitWithEvents(20);
     }
 }
 
