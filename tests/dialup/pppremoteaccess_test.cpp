@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "../support/fakeprompter.h"
+#include "../support/httpserver.h"
 #include "dialup/frmras.h"
 #include "dialup/vbras32.h"
+#include "platform/curl/curltransfer.h"
 #include "platform/ppp/ppperrors.h"
 #include "platform/ppp/pppremoteaccess.h"
 
@@ -13,14 +15,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <csignal>
 #include <fcntl.h>
@@ -563,11 +566,31 @@ TEST_F(PppBackendTest, TheProgramKeepsRunningWhileADialWaits)
             ++turnsDisabled;
     });
     clock.start(20);
+    // A transfer started meanwhile runs to its end, its states coming as they do.
+    TestHttpServer server;
+    server.server().Get("/a.jpg", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content("\xFF\xD8\xFF picture", "image/jpeg");
+    });
+    server.start();
+    CurlTransfer inet;
+    QList<qint16> states;
+    QObject::connect(&inet, &UrlTransfer::StateChanged, &inet,
+                     [&states](qint16 state) { states.append(state); });
+    QByteArray fetched;
+    bool fetchedDuringTheDial = false;
+    QTimer::singleShot(100, &inet, [&] {
+        fetched = inet.openBytes(server.url(QStringLiteral("/a.jpg")));
+        fetchedDuringTheDial = form && !form->isEnabled();
+    });
     form->Command1()->click();
     clock.stop();
 
     EXPECT_GE(turns, 20);
     EXPECT_EQ(turnsDisabled, turns);
+    EXPECT_TRUE(fetchedDuringTheDial);
+    EXPECT_EQ(fetched, QByteArray("\xFF\xD8\xFF picture"));
+    ASSERT_FALSE(states.isEmpty());
+    EXPECT_EQ(states.last(), UrlTransfer::icResponseCompleted);
     // The dial's end is as before: the deadline's failure, its box, the dialog unloaded.
     ASSERT_EQ(prompter.shown.size(), 1);
     EXPECT_EQ(status.last(), QStringLiteral("ダイヤルアップ接続エラー"));
