@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package of this checkout the Debian way (dpkg-buildpackage), into the folder
-# above it: ../harvix_VERSION_ARCH.deb and its -dbgsym package. Checks them with lintian, which
-# fails the script on an error. With --install, then installs the package (apt-get).
-# Remove it again with: apt-get remove harvix
+# above it: ../harvix_VERSION_ARCH.deb, ../harvix-browser_VERSION_ARCH.deb (the web engine module
+# of the built-in browser) and their -dbgsym packages. Checks them with lintian, which fails the
+# script on an error. With --install, then installs both (apt-get).
+# Remove them again with: apt-get remove harvix harvix-browser
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,7 +22,7 @@ scripts/setup.sh
 version=$(dpkg-parsechangelog -S Version)
 arch=$(dpkg-architecture -q DEB_HOST_ARCH)
 changes="../harvix_${version}_${arch}.changes"
-deb="../harvix_${version}_${arch}.deb"
+debs=("../harvix_${version}_${arch}.deb" "../harvix-browser_${version}_${arch}.deb")
 
 # Objects compiled before with the same flags come from ccache, when it is there.
 if command -v ccache >/dev/null; then
@@ -35,5 +36,5 @@ lintian --fail-on error "$changes"
 
 if [ "$install" = 1 ]; then
     export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y -q --reinstall "$(realpath "$deb")"
+    apt-get install -y -q --reinstall "$(realpath "${debs[0]}")" "$(realpath "${debs[1]}")"
 fi
