@@ -142,6 +142,8 @@ void frmRAS::createControls()
     m_lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lblStatus->setWordWrap(true);
     statusScroll->setWidget(m_lblStatus);
+    // The text stands on the frame's own background (setWidget gives it one of its own).
+    m_lblStatus->setAutoFillBackground(false);
     const QRect inside = m_Frame1->contentsRect();
     QRect statusArea = twips::rect(480, 360, 3255, 495);
     statusArea.setTop(std::min(statusArea.top(), inside.top()));
@@ -274,10 +276,14 @@ void frmRAS::Command1_Click()
     m_dialing = true;
     setEnabled(false);
     m_RasSample->Dialup();
-    if (alive) {
-        m_dialing = false;
-        setEnabled(true);
-    }
+    if (alive)
+        endDial();
+}
+
+void frmRAS::endDial()
+{
+    m_dialing = false;
+    setEnabled(true);
 }
 
 void frmRAS::Command2_Click()
@@ -314,6 +320,7 @@ void frmRAS::Command5_Click()
 
 void frmRAS::RasSample_ConnectComplete()
 {
+    endDial();
     m_setStatus(QStringLiteral("接続が完了しました。"));
     m_Command1->setEnabled(false);
     hide();
@@ -321,6 +328,8 @@ void frmRAS::RasSample_ConnectComplete()
 
 void frmRAS::RasSample_ConnectError(qint32 &RasErrCode)
 {
+    // The dial has ended: the dialog is usable again while its box says why.
+    endDial();
     const QString reason = m_RasSample->ErrMsg(RasErrCode);
     setStatusLabel(QStringLiteral("ダイヤルアップ接続エラー：\n") + reason);
     // The main window no longer says that a dial is under way.

@@ -52,6 +52,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The dial has ended: the dialog takes input (and its close box) again.
+    void endDial();
     void createControls();
     void Form_Load();
     void Form_Unload();
