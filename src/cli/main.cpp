@@ -8,7 +8,7 @@
 #include "harvest/statetexts.h"
 #include "platform/curl/cookiefile.h"
 #include "platform/curl/curltransfer.h"
-#include "platform/curl/httptext.h"
+#include "platform/pagetext.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -160,7 +160,7 @@ int runScan(const QStringList &args)
         return kExitFailed;
     }
     // A file has no Content-Type header: it is read like a page served without one.
-    const QString page = httptext::decode(file.readAll(), {});
+    const QString page = pagetext::decode(file.readAll(), {});
 
     QStringList refs;
     const qint32 count = ScanImageRefs(page, refs);

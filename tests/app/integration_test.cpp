@@ -6,7 +6,7 @@
 #include "platform/curl/curltransfer.h"
 #include "platform/programlauncher.h"
 #include "platform/qt/qtpictureloader.h"
-#include "platform/sim/simremoteaccess.h"
+#include "simremoteaccess.h"
 #include "platform/webengine/webengineloader.h"
 
 #include "fakeprompter.h"

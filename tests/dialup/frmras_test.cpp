@@ -3,7 +3,7 @@
 #include "dialup/vbras32.h"
 #include "fakeprompter.h"
 #include "platform/codepage.h"
-#include "platform/sim/simremoteaccess.h"
+#include "simremoteaccess.h"
 #include "testfiles.h"
 
 #include <QComboBox>

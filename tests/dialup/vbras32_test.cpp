@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialup/vbras32.h"
 #include "platform/codepage.h"
-#include "platform/sim/simremoteaccess.h"
+#include "simremoteaccess.h"
 
 #include <gtest/gtest.h>
 

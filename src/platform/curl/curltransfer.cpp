@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/curl/curltransfer.h"
 
-#include "platform/curl/httptext.h"
+#include "platform/pagetext.h"
 
 #include <QEventLoop>
 #include <QPointer>
@@ -624,7 +624,7 @@ void CurlTransfer::finish(Job &job, int curlCode)
     // fails like a 404.
     job.notAnImage = job.image && job.abort == Abort::None && curlCode == CURLE_OK &&
                      isBodyStatus(job.httpStatus) &&
-                     httptext::isTextInsteadOfImage(job.contentType, job.body);
+                     pagetext::isTextInsteadOfImage(job.contentType, job.body);
     if (job.notAnImage)
         job.body = QByteArray();
     job.detail = QString::fromUtf8(job.errorBuffer);
@@ -822,7 +822,7 @@ PageReply CurlTransfer::fetchPage(const QString &url, const QString &referer)
     runSerial(url, icString, referer);
     Job &job = *m_serial;
     const QByteArray body = std::exchange(job.body, QByteArray());
-    return {httptext::decode(body, job.contentType), job.finalUrl};
+    return {pagetext::decode(body, job.contentType), job.finalUrl};
 }
 
 QByteArray CurlTransfer::fetchImage(const QString &url, const QString &referer)

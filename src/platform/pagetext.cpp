@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/curl/httptext.h"
+#include "platform/pagetext.h"
 
 #include <QStringDecoder>
 
@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-namespace httptext {
+namespace pagetext {
 
 namespace {
 
@@ -275,4 +275,4 @@ bool isTextInsteadOfImage(QByteArrayView contentType, QByteArrayView body)
     return isTextType(contentType) || beginsWithMarkup(body);
 }
 
-} // namespace httptext
+} // namespace pagetext

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/sim/simremoteaccess.h"
+#include "simremoteaccess.h"
 
 #include "platform/codepage.h"
 

@@ -12,7 +12,7 @@
 // that is unknown, or that would not keep ASCII bytes as they are, is passed over for the next
 // rule. A file read from disk is decoded with an empty contentType, as a page served without a
 // charset.
-namespace httptext {
+namespace pagetext {
 
 QString decode(const QByteArray &body, QByteArrayView contentType);
 
@@ -29,4 +29,4 @@ QByteArray charsetFromMeta(QByteArrayView html);
 // XML or JSON, or its body begins with markup.
 bool isTextInsteadOfImage(QByteArrayView contentType, QByteArrayView body);
 
-} // namespace httptext
+} // namespace pagetext

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/curl/httptext.h"
+#include "platform/pagetext.h"
 
 #include "platform/codepage.h"
 
@@ -65,7 +65,7 @@ class DecodeTest : public ::testing::TestWithParam<Case> {};
 TEST_P(DecodeTest, PicksTheCharset)
 {
     const Case &c = GetParam();
-    EXPECT_EQ(httptext::decode(c.body, c.contentType), c.expected);
+    EXPECT_EQ(pagetext::decode(c.body, c.contentType), c.expected);
 }
 
 const QByteArray kSjis = codepage::toCp932(kJapanese);
@@ -140,7 +140,7 @@ TEST(ContentTypeCharset, ReadsTheParameter)
         {"", ""},
     };
     for (const auto &[header, charset] : cases)
-        EXPECT_EQ(httptext::charsetFromContentType(header), QByteArray(charset)) << header;
+        EXPECT_EQ(pagetext::charsetFromContentType(header), QByteArray(charset)) << header;
 }
 
 TEST(MetaCharset, FindsBothFormsInTheFirst4KiB)
@@ -154,7 +154,7 @@ TEST(MetaCharset, FindsBothFormsInTheFirst4KiB)
         {padding(4100) + "<meta charset=euc-jp>", ""},
     };
     for (const auto &[html, charset] : cases)
-        EXPECT_EQ(httptext::charsetFromMeta(html), QByteArray(charset)) << html.left(80).data();
+        EXPECT_EQ(pagetext::charsetFromMeta(html), QByteArray(charset)) << html.left(80).data();
 }
 
 } // namespace
