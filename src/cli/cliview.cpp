@@ -1,16 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/cliview.h"
 
+#include "cli/output.h"
 #include "harvest/address.h"
 
-#include <QByteArray>
-
-void writeLine(std::FILE *file, const QString &text)
-{
-    QByteArray bytes = text.toUtf8();
-    bytes.append('\n');
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
-}
+using namespace Qt::StringLiterals;
 
 CliView::CliView(const QString &address, std::FILE *out, std::FILE *err, bool progress)
     : m_address(address), m_out(out), m_err(err), m_progress(progress)
@@ -34,9 +28,7 @@ void CliView::imageSaved(const QString &name)
     std::fflush(m_out);
     if (m_progress) {
         ++m_saved;
-        const QByteArray line =
-            "\r\033[K" + QString::number(m_saved).toUtf8() + " 件目: " + name.toUtf8();
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_err);
+        writeText(m_err, u"\r\033[K"_s + QString::number(m_saved) + u" 件目: "_s + name);
         m_progressShown = true;
     }
 }
@@ -77,7 +69,7 @@ void CliView::finish()
 void CliView::clearProgress()
 {
     if (m_progressShown) {
-        std::fputs("\r\033[K", m_err);
+        writeText(m_err, u"\r\033[K"_s);
         m_progressShown = false;
     }
 }

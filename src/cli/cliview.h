@@ -5,9 +5,6 @@
 
 #include <cstdio>
 
-// Writes text as UTF-8 followed by a line break.
-void writeLine(std::FILE *file, const QString &text);
-
 // The harvest's view in a terminal: every image saved is a line on standard output, every
 // status text and message a line on standard error. When standard error is a terminal, a
 // progress line is kept at its bottom and rewritten as images are saved.

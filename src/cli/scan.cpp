@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "cli/scan.h"
+
+#include "cli/output.h"
+#include "cli/usage.h"
+#include "harvest/imagerefs.h"
+#include "platform/pagetext.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+
+using namespace Qt::StringLiterals;
+
+namespace cli {
+
+namespace {
+
+const char kScanUsage[] =
+    "Usage: harvix-cli scan [OPTIONS] [FILE]\n"
+    "\n"
+    "Reads FILE (standard input when FILE is absent or \"-\"), decodes it as a page that came\n"
+    "without a declared charset (byte-order mark, <meta> charset, else detected), finds its\n"
+    "JPEG image references the way a harvest does, and prints each one on its own line, in\n"
+    "page order.\n";
+const char kScanExit[] =
+    "Exit status: 0 done (also when nothing was found), 2 FILE cannot be read, 64 wrong usage.\n";
+
+} // namespace
+
+int runScan(const QStringList &args)
+{
+    const QList<QCommandLineOption> options{helpOption()};
+    const QString help = commandHelp(kScanUsage, options, kScanExit);
+    QCommandLineParser parser;
+    if (const int status = parseCommand(parser, args, options, help); status >= 0)
+        return status;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1)
+        return usageError(u"scan takes at most one file"_s);
+
+    QFile file;
+    const bool fromStdin = files.isEmpty() || files.first() == u"-";
+    const bool opened = fromStdin
+                            ? file.open(stdin, QIODevice::ReadOnly)
+                            : (file.setFileName(files.first()), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        writeLine(stderr,
+                  u"harvix-cli: cannot read "_s + files.value(0) + u": "_s + file.errorString());
+        return kExitFailed;
+    }
+    // A file has no Content-Type header: it is read like a page served without one.
+    const QString page = pagetext::decode(file.readAll(), {});
+
+    QStringList refs;
+    const qint32 count = ScanImageRefs(page, refs);
+    QString out;
+    for (qint32 i = 0; i < count; ++i)
+        out += refs.at(i) + u'\n';
+    writeText(stdout, out);
+    return kExitOk;
+}
+
+} // namespace cli
