@@ -388,6 +388,23 @@ TEST_F(MainWindow, ClosingTheWindowDuringAHarvestEndsItAndDeletesTheWindowAfterw
     EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("third.jpg"))));
 }
 
+TEST_F(MainWindow, AKeptWindowClosedDuringAHarvestSpeaksAgainOnceShownAgain)
+{
+    // A window its owner keeps (not deleted on close): closed while its harvest waits, it drops
+    // that harvest's messages; shown again, it is an ordinary window again.
+    win->TURL()->setText(http.url(QStringLiteral("/dir/three.html")));
+    win->show();
+    frmHarvix *raw = win.get();
+    onState(UrlTransfer::icResponseReceived, 1, [raw] { raw->close(); });
+    win->mnuCget_Click();
+    EXPECT_TRUE(prompter.shown.isEmpty()) << "no message for a closed window";
+
+    win->show();
+    win->TURL()->setText(http.url(QStringLiteral("/dir/missing.html")));
+    win->mnuCget_Click();
+    EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
+}
+
 TEST_F(MainWindow, SelectingAnEntryShowsTheSavedPicture)
 {
     win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
