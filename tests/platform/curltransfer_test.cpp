@@ -8,6 +8,8 @@
 #include <QScopeGuard>
 #include <QTimer>
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -366,6 +368,23 @@ TEST_F(CurlTransferTest, CancelAtAnyMomentFailsTheTransfer)
     CurlTransfer t;
     t.Cancel();
     EXPECT_EQ(t.openText(complete.url()), QStringLiteral("abc"));
+}
+
+TEST_F(CurlTransferTest, CancelledSideBySideTransferReportsItsEndAtOnce)
+{
+    // The body never ends: only cancelling ends the transfer.
+    CannedServer inBody({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"});
+    CurlTransfer t;
+    std::vector<std::pair<int, qint16>> states;
+    t.setStateHandler([&states](int ticket, qint16 state) { states.emplace_back(ticket, state); });
+    const int ticket = t.startBytes(inBody.url());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !states.empty() && states.back().second == State::icReceivingResponse; },
+        10000));
+    t.cancelBytes(ticket);
+    // Its error state is there before the event loop runs again, as after Cancel.
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.back(), std::make_pair(ticket, qint16(State::icError)));
 }
 
 TEST_F(CurlTransferTest, BadAddressesFail)
