@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include "testfiles.h"
@@ -559,6 +560,37 @@ TEST_F(HarvestIntegrationTest, ParallelHarvestStopsAtTheFirstFailedImage)
               QStringList({kConnectionError, u"busy:0"_s}));
     std::lock_guard lock(mutex);
     EXPECT_TRUE(answered.count(5));
+}
+
+TEST_F(HarvestIntegrationTest, ParallelHarvestCancelsTheImagesInFlightWhenOneFails)
+{
+    // The first image fails once the next three are on their way; they trickle for seconds.
+    std::atomic<int> gone{0};
+    serve(server.server(), "/p.html", "src=0.jpg src=1.jpg src=2.jpg src=3.jpg", "text/html");
+    server.server().Get("/0.jpg", [](const httplib::Request &, httplib::Response &res) {
+        std::this_thread::sleep_for(200ms);
+        res.status = 404;
+    });
+    server.server().Get(R"(/[123]\.jpg)", [&](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("image/jpeg", [&](size_t, httplib::DataSink &sink) {
+            for (int i = 0; i < 500 && !released; ++i) {
+                std::this_thread::sleep_for(10ms);
+                if (!sink.write("\xFF", 1)) {
+                    ++gone; // the client has let the transfer go
+                    return false;
+                }
+            }
+            return false;
+        });
+    });
+    server.start();
+
+    RecordingView parallelView;
+    QString folder;
+    EXPECT_EQ(harvestInParallel(u"/p.html"_s, 4, parallelView, folder),
+              PageHarvest::Outcome::Failed);
+    // The transfers still under way were cancelled, not left to run on.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gone == 3; }, 2000)) << gone;
 }
 
 TEST_F(HarvestIntegrationTest, SymbolicLinkInTheSaveFolderIsReplaced)
