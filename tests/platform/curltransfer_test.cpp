@@ -370,6 +370,23 @@ TEST_F(CurlTransferTest, CancelAtAnyMomentFailsTheTransfer)
     EXPECT_EQ(t.openText(complete.url()), QStringLiteral("abc"));
 }
 
+TEST_F(CurlTransferTest, AReceiverThatWaitsKeepsTheStatesInOrder)
+{
+    // A receiver that runs an event loop of its own (a message box, a wait) while the next
+    // states arrive: every receiver still hears each state once, in order.
+    CannedServer slowBody({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n", "abc"}, 0ms);
+    CurlTransfer t;
+    bool waited = false;
+    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&waited](qint16 s) {
+        if (s == State::icRequesting && !std::exchange(waited, true))
+            QTest::qWait(200);
+    });
+    StateLog log(t);
+    EXPECT_EQ(t.openText(slowBody.url()), QStringLiteral("abc"));
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(log.states, (std::vector<qint16>{1, 2, 3, 4, 5, 6, 7, 8, 12}));
+}
+
 TEST_F(CurlTransferTest, CancelledSideBySideTransferReportsItsEndAtOnce)
 {
     // The body never ends: only cancelling ends the transfer.
