@@ -404,6 +404,32 @@ TEST_F(CurlTransferTest, CancelledSideBySideTransferReportsItsEndAtOnce)
     EXPECT_EQ(states.back(), std::make_pair(ticket, qint16(State::icError)));
 }
 
+TEST_F(CurlTransferTest, ATransferCancelledWhileItsFinishWaitsLeavesItsHandleToTheNextOne)
+{
+    // A receiver of the states cancels the transfer being waited for and starts another one,
+    // which takes over its easy handle; the wait ends as cancelled and the other goes on.
+    CannedServer never({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"});
+    CannedServer complete({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"});
+    CurlTransfer t;
+    int first = 0;
+    int second = 0;
+    t.setStateHandler([&](int ticket, qint16 state) {
+        if (ticket == first && state == State::icReceivingResponse && second == 0) {
+            t.cancelBytes(first);
+            second = t.startBytes(complete.url());
+        }
+    });
+    first = t.startBytes(never.url());
+    try {
+        t.finishBytes(first);
+        ADD_FAILURE() << "a cancelled transfer gave a body";
+    } catch (const TransferError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("cancelled"))) << e.what();
+    }
+    ASSERT_NE(second, 0);
+    EXPECT_EQ(t.finishBytes(second), QByteArray("abc"));
+}
+
 TEST_F(CurlTransferTest, BadAddressesFail)
 {
     CurlTransfer t;
