@@ -10,7 +10,7 @@ packages=(
     libcurl4-openssl-dev libicu-dev
     fonts-noto-cjk
     libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev openssl
-    xvfb xauth ppp
+    xvfb xauth ppp iproute2 util-linux
     build-essential dpkg-dev debhelper lintian desktop-file-utils appstream man-db python3
 )
 if [ "${1:-}" = "--bench" ]; then
