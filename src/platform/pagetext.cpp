@@ -236,10 +236,17 @@ bool beginsWithImageSignature(QByteArrayView body)
            at(4, "ftypmif1") || at(0, "BM");
 }
 
-bool isTextType(QByteArrayView contentType)
+// The media type of a Content-Type value, in lower case and without its parameters.
+QByteArray mediaType(QByteArrayView contentType)
 {
-    const QByteArray type = contentType.toByteArray().trimmed().toLower();
-    const QByteArray media = type.left(type.indexOf(';')).trimmed();
+    const qsizetype semicolon = contentType.indexOf(';');
+    return trimmed(semicolon < 0 ? contentType : contentType.first(semicolon))
+        .toByteArray()
+        .toLower();
+}
+
+bool isTextType(const QByteArray &media)
+{
     return media.startsWith("text/") || media == "application/xhtml+xml" ||
            media == "application/xml" || media == "application/json" ||
            media == "application/javascript";
@@ -250,9 +257,7 @@ bool beginsWithMarkup(QByteArrayView body)
     QByteArrayView rest = body.first(qMin<qsizetype>(body.size(), 1024));
     if (rest.startsWith("\xEF\xBB\xBF"))
         rest = rest.sliced(3);
-    while (!rest.isEmpty() && (rest.front() == ' ' || rest.front() == '\t' ||
-                               rest.front() == '\r' || rest.front() == '\n'))
-        rest = rest.sliced(1);
+    rest = trimmed(rest);
     const QByteArray start = rest.first(qMin<qsizetype>(rest.size(), 16)).toByteArray().toLower();
     for (const char *tag :
          {"<!doctype", "<html", "<head", "<body", "<?xml", "<!--", "<script", "<title", "<meta"}) {
@@ -268,11 +273,11 @@ bool isTextInsteadOfImage(QByteArrayView contentType, QByteArrayView body)
 {
     if (beginsWithImageSignature(body))
         return false;
-    const QByteArray type = contentType.toByteArray().trimmed().toLower();
+    const QByteArray media = mediaType(contentType);
     // A drawing is a picture even though it is written as markup.
-    if (type.startsWith("image/svg"))
+    if (media.startsWith("image/svg"))
         return false;
-    return isTextType(contentType) || beginsWithMarkup(body);
+    return isTextType(media) || beginsWithMarkup(body);
 }
 
 } // namespace pagetext

@@ -121,13 +121,14 @@ protected:
             if (res.status != 204 && res.status != 205 && res.status != 304) // never with a body
                 res.set_content("<html>error page</html>", "text/html");
         });
-        // A body of the given size, declared or (chunked) seen only as it comes.
+        // A body of the given size, declared or (chunked) seen only as it comes; asked for as a
+        // page and as an image, so it is typed as neither.
         s.Get(R"(/(size|chunked)/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
             const std::string body(std::stoul(req.matches[2]), 'a');
             if (req.matches[1] == "size")
-                return res.set_content(body, "text/plain");
+                return res.set_content(body, "application/octet-stream");
             res.set_chunked_content_provider(
-                "text/plain", [body](size_t at, httplib::DataSink &sink) {
+                "application/octet-stream", [body](size_t at, httplib::DataSink &sink) {
                     return at == 0 ? sink.write(body.data(), body.size()) : (sink.done(), true);
                 });
         });
