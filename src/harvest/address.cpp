@@ -136,8 +136,7 @@ QString writtenReference(QStringView page, const QString &ref, qsizetype positio
     if (ref.startsWith(u'\''))
         return ref.mid(1);
     qsizetype slashes = 0;
-    while (position - slashes > 0 && position - slashes <= page.size() &&
-           page[position - slashes - 1] == u'/')
+    while (position - slashes > 0 && page[position - slashes - 1] == u'/')
         ++slashes;
     return QString(slashes, u'/') + ref;
 }

@@ -996,19 +996,24 @@ void CurlTransfer::addCookies(const QList<QByteArray> &netscapeLines)
         curl_easy_setopt(m_serial->easy, CURLOPT_COOKIELIST, line.constData());
 }
 
+qsizetype CurlTransfer::forgetBrowserCookie(const BrowserCookie &cookie)
+{
+    return m_browserCookies.removeIf([&cookie](const BrowserCookie &held) {
+        return held.name == cookie.name && held.domain == cookie.domain && held.path == cookie.path;
+    });
+}
+
 void CurlTransfer::browserCookieAdded(const BrowserCookie &cookie)
 {
-    browserCookieRemoved(cookie);
+    // The line replaces a cookie of the same name, domain and path in libcurl's jar too.
+    forgetBrowserCookie(cookie);
     m_browserCookies.append(cookie);
     addCookies({netscapeLine(cookie, cookie.expires)});
 }
 
 void CurlTransfer::browserCookieRemoved(const BrowserCookie &cookie)
 {
-    const auto same = [&cookie](const BrowserCookie &held) {
-        return held.name == cookie.name && held.domain == cookie.domain && held.path == cookie.path;
-    };
-    if (m_browserCookies.removeIf(same) > 0)
+    if (forgetBrowserCookie(cookie) > 0)
         addCookies({netscapeLine(cookie, 1)});
 }
 

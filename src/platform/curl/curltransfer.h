@@ -104,6 +104,8 @@ private:
     bool retryLater(Job &job);
     void retry(Job &job);
     QByteArray userAgentFor(const QString &url) const;
+    // Drops a cookie of the browser's from the list of those held; how many were dropped.
+    qsizetype forgetBrowserCookie(const BrowserCookie &cookie);
     void abort(Job &job, Abort reason);
     void finish(Job &job, int curlCode);
     void socketClosed(int socket);
