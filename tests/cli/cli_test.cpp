@@ -200,6 +200,18 @@ protected:
                     res.status = 403;
             };
         };
+        // Given only to the Referer and User-Agent asked for on the command line.
+        s.Get("/asked.html", [](const httplib::Request &req, httplib::Response &res) {
+            const bool asked = req.get_header_value("Referer") == "http://portal.test/list" &&
+                               req.get_header_value("User-Agent") == "Viewer/2.0";
+            res.status = asked ? 200 : 403;
+            res.set_content("<img src=\"asked.jpg\">", "text/html");
+        });
+        s.Get("/asked.jpg", [](const httplib::Request &req, httplib::Response &res) {
+            const bool asked = req.get_header_value("User-Agent") == "Viewer/2.0";
+            res.status = asked ? 200 : 403;
+            res.set_content("ASKED", "image/jpeg");
+        });
         s.Get("/members.html", members("<img src=\"m.jpg\">", "text/html"));
         s.Get("/m.jpg", members("MEMBER", "image/jpeg"));
         server.start();
@@ -388,6 +400,15 @@ TEST_F(HarvixCliHarvest, CookiesFileIsSentOrRefused)
         EXPECT_TRUE(r.err.contains(bad)) << r.err.toStdString();
     }
     EXPECT_EQ(memberRequests, asked) << "nothing is fetched with a bad cookies file";
+}
+
+TEST_F(HarvixCliHarvest, RefererAndUserAgentAreTheOnesAskedFor)
+{
+    const Result r =
+        runCli({u"harvest"_s, u"--referer"_s, u"http://portal.test/list"_s, u"--user-agent"_s,
+                u"Viewer/2.0"_s, server.url(u"/asked.html"_s), dir.path()});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(readFile(dir.filePath(u"asked.jpg"_s)), QByteArray("ASKED"));
 }
 
 TEST_F(HarvixCliHarvest, KilledWhileWritingAnImageLeavesNoFileBehind)

@@ -64,10 +64,9 @@ TEST(Address, SplitsTypedAddressesAndNamesFiles)
         {u"http://host/", u"http://host/", u"a/b/c/deep.jpg", u"deep.jpg"},
         {u"http://host/", u"http://host/", u"x.jpg?y/z.jpg", u"z.jpg"},
         {u"http://host/", u"http://host/", u"'https://cdn/q.jpg", u"q.jpg"},
-        // Percent-decoded when that gives a valid UTF-8 name a file can carry.
-        {u"http://host/", u"http://host/", u"p/%E6%A1%9C.jpg", u"桜.jpg"},
+        // Percent-decoded when that gives a valid UTF-8 name a file can carry (the harvest test
+        // shows a Japanese name decoded and one holding "%2F" kept).
         {u"http://host/", u"http://host/", u"p/a%20b.jpg", u"a b.jpg"},
-        {u"http://host/", u"http://host/", u"p/a%2Fb.jpg", u"a%2Fb.jpg"},
         {u"http://host/", u"http://host/", u"p/a%5Cb.jpg", u"a%5Cb.jpg"},
         {u"http://host/", u"http://host/", u"p/a%00b.jpg", u"a%00b.jpg"},
         {u"http://host/", u"http://host/", u"p/a%C2%9Bb.jpg", u"a%C2%9Bb.jpg"},
@@ -95,10 +94,8 @@ TEST(Address, RefererFollowsStrictOriginWhenCrossOrigin)
          "http://host/dir/p.html?q=1"},
         {"https://host/p.html", "https://host:443/a.jpg", "https://host/p.html"},
         {"http://host/dir/p.html", "http://cdn.host/a.jpg", "http://host/"},
-        {"http://host:8080/p.html", "http://host/a.jpg", "http://host:8080/"},
         {"http://host/p.html", "https://host/a.jpg", "http://host/"},
         {"https://host/p.html", "https://cdn/a.jpg", "https://host/"},
-        {"https://host/p.html", "http://host/a.jpg", ""},
         {"file:///tmp/p.html", "http://host/a.jpg", ""},
     };
     for (const auto &c : cases) {
