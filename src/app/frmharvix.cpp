@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
 
-#include "app/imagelist.h"
 #include "app/statusline.h"
 
 #include "harvest/statetexts.h"
@@ -74,8 +73,8 @@ QString groupedLines(const QString &page)
 
 frmHarvix::frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
                      MainWindowHooks hooks, QWidget *parent)
-    : QMainWindow(parent), m_inet(inet), m_prompter(prompter), m_pictures(pictures),
-      m_hooks(std::move(hooks)), m_harvest(inet, *this)
+    : QMainWindow(parent), m_prompter(prompter), m_pictures(pictures), m_hooks(std::move(hooks)),
+      m_harvest(inet, *this)
 {
     setObjectName(QStringLiteral("frmHarvix"));
     setWindowTitle(QStringLiteral("HTMLファイルを解析し，画像ファイルの取得(Harvix 1.0)"));
@@ -89,13 +88,9 @@ frmHarvix::frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictu
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     move(twips::toPixels(195), twips::toPixels(900));
 
-    connect(&m_inet, &UrlTransfer::StateChanged, this, &frmHarvix::Inet_StateChanged);
-    m_nextFrame.setSingleShot(true);
-    m_nextFrame.setTimerType(Qt::PreciseTimer);
-    connect(&m_nextFrame, &QTimer::timeout, this, [this] {
-        QEvent update(QEvent::UpdateRequest);
-        paintFrame(&update);
-    });
+    m_frame.setSingleShot(true);
+    m_frame.setTimerType(Qt::PreciseTimer);
+    connect(&m_frame, &QTimer::timeout, this, &frmHarvix::showFrame);
 
     // Form_Load: the harvest writes into the folder shown in Text1.
     m_harvest.setSavePathName(m_Text1->text());
@@ -125,7 +120,9 @@ void frmHarvix::createControls()
     m_Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_Text2->setStyleSheet(greyBackground);
 
-    m_List1 = twips::place(new ImageList(client), QStringLiteral("List1"), 120, 720, 2295, 5280);
+    m_List1 = twips::place(new QListWidget(client), QStringLiteral("List1"), 120, 720, 2295, 5280);
+    // Every entry is one line of text: the view need not measure each entry.
+    m_List1->setUniformItemSizes(true);
 
     m_TURL = twips::place(new QLineEdit(QStringLiteral("http://www."), client),
                           QStringLiteral("TURL"), 840, 0, 10215, 270);
@@ -229,12 +226,14 @@ void frmHarvix::call(const std::function<void()> &hook)
 
 QString frmHarvix::SimpleText() const
 {
-    return m_status->text();
+    return m_pendingStatus.value_or(m_status->text());
 }
 
 void frmHarvix::mnuCget_Click()
 {
     m_harvest.run();
+    // The end of the harvest is shown at once.
+    showFrame();
     // The window was closed while the harvest waited: it goes once no harvest uses it.
     if (m_closedDuringHarvest == ClosedDuringHarvest::DeleteWindow && !m_harvest.isRunning())
         deleteLater();
@@ -242,7 +241,8 @@ void frmHarvix::mnuCget_Click()
 
 void frmHarvix::mnuStop_Click()
 {
-    m_inet.Cancel();
+    // Only this window's harvest stops; another window's goes on.
+    m_harvest.cancel();
 }
 
 void frmHarvix::mnuHozon_Click()
@@ -256,7 +256,7 @@ void frmHarvix::mnuHozon_Click()
 void frmHarvix::Inet_StateChanged(qint16 state)
 {
     if (const auto text = stateText(state))
-        m_status->setText(*text);
+        setStatusText(*text);
 }
 
 int frmHarvix::selectedRow() const
@@ -291,17 +291,45 @@ void frmHarvix::setPageSource(const QString &text)
 
 void frmHarvix::clearImageList()
 {
+    m_pendingEntries.clear();
     m_List1->clear();
 }
 
 void frmHarvix::addImageListEntry(const QString &name)
 {
-    m_List1->addItem(name);
+    m_pendingEntries.append(name);
+    frameDue();
 }
 
 void frmHarvix::setStatusText(const QString &text)
 {
-    m_status->setText(text);
+    m_pendingStatus = text;
+    frameDue();
+}
+
+// While a transfer waits, the event loop turns many times per image and the harvest changes the
+// status line a dozen times and the list once per image between the turns. Showing each change
+// would cost more than the transfers themselves (the list lays out all its entries again for
+// each one added): the changes are kept and shown together at most once per frame of the
+// screen, the entries in order and the newest status text.
+void frmHarvix::frameDue()
+{
+    if (m_frame.isActive())
+        return;
+    const qreal rate = screen() ? screen()->refreshRate() : 0;
+    const qint64 frame = rate >= 1 ? qint64(1000 / rate) : 16;
+    const qint64 since = m_lastFrame.isValid() ? m_lastFrame.elapsed() : frame;
+    m_frame.start(int(qMax<qint64>(0, frame - since)));
+}
+
+void frmHarvix::showFrame()
+{
+    m_frame.stop();
+    m_lastFrame.start();
+    if (!m_pendingEntries.isEmpty())
+        m_List1->addItems(std::exchange(m_pendingEntries, {}));
+    if (m_pendingStatus)
+        m_status->setText(*std::exchange(m_pendingStatus, std::nullopt));
 }
 
 void frmHarvix::setBusyPointer(bool busy)
@@ -319,6 +347,8 @@ void frmHarvix::setBusyPointer(bool busy)
 
 void frmHarvix::showMessage(const QString &text, const QString &detail)
 {
+    // What led to the message is on the screen before it.
+    showFrame();
     // Nobody is left to read it once the window has been closed.
     if (m_closedDuringHarvest == ClosedDuringHarvest::No)
         m_prompter.MsgBox(text, Prompter::Buttons::Ok, Prompter::Icon::None,
@@ -328,33 +358,6 @@ void frmHarvix::showMessage(const QString &text, const QString &detail)
 void frmHarvix::beep()
 {
     QApplication::beep();
-}
-
-bool frmHarvix::event(QEvent *event)
-{
-    // While a transfer waits, the event loop turns many times per image and the harvest changes
-    // the status line and the list between the turns. Painting on every turn would cost more
-    // than the transfers themselves: the window paints at most once per frame of its screen,
-    // and a request that comes sooner is answered by the next frame. The texts and entries are
-    // all set at once, in order; the screen shows the state of each frame.
-    if (event->type() == QEvent::UpdateRequest) {
-        const qreal rate = screen() ? screen()->refreshRate() : 0;
-        const qint64 frame = rate >= 1 ? qint64(1000 / rate) : 16;
-        if (m_lastFrame.isValid() && m_lastFrame.elapsed() < frame) {
-            if (!m_nextFrame.isActive())
-                m_nextFrame.start(int(frame - m_lastFrame.elapsed()));
-            return true;
-        }
-        return paintFrame(event);
-    }
-    return QMainWindow::event(event);
-}
-
-bool frmHarvix::paintFrame(QEvent *update)
-{
-    m_nextFrame.stop();
-    m_lastFrame.start();
-    return QMainWindow::event(update);
 }
 
 bool frmHarvix::eventFilter(QObject *watched, QEvent *event)
@@ -385,7 +388,7 @@ void frmHarvix::closeEvent(QCloseEvent *event)
                                     ? ClosedDuringHarvest::DeleteWindow
                                     : ClosedDuringHarvest::KeepWindow;
         setAttribute(Qt::WA_DeleteOnClose, false);
-        m_inet.Cancel();
+        m_harvest.cancel();
     }
     event->accept();
 }

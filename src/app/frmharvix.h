@@ -6,9 +6,11 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class ImageViewport;
 class PictureLoader;
@@ -43,7 +45,13 @@ public:
     QLineEdit *TURL() const { return m_TURL; }
     QLineEdit *Text1() const { return m_Text1; }
     QPlainTextEdit *Text2() const { return m_Text2; }
-    QListWidget *List1() const { return m_List1; }
+    // The list as the next frame shows it (entries the harvest added since the last one are put
+    // in first).
+    QListWidget *List1()
+    {
+        showFrame();
+        return m_List1;
+    }
     ImageViewport *Picture1() const { return m_Picture1; }
     QString SimpleText() const;
     PageHarvest &harvest() { return m_harvest; }
@@ -57,6 +65,8 @@ public:
 
     // HarvestView
     QString address() const override;
+    // The harvest's transfer states go to Inet_StateChanged.
+    void transferState(qint16 state) override { Inet_StateChanged(state); }
     void setPageSource(const QString &text) override;
     void clearImageList() override;
     void addImageListEntry(const QString &name) override;
@@ -66,7 +76,6 @@ public:
     void beep() override;
 
 protected:
-    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -76,9 +85,11 @@ private:
     void createMenus();
     void call(const std::function<void()> &hook);
     int selectedRow() const;
-    bool paintFrame(QEvent *update);
+    // Asks for the next frame of the harvest's changes, one frame after the last one.
+    void frameDue();
+    // Puts the harvest's buffered entries and newest status text into the window.
+    void showFrame();
 
-    UrlTransfer &m_inet;
     Prompter &m_prompter;
     PictureLoader &m_pictures;
     MainWindowHooks m_hooks;
@@ -97,7 +108,11 @@ private:
     enum class ClosedDuringHarvest { No, KeepWindow, DeleteWindow };
     ClosedDuringHarvest m_closedDuringHarvest = ClosedDuringHarvest::No;
 
-    int m_rowAtPress = -1;     // List1's selected row when the mouse was last pressed on it
-    QElapsedTimer m_lastFrame; // when the window last painted what had changed
-    QTimer m_nextFrame;        // paints what changed since, one frame after it
+    int m_rowAtPress = -1; // List1's selected row when the mouse was last pressed on it
+
+    // The harvest's changes not shown yet, and the clock that shows them once per frame.
+    QStringList m_pendingEntries;
+    std::optional<QString> m_pendingStatus;
+    QElapsedTimer m_lastFrame; // when the changes were last shown
+    QTimer m_frame;
 };

@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QElapsedTimer>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 
-// The status bar's one line of text. A harvest replaces it a dozen times per image, so setting
-// it only stores the text and asks for a repaint, at most twenty times a second: unlike a label,
-// a new text never changes the widget's size hint, so it never lays out the status bar or the
-// window again.
+// The status bar's one line of text. Unlike a label, a new text never changes the widget's size
+// hint, so it repaints this line alone and never lays out the status bar or the window again.
 class StatusLine : public QWidget {
     Q_OBJECT
 public:
@@ -26,7 +22,4 @@ protected:
 
 private:
     QString m_text;
-    bool m_repaintPending = false;
-    QTimer m_repaint;
-    QElapsedTimer m_lastPaint;
 };

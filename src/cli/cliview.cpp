@@ -3,6 +3,7 @@
 
 #include "cli/output.h"
 #include "harvest/address.h"
+#include "harvest/statetexts.h"
 
 using namespace Qt::StringLiterals;
 
@@ -53,6 +54,14 @@ void CliView::imageFailed(const QString &address, const QString &cause)
     // The cause names the address already when the transfer failed; a failed write does not.
     printDiagnostic(QStringLiteral("harvix-cli: ") +
                     (cause.contains(address) ? cause : address + QStringLiteral(": ") + cause));
+}
+
+void CliView::transferState(qint16 state)
+{
+    if (!m_verbose)
+        return;
+    if (const auto text = stateText(state))
+        printDiagnostic(*text);
 }
 
 void CliView::printDiagnostic(const QString &text)

@@ -22,6 +22,9 @@ public:
     void showMessage(const QString &text, const QString &detail = {}) override;
     void beep() override;
     void imageFailed(const QString &address, const QString &cause) override;
+    // With --verbose, each state text of the harvest's transfers is a line on standard error.
+    void transferState(qint16 state) override;
+    void setVerbose(bool verbose) { m_verbose = verbose; }
 
     // Writes one line to standard error, e.g. a transfer-state text; passwords in addresses
     // are hidden.
@@ -37,5 +40,6 @@ private:
     std::FILE *m_err;
     bool m_progress;
     bool m_progressShown = false;
+    bool m_verbose = false;
     qint64 m_saved = 0;
 };

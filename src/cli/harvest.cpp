@@ -154,12 +154,7 @@ int runHarvest(const QStringList &args)
     if (!request.cookies.isEmpty())
         inet.addCookies(request.cookies);
     CliView view(request.url, stdout, stderr, ::isatty(STDERR_FILENO) == 1);
-    if (request.verbose) {
-        QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [&view](qint16 state) {
-            if (const auto text = stateText(state))
-                view.printDiagnostic(*text);
-        });
-    }
+    view.setVerbose(request.verbose);
     // With one image at a time the harvest fetches each image itself, as the window does.
     std::optional<ParallelFetch> fetch;
     if (request.parallel > 1) {

@@ -19,6 +19,8 @@ public:
     virtual void addImageListEntry(const QString &name) = 0;
     // The image of the last entry added is now in its file.
     virtual void imageSaved(const QString &name) { Q_UNUSED(name); }
+    // A state of the transfer the harvest waits for (UrlTransfer::State).
+    virtual void transferState(qint16 state) { Q_UNUSED(state); }
     // Replaces the status bar's one line of text (SB).
     virtual void setStatusText(const QString &text) = 0;
     // Hourglass pointer on the window while images are fetched, default pointer otherwise.

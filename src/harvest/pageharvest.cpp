@@ -46,6 +46,27 @@ PageHarvest::Outcome PageHarvest::run()
     return outcome;
 }
 
+void PageHarvest::cancel()
+{
+    if (m_ticket != 0)
+        m_inet.cancelTransfer(m_ticket);
+}
+
+TransferReply PageHarvest::transfer(const QString &url, qint32 dataType, const QString &referer)
+{
+    const int ticket = m_inet.startTransfer(url, dataType, referer);
+    // A run started while this one waits has transfers of its own; this one's comes back after.
+    const int outer = std::exchange(m_ticket, ticket);
+    const auto restore = qScopeGuard([this, outer] { m_ticket = outer; });
+    const QMetaObject::Connection states = QObject::connect(
+        &m_inet, &UrlTransfer::StateChanged, &m_inet, [this, ticket](int from, qint16 state) {
+            if (from == ticket)
+                m_view.transferState(state);
+        });
+    const auto disconnect = qScopeGuard([&states] { QObject::disconnect(states); });
+    return m_inet.finishTransfer(ticket);
+}
+
 namespace {
 
 QString causeOf(const std::exception &e)
@@ -66,7 +87,7 @@ PageHarvest::Outcome PageHarvest::harvest()
         m_baseAddress = splitBaseAddress(typed);
 
         // The page itself is fetched from the address exactly as typed.
-        const PageReply reply = m_inet.fetchPage(typed, m_pageReferer);
+        const TransferReply reply = transfer(typed, UrlTransfer::icString, m_pageReferer);
         const QString &page = reply.text;
         m_pageText = page;
         m_view.setPageSource(page);
@@ -117,7 +138,7 @@ PageHarvest::Outcome PageHarvest::harvest()
                     bytes = fetch->take(i);
                 } else {
                     const ImageRequest image = requestFor(i);
-                    bytes = m_inet.fetchImage(image.url, image.referer);
+                    bytes = transfer(image.url, UrlTransfer::icByteArray, image.referer).bytes;
                 }
                 m_imageBytes = bytes;
                 const QString name = imageFileName(ref);

@@ -5,9 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/urltransfer.h"
+
 class HarvestView;
 class ImageFetch;
-class UrlTransfer;
 
 // The page harvest: fetches the page whose address the view holds, shows its source, finds its
 // JPEG references and saves every image into the save folder, listing the file names.
@@ -19,6 +20,7 @@ class UrlTransfer;
 //
 // The transfer service keeps the event loop running while it waits, so a second run() can start
 // while one is under way (the service then refuses its transfer and that run fails on its own).
+// The view hears the states of the harvest's own transfers only, and cancel() stops only them.
 // Every run keeps its working values to itself and only publishes them to the state below.
 // A harvest must outlive its runs: nothing run while a transfer waits may delete it (the main
 // window, when closed during a harvest, is deleted only once its harvest has returned).
@@ -34,6 +36,10 @@ public:
 
     // The whole harvest. Never throws: every failure ends in the connection-error message.
     Outcome run();
+
+    // Stops the transfer the harvest waits for; the harvest then fails (or, keeping going, goes
+    // on with the next image). Nothing when no harvest runs.
+    void cancel();
 
     // Where the images come from: by default each is fetched through the transfer service once
     // the one before it is saved; an image fetch may fetch ahead. Not owned; nullptr for the
@@ -76,6 +82,8 @@ public:
 
 private:
     Outcome harvest();
+    // One transfer of the harvest's own, from start to end.
+    TransferReply transfer(const QString &url, qint32 dataType, const QString &referer);
 
     UrlTransfer &m_inet;
     HarvestView &m_view;
@@ -90,4 +98,5 @@ private:
     QByteArray m_imageBytes;
     QString m_failureDetail;
     int m_runDepth = 0;
+    int m_ticket = 0; // the transfer the harvest waits for, 0 when none
 };

@@ -3,7 +3,7 @@
 
 #include "platform/urltransfer.h"
 
-ParallelFetch::ParallelFetch(ParallelTransfer &transfers, int count)
+ParallelFetch::ParallelFetch(UrlTransfer &transfers, int count)
     : m_transfers(transfers), m_count(qMax(1, count))
 {
 }
@@ -24,18 +24,20 @@ void ParallelFetch::begin(const QList<ImageRequest> &images)
     m_begun = true;
     m_images = images;
     m_next = 0;
-    m_transfers.setStateHandler([this](int ticket, qint16 state) {
-        const auto found = m_indexOf.find(ticket);
-        if (m_onState && found != m_indexOf.end())
-            m_onState(found->second, state);
-    });
+    m_states = QObject::connect(&m_transfers, &UrlTransfer::StateChanged, &m_transfers,
+                                [this](int ticket, qint16 state) {
+                                    const auto found = m_indexOf.find(ticket);
+                                    if (m_onState && found != m_indexOf.end())
+                                        m_onState(found->second, state);
+                                });
 }
 
 void ParallelFetch::startUpTo(qsizetype end)
 {
     for (end = qMin(end, m_images.size()); m_next < end; ++m_next) {
         const ImageRequest &image = m_images.at(m_next);
-        const int ticket = m_transfers.startBytes(image.url, image.referer);
+        const int ticket = m_transfers.startTransfer(image.url, UrlTransfer::icByteArray,
+                                                     image.referer, UrlTransfer::Lane::SideBySide);
         m_tickets[m_next] = ticket;
         m_indexOf[ticket] = m_next;
     }
@@ -51,7 +53,7 @@ QByteArray ParallelFetch::take(qsizetype index)
     const int ticket = found->second;
     m_tickets.erase(found);
     try {
-        QByteArray bytes = m_transfers.finishBytes(ticket);
+        QByteArray bytes = m_transfers.finishTransfer(ticket).bytes;
         m_indexOf.erase(ticket);
         return bytes;
     } catch (...) {
@@ -67,9 +69,9 @@ void ParallelFetch::end()
     while (!m_tickets.empty()) {
         const int ticket = m_tickets.begin()->second;
         m_tickets.erase(m_tickets.begin());
-        m_transfers.cancelBytes(ticket);
+        m_transfers.cancelTransfer(ticket);
         m_indexOf.erase(ticket);
     }
-    m_transfers.setStateHandler({});
+    QObject::disconnect(m_states);
     m_images.clear();
 }

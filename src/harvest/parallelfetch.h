@@ -4,20 +4,22 @@
 #include "harvest/imagefetch.h"
 
 #include <QList>
+#include <QMetaObject>
 
 #include <functional>
 #include <map>
 
-class ParallelTransfer;
+class UrlTransfer;
 
 // Fetches a harvest's images with up to `count` transfers in flight, ahead of the image the
 // harvest is saving. Transfers start in reference order, and a finished body waits for its turn;
 // the ones running or waiting are never more than `count`, so neither are the bodies held. When
 // the harvest ends (also at a failed image) the transfers still under way are cancelled, so
-// nothing after a failed reference is saved.
+// nothing after a failed reference is saved. The transfers run side by side with the
+// service's one-at-a-time transfers.
 class ParallelFetch : public ImageFetch {
 public:
-    ParallelFetch(ParallelTransfer &transfers, int count);
+    ParallelFetch(UrlTransfer &transfers, int count);
     ~ParallelFetch() override;
     ParallelFetch(const ParallelFetch &) = delete;
     ParallelFetch &operator=(const ParallelFetch &) = delete;
@@ -32,7 +34,7 @@ public:
 private:
     void startUpTo(qsizetype end);
 
-    ParallelTransfer &m_transfers;
+    UrlTransfer &m_transfers;
     int m_count;
     bool m_begun = false;
     QList<ImageRequest> m_images;
@@ -40,4 +42,5 @@ private:
     std::map<qsizetype, int> m_tickets; // started and not yet taken: index -> ticket
     std::map<int, qsizetype> m_indexOf; // ticket -> index, for the states
     std::function<void(qsizetype, qint16)> m_onState;
+    QMetaObject::Connection m_states;
 };

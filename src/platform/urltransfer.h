@@ -6,11 +6,10 @@
 #include <QString>
 #include <QVariant>
 
-#include <functional>
 #include <stdexcept>
 
-// Raised by OpenURL for every failure: bad address, DNS or connection failure, TLS failure,
-// time-out, a final HTTP reply that is not a 2xx with a body (a 404, a 304, a 204...), an
+// Raised by the transfer service for every failure: bad address, DNS or connection failure, TLS
+// failure, time-out, a final HTTP reply that is not a 2xx with a body (a 404, a 304, a 204...), an
 // oversized body, cancellation, or a second call while a transfer is under way. The message is
 // for logs and the CLI; the harvest shows its own text.
 class TransferError : public std::runtime_error {
@@ -25,20 +24,23 @@ private:
     QString m_message;
 };
 
-// A page fetched as text, and the address its body came from after any redirects (what its
-// relative references are resolved against).
-struct PageReply {
-    QString text;
-    QString finalUrl;
+// What a transfer hands over once it has ended well.
+struct TransferReply {
+    QByteArray bytes; // the body of a byte transfer (an image)
+    QString text;     // the body of a text transfer (a page), decoded
+    QString finalUrl; // where the body came from, after any redirects
 };
 
-// The URL transfer service: fetches one address at a time. OpenURL blocks the caller until the
-// transfer has ended, but keeps the caller's event loop running meanwhile, so StateChanged
-// reaches the user-interface thread, menus stay usable and Cancel can be called.
+// The URL transfer service. Every transfer has a ticket: startTransfer starts it, finishTransfer
+// waits for its end and hands over its body, cancelTransfer stops it. Waiting keeps the caller's
+// event loop running, so states reach the user-interface thread, menus stay usable and a
+// transfer can be cancelled. Every state of every transfer goes out through StateChanged with
+// the transfer's ticket, all of them before finishTransfer returns; a caller listens to the
+// tickets it started and to no other.
 class UrlTransfer : public QObject {
     Q_OBJECT
 public:
-    // Data types of OpenURL.
+    // Data types of a transfer.
     enum DataType : qint32 { icString = 0, icByteArray = 1 };
 
     // Transfer states reported by StateChanged.
@@ -58,59 +60,41 @@ public:
         icResponseCompleted = 12,
     };
 
+    // OneAtATime transfers (a page and the images a harvest fetches one by one) take turns: one
+    // started while another is under way fails at once. SideBySide transfers (byte transfers
+    // only) run beside them and beside each other, under the same rules.
+    enum class Lane { OneAtATime, SideBySide };
+
     using QObject::QObject;
     ~UrlTransfer() override = default;
 
-    // Returns the body as a QString (icString) or a QByteArray (icByteArray).
-    // Throws TransferError on any failure. A byte transfer asks for an image: a reply that is a
-    // web page or text instead of a picture is a failure too.
-    virtual QVariant OpenURL(const QString &url, qint32 dataType = icString) = 0;
+    // Starts fetching url and returns the transfer's ticket (never 0). A byte transfer asks for
+    // an image: a reply that is a web page or text instead of a picture fails. referer, when not
+    // empty, is sent as the request's Referer. A bad address is not an error here: the transfer
+    // fails, and finishTransfer says so. Throws TransferError for an unknown data type, for a
+    // text transfer side by side, and for a OneAtATime transfer while one is under way.
+    virtual int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},
+                              Lane lane = Lane::OneAtATime) = 0;
+    // Waits until the transfer of ticket has ended and its states are out, then hands over its
+    // body and forgets the ticket. Throws TransferError when it failed or was cancelled, and for
+    // an unknown ticket.
+    virtual TransferReply finishTransfer(int ticket) = 0;
+    // Stops the transfer of ticket (or drops its body) and forgets the ticket; its error state
+    // goes out before this returns. Nothing for an unknown ticket.
+    virtual void cancelTransfer(int ticket) = 0;
 
-    // The page at url as text, with the address it finally came from. referer, when not
-    // empty, is sent as the request's Referer. A service that cannot tell where redirects led
-    // gives url itself.
-    virtual PageReply fetchPage(const QString &url, const QString &referer = {})
-    {
-        Q_UNUSED(referer);
-        return {openText(url), url};
-    }
-    // The image at url as bytes (as OpenURL's byte transfers), sent with referer as its
-    // Referer when that is not empty.
-    virtual QByteArray fetchImage(const QString &url, const QString &referer = {})
-    {
-        Q_UNUSED(referer);
-        return openBytes(url);
-    }
-
-    // Stops the transfer under way; the waiting OpenURL then fails. Does nothing when idle.
-    virtual void Cancel() = 0;
+    // One OneAtATime transfer from start to end: the body as a QString (icString) or a
+    // QByteArray (icByteArray). Throws TransferError on any failure.
+    QVariant OpenURL(const QString &url, qint32 dataType = icString);
+    // Stops the transfer that OpenURL waits for; OpenURL then fails. Does nothing when idle.
+    void Cancel();
 
     QString openText(const QString &url) { return OpenURL(url, icString).toString(); }
     QByteArray openBytes(const QString &url) { return OpenURL(url, icByteArray).toByteArray(); }
 
 signals:
-    void StateChanged(qint16 state);
-};
+    void StateChanged(int ticket, qint16 state);
 
-// Byte transfers that run side by side, beside the one-at-a-time OpenURL of the same service and
-// under the same rules (size cap, time-outs, redirects, proxies, certificates). Each started
-// transfer holds its body until it is claimed or cancelled.
-class ParallelTransfer {
-public:
-    virtual ~ParallelTransfer() = default;
-
-    // Starts fetching the image at url as bytes, sent with referer as its Referer when that is
-    // not empty, and returns its ticket (never 0). A bad address is not an error here: that
-    // transfer fails, and finishBytes says so.
-    virtual int startBytes(const QString &url, const QString &referer = {}) = 0;
-    // Waits, keeping the caller's event loop running, until the transfer of ticket has ended;
-    // then hands over its body and forgets the ticket. Throws TransferError when it failed or
-    // was cancelled, and for an unknown ticket.
-    virtual QByteArray finishBytes(int ticket) = 0;
-    // Stops the transfer of ticket (or drops its body) and forgets the ticket; nothing for an
-    // unknown one.
-    virtual void cancelBytes(int ticket) = 0;
-    // Receives the states of the side-by-side transfers with their tickets (the states of
-    // OpenURL still go to StateChanged). Empty to stop.
-    virtual void setStateHandler(std::function<void(int ticket, qint16 state)> handler) = 0;
+private:
+    int m_openTicket = 0; // the transfer OpenURL waits for
 };

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
-#include "app/imagelist.h"
 #include "platform/curl/curltransfer.h"
 #include "platform/qt/qtpictureloader.h"
 #include "savefolder/folderlist.h"
@@ -118,7 +117,7 @@ protected:
         auto done = std::make_shared<bool>(false);
         frmHarvix *w = win.get();
         QObject::connect(&inet, &UrlTransfer::StateChanged, w,
-                         [w, state, entries, fn = std::move(fn), done](qint16 s) {
+                         [w, state, entries, fn = std::move(fn), done](int, qint16 s) {
                              if (*done || s != state || w->List1()->count() != entries)
                                  return;
                              *done = true;
@@ -308,14 +307,28 @@ TEST_F(MainWindow, StateNumbersSetTheirTexts)
                             QStringLiteral("要求処理が完了し，すべてのデータが受信されました．")};
     for (qint16 state = 12; state >= 0; --state) {
         win->setStatusText(QStringLiteral("before"));
-        emit inet.StateChanged(state);
+        win->Inet_StateChanged(state);
         EXPECT_EQ(win->SimpleText(), texts[state]) << state;
     }
     for (qint16 state : {qint16(-1), qint16(13), qint16(32767)}) {
         win->setStatusText(QStringLiteral("kept"));
-        emit inet.StateChanged(state);
+        win->Inet_StateChanged(state);
         EXPECT_EQ(win->SimpleText(), QStringLiteral("kept")) << state;
     }
+}
+
+TEST_F(MainWindow, AnotherWindowNeitherHearsNorStopsThisWindowsHarvest)
+{
+    // Two main windows on the one transfer service (one opened from the browser): the other
+    // one's status bar keeps its text, and its 中止する leaves this harvest alone.
+    frmHarvix other(inet, prompter, pictures);
+    other.setStatusText(QStringLiteral("other"));
+    onState(UrlTransfer::icReceivingResponse, 0, [&] { other.mnuStop_Click(); });
+    win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
+    win->mnuCget_Click();
+    EXPECT_EQ(win->List1()->count(), 2);
+    EXPECT_EQ(win->SimpleText(), kFinished);
+    EXPECT_EQ(other.SimpleText(), QStringLiteral("other"));
 }
 
 TEST_F(MainWindow, PointerTurnsBusyOnceFromTheSecondDownloadOn)
@@ -323,7 +336,7 @@ TEST_F(MainWindow, PointerTurnsBusyOnceFromTheSecondDownloadOn)
     // The pointer while each transfer runs: the page and the first image (list still empty)
     // with the default pointer, the second image with the busy one.
     QList<std::pair<int, Qt::CursorShape>> seen;
-    QObject::connect(&inet, &UrlTransfer::StateChanged, win.get(), [&](qint16) {
+    QObject::connect(&inet, &UrlTransfer::StateChanged, win.get(), [&](int, qint16) {
         seen.append({int(win->List1()->count()), win->cursor().shape()});
     });
     int changes = 0;
@@ -461,49 +474,6 @@ TEST_F(MainWindow, SelectingAnEntryShowsTheSavedPicture)
     QTest::mouseClick(win->List1()->viewport(), Qt::LeftButton, {},
                       win->List1()->visualItemRect(win->List1()->item(0)).center());
     EXPECT_EQ(prompter.shown.size(), 3);
-}
-
-// Counts the paint events of the watched widget.
-class PaintCounter : public QObject {
-public:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-    int count = 0;
-};
-
-TEST(ImageListView, EntriesAddedOutOfSightMoveOnlyTheScrollBar)
-{
-    ImageList list;
-    list.resize(150, 100);
-    list.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
-    PaintCounter paints;
-    list.viewport()->installEventFilter(&paints);
-    // Entries in sight are painted without being asked about.
-    list.addItem(QStringLiteral("first.jpg"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return paints.count > 0; }, 2000));
-    for (int i = 0; i < 40; ++i)
-        list.addItem(QStringLiteral("%1.jpg").arg(i));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list.verticalScrollBar()->isVisible(); }, 2000));
-    // Whatever repaint is still due for those entries is done now.
-    list.viewport()->repaint();
-
-    // Entries below the last one in sight leave the viewport as it is; the scroll bar follows.
-    paints.count = 0;
-    const int maximum = list.verticalScrollBar()->maximum();
-    for (int i = 40; i < 80; ++i)
-        list.addItem(QStringLiteral("%1.jpg").arg(i));
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return list.verticalScrollBar()->maximum() > maximum; }, 2000));
-    QTest::qWait(150);
-    EXPECT_EQ(paints.count, 0);
-    list.scrollToBottom();
-    EXPECT_TRUE(list.viewport()->rect().contains(list.visualItemRect(list.item(80))));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return paints.count > 0; }, 2000));
 }
 
 // Runs fn on the save dialog once it is shown modally.

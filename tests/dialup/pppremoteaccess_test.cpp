@@ -575,7 +575,7 @@ TEST_F(PppBackendTest, TheProgramKeepsRunningWhileADialWaits)
     CurlTransfer inet;
     QList<qint16> states;
     QObject::connect(&inet, &UrlTransfer::StateChanged, &inet,
-                     [&states](qint16 state) { states.append(state); });
+                     [&states](int, qint16 state) { states.append(state); });
     QByteArray fetched;
     bool fetchedDuringTheDial = false;
     QTimer::singleShot(100, &inet, [&] {

@@ -1,27 +1,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "faketransfer.h"
 
-QVariant FakeTransfer::OpenURL(const QString &url, qint32 dataType)
+int FakeTransfer::startTransfer(const QString &url, qint32 dataType, const QString &, Lane lane)
 {
     requested.append(url);
-    if (m_busy)
+    if (m_busy && lane == Lane::OneAtATime)
         throw TransferError(QStringLiteral("a transfer is already under way"));
-    m_busy = true;
-    m_cancelled = false;
+    m_busy = lane == Lane::OneAtATime;
+    m_started.insert(++m_lastTicket, {url, dataType});
+    return m_lastTicket;
+}
+
+TransferReply FakeTransfer::finishTransfer(int ticket)
+{
+    const Started started = m_started.take(ticket);
     struct Idle {
         bool &busy;
         ~Idle() { busy = false; }
     } idle{m_busy};
 
-    if (const auto hook = m_hooks.value(url))
+    if (const auto hook = m_hooks.value(started.url))
         hook();
-    if (m_cancelled)
+    if (m_cancelled.remove(ticket))
         throw TransferError(QStringLiteral("cancelled"));
-    const auto it = m_bodies.constFind(url);
+    const auto it = m_bodies.constFind(started.url);
     if (it == m_bodies.constEnd())
-        throw TransferError(QStringLiteral("404 Not Found: ") + url);
-    if (dataType == icByteArray)
-        return it->typeId() == QMetaType::QByteArray ? *it : QVariant(it->toString().toUtf8());
-    return it->typeId() == QMetaType::QString ? *it
-                                              : QVariant(QString::fromUtf8(it->toByteArray()));
+        throw TransferError(QStringLiteral("404 Not Found: ") + started.url);
+    TransferReply reply;
+    reply.finalUrl = started.url;
+    if (started.dataType == icByteArray)
+        reply.bytes = it->typeId() == QMetaType::QByteArray ? it->toByteArray()
+                                                            : it->toString().toUtf8();
+    else
+        reply.text = it->typeId() == QMetaType::QString ? it->toString()
+                                                        : QString::fromUtf8(it->toByteArray());
+    return reply;
 }

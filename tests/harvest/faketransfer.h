@@ -4,6 +4,7 @@
 #include "platform/urltransfer.h"
 
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 
 #include <functional>
@@ -18,14 +19,22 @@ public:
     // Called while url is being fetched, before its answer is given.
     void onFetch(const QString &url, std::function<void()> hook) { m_hooks.insert(url, hook); }
 
-    QVariant OpenURL(const QString &url, qint32 dataType = icString) override;
-    void Cancel() override { m_cancelled = true; }
+    int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},
+                      Lane lane = Lane::OneAtATime) override;
+    TransferReply finishTransfer(int ticket) override;
+    void cancelTransfer(int ticket) override { m_cancelled.insert(ticket); }
 
     QStringList requested;
 
 private:
     QHash<QString, QVariant> m_bodies;
     QHash<QString, std::function<void()>> m_hooks;
+    struct Started {
+        QString url;
+        qint32 dataType;
+    };
+    QHash<int, Started> m_started;
+    QSet<int> m_cancelled;
+    int m_lastTicket = 0;
     bool m_busy = false;
-    bool m_cancelled = false;
 };

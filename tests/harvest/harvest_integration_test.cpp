@@ -449,9 +449,9 @@ TEST_F(HarvestIntegrationTest, CancelDuringASlowBodyEndsTheHarvest)
     server.start();
 
     // The user stops the transfer once the slow image's response has begun.
-    QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [this](qint16 state) {
+    QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [this](int, qint16 state) {
         if (state == UrlTransfer::icReceivingResponse && view.imageList.size() == 1)
-            inet.Cancel();
+            harvest.cancel();
     });
     EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Failed);
     // Ended by the cancel, not by the body or a time-out.
@@ -479,7 +479,7 @@ TEST_F(HarvestIntegrationTest, SecondHarvestDuringATransferFailsAlone)
 
     PageHarvest::Outcome nested = PageHarvest::Outcome::Finished;
     bool started = false;
-    QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [&](qint16 state) {
+    QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [&](int, qint16 state) {
         if (!started && state == UrlTransfer::icRequestSent && harvest.isRunning() &&
             harvest.pageText().contains(u"slow"_s)) {
             started = true;

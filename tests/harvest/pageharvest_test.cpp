@@ -255,12 +255,13 @@ TEST_F(PageHarvestTest, SecondRunDuringATransferFailsWithoutHarmingTheFirst)
 class ThrowingTransfer : public UrlTransfer {
 public:
     std::function<void()> thrower;
-    QVariant OpenURL(const QString &, qint32) override
+    int startTransfer(const QString &, qint32, const QString &, Lane) override { return 1; }
+    TransferReply finishTransfer(int) override
     {
         thrower();
         return {};
     }
-    void Cancel() override {}
+    void cancelTransfer(int) override {}
 };
 
 TEST(PageHarvest, NoExceptionEscapes)

@@ -149,7 +149,7 @@ struct StateLog {
     explicit StateLog(CurlTransfer &t)
     {
         QObject::connect(&t, &UrlTransfer::StateChanged, &t,
-                         [this](qint16 s) { states.push_back(s); });
+                         [this](int, qint16 s) { states.push_back(s); });
     }
     std::vector<qint16> take() { return std::exchange(states, {}); }
     std::vector<qint16> states;
@@ -196,7 +196,7 @@ TEST_F(CurlTransferTest, StatesOfAFreshConnectionThenOfAReusedOne)
     StateLog log(t);
     // A second OpenURL while one waits fails at once and leaves the first alone.
     bool secondThrew = false;
-    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&](qint16 s) {
+    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&](int, qint16 s) {
         try {
             if (s == State::icReceivingResponse)
                 t.openText(url("/size/1"));
@@ -310,6 +310,11 @@ TEST_F(CurlTransferTest, CancelAtAnyMomentFailsTheTransfer)
     CannedServer inHeaders({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n"});
     CannedServer inBody({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"});
     CannedServer complete({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"});
+    // Names are looked up at a name server of the test's own that never answers (DNS over HTTPS
+    // on loopback), so a lookup lasts until it is cancelled and nothing leaves the machine.
+    CannedServer silentNameServer({});
+    const QString nameServer =
+        silentNameServer.url().replace(QStringLiteral("http:"), QStringLiteral("https:"));
     enum Action { Cancel, QuitTheApplication, DestroyTheService };
     struct Case {
         const char *moment;
@@ -332,6 +337,7 @@ TEST_F(CurlTransferTest, CancelAtAnyMomentFailsTheTransfer)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.moment);
         auto *t = new CurlTransfer;
+        t->setDnsOverHttps(nameServer);
         StateLog log(*t);
         const auto act = [&c, t] {
             if (c.action == Cancel)
@@ -341,7 +347,7 @@ TEST_F(CurlTransferTest, CancelAtAnyMomentFailsTheTransfer)
             else
                 delete t;
         };
-        QObject::connect(t, &UrlTransfer::StateChanged, qApp, [&c, act](qint16 s) {
+        QObject::connect(t, &UrlTransfer::StateChanged, qApp, [&c, act](int, qint16 s) {
             if (s == c.at)
                 act();
         });
@@ -378,7 +384,7 @@ TEST_F(CurlTransferTest, AReceiverThatWaitsKeepsTheStatesInOrder)
     CannedServer slowBody({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n", "abc"}, 0ms);
     CurlTransfer t;
     bool waited = false;
-    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&waited](qint16 s) {
+    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&waited](int, qint16 s) {
         if (s == State::icRequesting && !std::exchange(waited, true))
             QTest::qWait(200);
     });
@@ -394,12 +400,14 @@ TEST_F(CurlTransferTest, CancelledSideBySideTransferReportsItsEndAtOnce)
     CannedServer inBody({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"});
     CurlTransfer t;
     std::vector<std::pair<int, qint16>> states;
-    t.setStateHandler([&states](int ticket, qint16 state) { states.emplace_back(ticket, state); });
-    const int ticket = t.startBytes(inBody.url());
+    QObject::connect(&t, &UrlTransfer::StateChanged, &t,
+                     [&states](int ticket, qint16 state) { states.emplace_back(ticket, state); });
+    const int ticket =
+        t.startTransfer(inBody.url(), UrlTransfer::icByteArray, {}, UrlTransfer::Lane::SideBySide);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !states.empty() && states.back().second == State::icReceivingResponse; },
         10000));
-    t.cancelBytes(ticket);
+    t.cancelTransfer(ticket);
     // Its error state is there before the event loop runs again, as after Cancel.
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(states.back(), std::make_pair(ticket, qint16(State::icError)));
@@ -414,21 +422,24 @@ TEST_F(CurlTransferTest, ATransferCancelledWhileItsFinishWaitsLeavesItsHandleToT
     CurlTransfer t;
     int first = 0;
     int second = 0;
-    t.setStateHandler([&](int ticket, qint16 state) {
+    const auto startImage = [&t](const QString &url) {
+        return t.startTransfer(url, UrlTransfer::icByteArray, {}, UrlTransfer::Lane::SideBySide);
+    };
+    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&](int ticket, qint16 state) {
         if (ticket == first && state == State::icReceivingResponse && second == 0) {
-            t.cancelBytes(first);
-            second = t.startBytes(complete.url());
+            t.cancelTransfer(first);
+            second = startImage(complete.url());
         }
     });
-    first = t.startBytes(never.url());
+    first = startImage(never.url());
     try {
-        t.finishBytes(first);
+        t.finishTransfer(first);
         ADD_FAILURE() << "a cancelled transfer gave a body";
     } catch (const TransferError &e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("cancelled"))) << e.what();
     }
     ASSERT_NE(second, 0);
-    EXPECT_EQ(t.finishBytes(second), QByteArray("abc"));
+    EXPECT_EQ(t.finishTransfer(second).bytes, QByteArray("abc"));
 }
 
 TEST_F(CurlTransferTest, BadAddressesFail)

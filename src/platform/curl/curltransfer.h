@@ -6,29 +6,33 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QTimer>
 
 #include <map>
 #include <memory>
 #include <vector>
 
-class QSocketNotifier;
+class CurlConnections;
+class CurlJob;
+class CurlMulti;
 
-// The URL transfer service on libcurl's multi-socket interface, driven by the event loop of the
-// thread that owns the service: libcurl's sockets are watched by socket notifiers and its
-// time-outs by one single-shot timer, so no other thread is involved. OpenURL uses one easy
-// handle for the life of the service, so successive transfers to one host reuse the connection
-// (side-by-side transfers have a handle each, kept for reuse too). OpenURL starts
-// the transfer and waits in a nested event loop; the states libcurl's callbacks report are
-// collected while libcurl runs and emitted, in order, once it has returned, and all of them
-// before OpenURL returns. Cancel ends the transfer at once.
+// The URL transfer service on libcurl's multi-socket interface, run by the event loop of the
+// thread that owns the service (curlmulti.h). Each transfer has a reused easy handle
+// (curljob.h): the one-at-a-time transfers share one, so successive transfers to one host reuse
+// the connection, and side-by-side transfers have one each, kept for the next one. They share
+// the multi handle's connections: to one host several connections at once, or streams of one
+// HTTP/2 connection where the server offers it.
+//
+// finishTransfer is the one way of waiting: a nested event loop until the transfer has ended.
+// The states libcurl's callbacks report are collected while libcurl runs and emitted with their
+// tickets, in order, once it has returned; a transfer's final state before its finishTransfer
+// returns. Cancelling ends a transfer at once.
 //
 // Addresses without a scheme are http, and http addresses without a port use port 80; only
 // http and https are fetched (redirects too, at most 10); the usual proxy environment variables
 // apply; https certificates are verified (against the file that CURL_CA_BUNDLE or SSL_CERT_FILE
 // names, if set). A final status other than a 2xx with a body, a body larger than the
-// maximum size, a transfer slower than one byte a second for the time-out, a cancelled transfer
-// and a second OpenURL while one is under way are failures, raised as TransferError.
+// maximum size, a transfer slower than one byte a second for the time-out and a cancelled
+// transfer are failures, raised as TransferError.
 //
 // Image requests (byte transfers) ask for a JPEG first (Accept) and carry the Referer they are
 // given; a reply to one that is a web page or text instead of a picture fails. libcurl's cookie
@@ -39,34 +43,26 @@ class QSocketNotifier;
 //
 // libcurl is set up by the first transfer, not by the constructor, so creating the service
 // costs nothing at program start.
-class CurlTransfer : public UrlTransfer, public ParallelTransfer, public BrowserSession {
+class CurlTransfer : public UrlTransfer, public BrowserSession {
     Q_OBJECT
 public:
     explicit CurlTransfer(QObject *parent = nullptr);
     ~CurlTransfer() override;
 
-    QVariant OpenURL(const QString &url, qint32 dataType = icString) override;
-    void Cancel() override;
-    PageReply fetchPage(const QString &url, const QString &referer = {}) override;
-    QByteArray fetchImage(const QString &url, const QString &referer = {}) override;
-
-    // Side-by-side transfers share the multi handle, so they also share its connections: to one
-    // host several connections at once, or streams of one HTTP/2 connection where the server
-    // offers it. Each has an easy handle of its own, kept for the next one.
-    int startBytes(const QString &url, const QString &referer = {}) override;
-    QByteArray finishBytes(int ticket) override;
-    void cancelBytes(int ticket) override;
-    void setStateHandler(std::function<void(int ticket, qint16 state)> handler) override;
+    int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},
+                      Lane lane = Lane::OneAtATime) override;
+    TransferReply finishTransfer(int ticket) override;
+    void cancelTransfer(int ticket) override;
 
     // Time allowed to connect, and longest time a response may stay slower than one byte a
     // second (so a stalled or trickling server fails, while a long download that keeps sending
     // is never cut off). 0 lifts the speed limit (libcurl still gives up connecting after 300
-    // seconds). Default 60; applies from the next OpenURL.
+    // seconds). Default 60; applies from the next transfer.
     void setTimeoutSeconds(int seconds);
-    // Longest accepted body of an icByteArray transfer (an image); a larger one fails as soon as
-    // it is seen. Default 256 MiB.
+    // Longest accepted body of a byte transfer (an image); a larger one fails as soon as it is
+    // seen. Default 256 MiB.
     void setMaxBodySize(qint64 bytes);
-    // The same for an icString transfer (a page, which is decoded and scanned as a whole, so it
+    // The same for a text transfer (a page, which is decoded and scanned as a whole, so it
     // costs several times its size). Default 64 MiB.
     void setMaxPageSize(qint64 bytes);
 
@@ -79,6 +75,9 @@ public:
     void setUserAgent(const QString &userAgent);
     // Puts cookies into the service's cookie engine: lines of a Netscape cookies.txt file.
     void addCookies(const QList<QByteArray> &netscapeLines);
+    // Host names are looked up with DNS over HTTPS at this address (https, or an IP address
+    // that needs no lookup itself) instead of the system's resolver. Empty for the system's.
+    void setDnsOverHttps(const QString &url);
 
     // BrowserSession
     void browserCookieAdded(const BrowserCookie &cookie) override;
@@ -86,62 +85,51 @@ public:
     void setBrowserUserAgent(const QString &userAgent) override;
 
 private:
-    struct Job;
     struct Wait;
-    struct SocketWatch;
     struct PendingState {
-        int ticket; // 0 for the transfer of OpenURL
+        int ticket;
         qint16 state;
     };
-    enum class Abort : int;
-    friend struct CurlCallbacks;
 
+    // Sets libcurl up, once.
     void start();
-    Job *newJob();
-    void begin(Job &job, const QString &url, qint32 dataType, int ticket,
-               const QString &referer = {});
-    void runSerial(const QString &url, qint32 dataType, const QString &referer);
-    bool retryLater(Job &job);
-    void retry(Job &job);
+    CurlJob *newJob();
+    CurlJob &jobFor(Lane lane);
+    void release(int ticket, CurlJob &job);
+    void abort(CurlJob &job, bool cancelled);
+    // A transfer has ended (or failed for a passing reason, and waits to be tried again).
+    void ended(CurlJob &job, int curlCode, bool cancelled = false);
+    void retry(CurlJob &job);
+    // Collects the transfers libcurl has finished and delivers the states: after each of
+    // libcurl's actions.
+    void afterAction();
+    bool deliverStates();
     QByteArray userAgentFor(const QString &url) const;
     // Drops a cookie of the browser's from the list of those held; how many were dropped.
     qsizetype forgetBrowserCookie(const BrowserCookie &cookie);
-    void abort(Job &job, Abort reason);
-    void finish(Job &job, int curlCode);
-    void socketClosed(int socket);
-    void collectFinished();
-    bool deliverStates();
-    void socketActivity(int socket, int flags);
-    void timerExpired();
-    void afterAction();
 
-    // What libcurl's multi handle asks for.
-    void watchSocket(int socket, int what);
-    void unwatchSocket(int socket);
-    void setTimer(long ms);
-
-    void *m_multi = nullptr;
-    void *m_share = nullptr;                  // the cookie engine every easy handle shares
-    void *m_imageHeaders = nullptr;           // the Accept header of image requests
-    std::vector<std::unique_ptr<Job>> m_jobs; // every easy handle ever made, kept for reuse
-    Job *m_serial = nullptr;                  // the one that OpenURL uses
-    std::map<int, std::unique_ptr<SocketWatch>> m_sockets;
-    std::map<int, Job *> m_requestPorts; // local port of a connection -> job it carried last
-    QTimer m_timer;
+    void *m_share = nullptr;        // the cookie engine every easy handle shares
+    void *m_imageHeaders = nullptr; // the Accept header of image requests
+    std::unique_ptr<CurlConnections> m_connections;
+    std::vector<std::unique_ptr<CurlJob>> m_jobs; // every easy handle ever made, kept for reuse
+    std::unique_ptr<CurlMulti> m_multi;           // after the jobs: closed first
+    CurlJob *m_oneAtATime = nullptr;              // the handle of one-at-a-time transfers
+    int m_oneAtATimeTicket = 0;                   // the one under way, 0 when none is
 
     // States reported by the callbacks, not yet emitted.
     std::vector<PendingState> m_pendingStates;
+    size_t m_delivered = 0; // how many of them are out
     bool m_draining = false;
 
-    Wait *m_wait = nullptr;         // the OpenURL that waits, if one does
-    std::map<int, Job *> m_tickets; // side-by-side transfers not yet claimed
+    std::map<int, CurlJob *> m_tickets; // transfers not yet claimed or cancelled
+    std::map<int, Wait *> m_waits;      // the finishTransfer that waits for a ticket
     int m_lastTicket = 0;
-    std::function<void(int, qint16)> m_stateHandler;
     int m_timeoutSeconds = 60;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
     qint64 m_maxPageSize = qint64(64) * 1024 * 1024;
     int m_retries = 0;
     QByteArray m_userAgent;        // set by setUserAgent, empty for the default
     QByteArray m_browserUserAgent; // the simple browser's
+    QByteArray m_dnsOverHttps;
     QList<BrowserCookie> m_browserCookies;
 };

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/curl/requestaddress.h"
+
+QByteArray requestAddress(const QString &url)
+{
+    const QByteArray address = url.trimmed().toUtf8();
+    const qsizetype scheme = address.indexOf("://");
+    qsizetype pathStart = scheme < 0 ? 0 : scheme + 3;
+    while (pathStart < address.size() && address.at(pathStart) != '/' &&
+           address.at(pathStart) != '?' && address.at(pathStart) != '#')
+        ++pathStart;
+    QByteArray repaired = address.first(pathStart);
+    for (const char c : address.sliced(pathStart)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7f)
+            repaired += '%' + QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+        else
+            repaired += c;
+    }
+    return repaired;
+}
