@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
 
+#include "app/imagelist.h"
 #include "app/statusline.h"
 
 #include "harvest/statetexts.h"
@@ -120,9 +121,7 @@ void frmHarvix::createControls()
     m_Text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_Text2->setStyleSheet(greyBackground);
 
-    m_List1 = twips::place(new QListWidget(client), QStringLiteral("List1"), 120, 720, 2295, 5280);
-    // Every entry is one line of text: the view need not measure each entry.
-    m_List1->setUniformItemSizes(true);
+    m_List1 = twips::place(new ImageList(client), QStringLiteral("List1"), 120, 720, 2295, 5280);
 
     m_TURL = twips::place(new QLineEdit(QStringLiteral("http://www."), client),
                           QStringLiteral("TURL"), 840, 0, 10215, 270);
@@ -222,6 +221,12 @@ void frmHarvix::call(const std::function<void()> &hook)
 {
     if (hook)
         hook();
+}
+
+QListWidget *frmHarvix::List1()
+{
+    showFrame();
+    return m_List1;
 }
 
 QString frmHarvix::SimpleText() const
@@ -326,8 +331,7 @@ void frmHarvix::showFrame()
 {
     m_frame.stop();
     m_lastFrame.start();
-    if (!m_pendingEntries.isEmpty())
-        m_List1->addItems(std::exchange(m_pendingEntries, {}));
+    m_List1->append(std::exchange(m_pendingEntries, {}));
     if (m_pendingStatus)
         m_status->setText(*std::exchange(m_pendingStatus, std::nullopt));
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+class ImageList;
 class ImageViewport;
 class PictureLoader;
 class Prompter;
@@ -47,11 +48,7 @@ public:
     QPlainTextEdit *Text2() const { return m_Text2; }
     // The list as the next frame shows it (entries the harvest added since the last one are put
     // in first).
-    QListWidget *List1()
-    {
-        showFrame();
-        return m_List1;
-    }
+    QListWidget *List1();
     ImageViewport *Picture1() const { return m_Picture1; }
     QString SimpleText() const;
     PageHarvest &harvest() { return m_harvest; }
@@ -98,7 +95,7 @@ private:
     QLineEdit *m_TURL = nullptr;
     QLineEdit *m_Text1 = nullptr;
     QPlainTextEdit *m_Text2 = nullptr;
-    QListWidget *m_List1 = nullptr;
+    ImageList *m_List1 = nullptr;
     ImageViewport *m_Picture1 = nullptr;
     StatusLine *m_status = nullptr; // SB's one line of text
 
