@@ -23,7 +23,8 @@ const char kScanUsage[] =
     "JPEG image references the way a harvest does, and prints each one on its own line, in\n"
     "page order.\n";
 const char kScanExit[] =
-    "Exit status: 0 done (also when nothing was found), 2 FILE cannot be read, 64 wrong usage.\n";
+    "Exit status: 0 done (also when nothing was found), 2 FILE cannot be read or is larger than\n"
+    "64 MiB, 64 wrong usage.\n";
 
 } // namespace
 
@@ -48,8 +49,29 @@ int runScan(const QStringList &args)
                   u"harvix-cli: cannot read "_s + files.value(0) + u": "_s + file.errorString());
         return kExitFailed;
     }
+    // At most as much as a page fetched; a longer stream (or /dev/zero) is not read to its end.
+    QByteArray bytes;
+    while (bytes.size() <= pagetext::kMaxPageSize) {
+        const QByteArray chunk =
+            file.read(qMin<qint64>(1 << 20, pagetext::kMaxPageSize + 1 - bytes.size()));
+        if (chunk.isEmpty())
+            break;
+        bytes += chunk;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        writeLine(stderr,
+                  u"harvix-cli: cannot read "_s + files.value(0) + u": "_s + file.errorString());
+        return kExitFailed;
+    }
+    if (bytes.size() > pagetext::kMaxPageSize) {
+        writeLine(stderr, u"harvix-cli: "_s +
+                              (fromStdin ? u"the standard input"_s : files.first()) +
+                              u" is larger than %1 bytes, the largest page read"_s.arg(
+                                  QString::number(pagetext::kMaxPageSize)));
+        return kExitFailed;
+    }
     // A file has no Content-Type header: it is read like a page served without one.
-    const QString page = pagetext::decode(file.readAll(), {});
+    const QString page = pagetext::decode(bytes, {});
 
     QStringList refs;
     const qint32 count = ScanImageRefs(page, refs);

@@ -165,7 +165,8 @@ PageHarvest::Outcome PageHarvest::harvest()
         m_view.beep();
         m_view.setBusyPointer(false);
         if (failed > 0) {
-            m_failureDetail = QStringLiteral("%1 of %2 images failed").arg(failed).arg(refs.size());
+            m_failureDetail = QStringLiteral("%1 of %2 images failed")
+                                  .arg(QString::number(failed), QString::number(refs.size()));
             return Outcome::Incomplete;
         }
         return Outcome::Finished;

@@ -91,6 +91,51 @@ bool isStructuralCharset(QByteArrayView name)
                        [name](const char *known) { return name == known; });
 }
 
+// Whether an undeclared page that is not valid UTF-8 is UTF-8 all the same, with a few stray
+// bytes (a byte cut off a copied text, a Latin-1 sign pasted in): over the detector's window its
+// multi-byte sequences are valid UTF-8 at least this many times for every byte that is not.
+// ICU's Shift_JIS recogniser rates such a page above its UTF-8 one, and reading it as CP932
+// mangles every character; Japanese text in CP932 or EUC-JP is far from valid UTF-8.
+constexpr qsizetype kValidPerInvalid = 8;
+
+bool isMostlyUtf8(const QByteArray &body)
+{
+    const QByteArrayView window = QByteArrayView(body).first(qMin(body.size(), kDetectWindow));
+    const auto continuation = [&](qsizetype i, uchar low = 0x80, uchar high = 0xBF) {
+        return i < window.size() && uchar(window.at(i)) >= low && uchar(window.at(i)) <= high;
+    };
+    qsizetype valid = 0;
+    qsizetype invalid = 0;
+    for (qsizetype i = 0; i < window.size();) {
+        const uchar lead = uchar(window.at(i));
+        qsizetype length = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = continuation(i + 1) ? 2 : 0;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = continuation(i + 1, lead == 0xE0 ? 0xA0 : 0x80, lead == 0xED ? 0x9F : 0xBF) &&
+                             continuation(i + 2)
+                         ? 3
+                         : 0;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = continuation(i + 1, lead == 0xF0 ? 0x90 : 0x80, lead == 0xF4 ? 0x8F : 0xBF) &&
+                             continuation(i + 2) && continuation(i + 3)
+                         ? 4
+                         : 0;
+        if (length > 0) {
+            ++valid;
+            i += length;
+        } else {
+            ++invalid;
+            ++i;
+        }
+    }
+    return valid > 0 && valid >= kValidPerInvalid * invalid;
+}
+
 struct DetectorClose {
     void operator()(UCharsetDetector *detector) const { ucsdet_close(detector); }
 };
@@ -216,6 +261,9 @@ QString decode(const QByteArray &body, QByteArrayView contentType)
         std::all_of(body.begin(), body.end(), [](char c) { return uchar(c) < 0x80; });
     if (validUtf8 && !maybeIso2022)
         return text;
+    // The stray bytes become U+FFFD.
+    if (!validUtf8 && isMostlyUtf8(body))
+        return QStringDecoder(QStringConverter::Utf8).decode(body);
     if (auto decoder = detectedDecoder(body))
         return decoder->decode(body);
     if (validUtf8)

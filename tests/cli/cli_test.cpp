@@ -133,6 +133,11 @@ TEST(HarvixCli, ScanPrintsAcceptedReferences)
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, u"写真.jpg\n"_s);
 
+    // A stream longer than the largest page is refused, not read to its end.
+    r = runCli({u"scan"_s}, QByteArray(64 * 1024 * 1024 + 1, 'a'));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(u"larger than 67108864 bytes"_s)) << r.err.toStdString();
+
     r = runCli({u"scan"_s}, "<p>nothing</p>");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.isEmpty());

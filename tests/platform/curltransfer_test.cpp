@@ -260,6 +260,15 @@ TEST_F(CurlTransferTest, OnlyAFinalReplyWithABodyIsABody)
             EXPECT_TRUE(e.message().contains(QStringLiteral("status %1").arg(status))) << e.what();
         }
     }
+    // Text in the address is never taken for a placeholder of the message.
+    try {
+        t.openBytes(url("/status/404?a%2Fb"));
+        ADD_FAILURE() << "a 404 accepted";
+    } catch (const TransferError &e) {
+        EXPECT_TRUE(e.message().endsWith(QStringLiteral("/status/404?a%2Fb answered with HTTP "
+                                                         "status 404")))
+            << e.what();
+    }
 }
 
 TEST_F(CurlTransferTest, BodyOverTheMaximumFails)

@@ -83,6 +83,19 @@ const QByteArray kUtf8Stray =
 const QString kUtf8StrayText =
     kPage.left(kStrayAt) + QChar::ReplacementCharacter + kPage.mid(kStrayAt);
 
+// A long page of Japanese text in UTF-8 with one stray byte at a place.
+const QString kLongPage =
+    QStringLiteral("<p>") +
+    QStringLiteral("今日は良い天気ですね。私は東京に住んでいます。写真を撮るのが好きです。")
+        .repeated(20) +
+    QStringLiteral("</p><img src=\"写真.jpg\">");
+Case strayByteAt(const char *name, qsizetype at)
+{
+    return Case{name, "text/html",
+                kLongPage.left(at).toUtf8() + QByteArray("\xFF") + kLongPage.mid(at).toUtf8(),
+                kLongPage.left(at) + QChar::ReplacementCharacter + kLongPage.mid(at)};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Charsets, DecodeTest,
     ::testing::Values(
@@ -117,6 +130,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ValidUtf8", "text/html", kUtf8, kJapanese},
         Case{"InvalidUtf8IsCp932", "text/html", kSjis, kJapanese},
         Case{"Utf8WithAStrayByteIsUtf8", "text/html", kUtf8Stray, kUtf8StrayText},
+        strayByteAt("StrayByteAtTheStart", 0), strayByteAt("StrayByteInTheText", 200),
+        strayByteAt("StrayByteInATag", kLongPage.indexOf(u"src")),
+        strayByteAt("StrayByteAtTheEnd", kLongPage.size()),
         Case{"UndeclaredEucJp", "text/html", eucJp(kPage), kPage},
         Case{"UndeclaredIso2022Jp", "", iso2022Jp(kPage), kPage},
         // "<p>" then CP932 for a kanji whose first byte starts a UTF-8 sequence.

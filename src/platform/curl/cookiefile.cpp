@@ -33,7 +33,8 @@ std::optional<QList<QByteArray>> readNetscapeCookies(const QByteArray &content, 
             continue;
         const QList<QByteArray> fields = line.split('\t');
         const auto bad = [&](const char *why) {
-            error = QStringLiteral("line %1: %2").arg(number + 1).arg(QString::fromUtf8(why));
+            error = QStringLiteral("line %1: %2")
+                        .arg(QString::number(number + 1), QString::fromUtf8(why));
             return std::nullopt;
         };
         // A cookie without a value may lack the last field.

@@ -313,11 +313,11 @@ QString CurlJob::failureMessage() const
     if (m_abort == Abort::Cancelled)
         return QStringLiteral("transfer of %1 cancelled").arg(m_url);
     if (m_httpStatus >= 400 || (m_curlCode == CURLE_OK && !isBodyStatus(m_httpStatus)))
-        return QStringLiteral("%1 answered with HTTP status %2").arg(m_url).arg(m_httpStatus);
+        return QStringLiteral("%1 answered with HTTP status %2")
+            .arg(m_url, QString::number(m_httpStatus));
     if (m_abort == Abort::TooLarge)
         return QStringLiteral("the body of %1 is larger than %2 bytes")
-            .arg(m_url)
-            .arg(m_request.bodyLimit);
+            .arg(m_url, QString::number(m_request.bodyLimit));
     if (m_notAnImage)
         return QStringLiteral("%1 answered with a web page or text (%2), not an image")
             .arg(m_url, m_contentType.isEmpty() ? QStringLiteral("no type")

@@ -153,7 +153,8 @@ int CurlTransfer::startTransfer(const QString &url, qint32 dataType, const QStri
                                 Lane lane)
 {
     if (dataType != icString && dataType != icByteArray)
-        throw TransferError(QStringLiteral("unknown data type %1 for %2").arg(dataType).arg(url));
+        throw TransferError(
+            QStringLiteral("unknown data type %1 for %2").arg(QString::number(dataType), url));
     if (lane == Lane::SideBySide && dataType != icByteArray)
         throw TransferError(QStringLiteral("only images are fetched side by side; %1 was not "
                                            "fetched")

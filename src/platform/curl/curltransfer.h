@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/browsersession.h"
+#include "platform/pagetext.h"
 #include "platform/urltransfer.h"
 
 #include <QByteArray>
@@ -126,7 +127,7 @@ private:
     int m_lastTicket = 0;
     int m_timeoutSeconds = 60;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
-    qint64 m_maxPageSize = qint64(64) * 1024 * 1024;
+    qint64 m_maxPageSize = pagetext::kMaxPageSize;
     int m_retries = 0;
     QByteArray m_userAgent;        // set by setUserAgent, empty for the default
     QByteArray m_browserUserAgent; // the simple browser's
