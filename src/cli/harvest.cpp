@@ -60,6 +60,7 @@ struct HarvestRequest {
     int parallel = 1;
     bool keepGoing = false;
     int retries = 0;
+    int maxTime = 600; // seconds for each transfer as a whole; 0 for no limit
     QString referer;
     QString userAgent;
     QList<QByteArray> cookies; // lines of the --cookies file
@@ -78,6 +79,10 @@ QList<QCommandLineOption> harvestOptions()
                            u"try a passing failure (refused, reset, time-out, 408, 429, 5xx) "
                            u"again up to N times (default 0)"_s,
                            u"N"_s, u"0"_s),
+        QCommandLineOption(u"max-time"_s,
+                           u"give the page and each image at most SECONDS as a whole (0 for no "
+                           u"limit, default 600)"_s,
+                           u"SECONDS"_s, u"600"_s),
         QCommandLineOption(u"referer"_s, u"send URL as the Referer of the page request"_s,
                            u"URL"_s),
         QCommandLineOption(u"user-agent"_s,
@@ -117,6 +122,9 @@ int parseHarvest(const QStringList &args, HarvestRequest &request)
     request.retries = parser.value(u"retries"_s).toInt(&number);
     if (!number || request.retries < 0 || request.retries > kMaxRetries)
         return usageError(u"--retries takes a number from 0 to %1"_s.arg(kMaxRetries));
+    request.maxTime = parser.value(u"max-time"_s).toInt(&number);
+    if (!number || request.maxTime < 0)
+        return usageError(u"--max-time takes a number of seconds, 0 or more"_s);
     request.keepGoing = parser.isSet(u"keep-going"_s);
     request.referer = parser.value(u"referer"_s);
     request.userAgent = parser.value(u"user-agent"_s);
@@ -150,6 +158,7 @@ int runHarvest(const QStringList &args)
     // One transfer service for the whole harvest, so every image reuses the page's connection.
     CurlTransfer inet;
     inet.setRetries(request.retries);
+    inet.setMaxTimeSeconds(request.maxTime);
     inet.setUserAgent(request.userAgent);
     if (!request.cookies.isEmpty())
         inet.addCookies(request.cookies);

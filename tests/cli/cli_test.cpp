@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <thread>
 #include <vector>
 
 #include <cerrno>
@@ -159,6 +160,18 @@ protected:
         s.Get("/broken.html", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("<img src=\"a.jpg\"><img src=\"gone.jpg\"><img src=\"img/b.jpg\">",
                             "text/html");
+        });
+        // An image that comes at 2 bytes a second, steadily, for 20 s.
+        s.Get("/trickle.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<img src=\"trickle.jpg\">", "text/html");
+        });
+        s.Get("/trickle.jpg", [](const httplib::Request &, httplib::Response &res) {
+            res.set_chunked_content_provider("image/jpeg", [](size_t at, httplib::DataSink &sink) {
+                if (at >= 40)
+                    return sink.done(), true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                return sink.write(at == 0 ? "\xFF" : "x", 1);
+            });
         });
         s.Get("/plain.html", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("<p>no images</p>", "text/html");
@@ -385,6 +398,15 @@ TEST_F(HarvixCliHarvest, RetriesPassingFailures)
     ASSERT_EQ(laterRequests.size(), 2u);
     // The server's Retry-After, not the first retry's own one second.
     EXPECT_GE(laterRequests.at(1) - laterRequests.at(0), std::chrono::milliseconds(1900));
+}
+
+TEST_F(HarvixCliHarvest, MaxTimeEndsATransferThatKeepsSending)
+{
+    const Result r =
+        runCli({u"harvest"_s, u"--max-time"_s, u"2"_s, server.url(u"/trickle.html"_s), dir.path()});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(u"timed out"_s)) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(u"trickle.jpg"_s)));
 }
 
 TEST_F(HarvixCliHarvest, CookiesFileIsSentOrRefused)

@@ -26,6 +26,9 @@
 #include <httplib.h>
 
 #include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -61,6 +64,89 @@ void serve(httplib::Server &s, const std::string &path, const std::string &body,
         res.set_content(body, type);
     });
 }
+
+// A server that keeps no connection alive but does not say so: it answers the first request of a
+// connection (/page.html: `count` images, /N.jpg: imageBytes(N)) without "Connection: close",
+// and closes the connection when the next request comes on it, unanswered.
+class OneRequestPerConnectionServer {
+public:
+    explicit OneRequestPerConnectionServer(int count) : m_count(count)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::listen(m_listener, 64) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on a loopback port");
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            for (int client;
+                 (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                std::lock_guard lock(m_mutex);
+                m_clients.push_back(client);
+                m_connections.emplace_back([this, client] { answerOnce(client); });
+            }
+        });
+    }
+    ~OneRequestPerConnectionServer()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        // Connections the client keeps are ended here, so the test need not wait for them.
+        for (const int client : m_clients)
+            ::shutdown(client, SHUT_RDWR);
+        for (std::thread &connection : m_connections)
+            connection.join();
+        for (const int client : m_clients)
+            ::close(client);
+        ::close(m_listener);
+    }
+    QString url(const QString &path) const
+    {
+        return u"http://127.0.0.1:%1%2"_s.arg(QString::number(m_port), path);
+    }
+
+private:
+    void answerOnce(int client)
+    {
+        const timeval limit{10, 0};
+        ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        std::string request;
+        char buffer[4096];
+        ssize_t got = 0;
+        while (request.find("\r\n\r\n") == std::string::npos &&
+               (got = ::recv(client, buffer, sizeof buffer, 0)) > 0)
+            request.append(buffer, size_t(got));
+        const size_t start = request.find(' ') + 1;
+        const std::string path = request.substr(start, request.find(' ', start) - start);
+        std::string body;
+        if (path == "/page.html") {
+            for (int i = 0; i < m_count; ++i)
+                body += "<img src=\"" + std::to_string(i) + ".jpg\">";
+        } else {
+            body = imageBytes(std::atoi(path.c_str() + 1));
+        }
+        const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: " +
+                                  std::string(path == "/page.html" ? "text/html" : "image/jpeg") +
+                                  "\r\nContent-Length: " + std::to_string(body.size()) +
+                                  "\r\n\r\n" + body;
+        ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+        // The next request on this connection is not answered.
+        ::recv(client, buffer, sizeof buffer, 0);
+        ::shutdown(client, SHUT_RDWR);
+    }
+
+    int m_count;
+    int m_listener = -1;
+    int m_port = 0;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<int> m_clients;
+    std::vector<std::thread> m_connections;
+};
 
 class HarvestIntegrationTest : public ::testing::Test {
 protected:
@@ -517,6 +603,28 @@ TEST_F(HarvestIntegrationTest, ManyImagesShareOneConnection)
     EXPECT_EQ(entries(saveFolder).size(), count);
     EXPECT_EQ(readFile(saveFolder + u"59.jpg"_s), QByteArray::fromStdString(imageBytes(59)));
     EXPECT_EQ(server.connections(), 1);
+}
+
+TEST_F(HarvestIntegrationTest, AServerThatDropsEveryKeptConnectionGivesEveryImage)
+{
+    OneRequestPerConnectionServer dropping(40);
+    view.typedAddress = dropping.url(u"/page.html"_s);
+    EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Finished)
+        << harvest.failureDetail().toStdString();
+    EXPECT_EQ(entries(saveFolder).size(), 40);
+
+    RecordingView parallelView;
+    ParallelFetch fetch(inet, 8);
+    PageHarvest parallel(inet, parallelView);
+    parallel.setImageFetch(&fetch);
+    const QString folder = dir.path() + u"/parallel/"_s;
+    QDir().mkpath(folder);
+    parallel.setSavePathName(folder);
+    parallelView.typedAddress = dropping.url(u"/page.html"_s);
+    EXPECT_EQ(parallel.run(), PageHarvest::Outcome::Finished)
+        << parallel.failureDetail().toStdString();
+    EXPECT_EQ(entries(folder).size(), 40);
+    EXPECT_EQ(readFile(folder + u"39.jpg"_s), QByteArray::fromStdString(imageBytes(39)));
 }
 
 TEST_F(HarvestIntegrationTest, ParallelHarvestSavesAndListsWhatTheSerialOneDoes)

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -59,11 +60,12 @@ bool isTlsFailure(int code)
 }
 
 // Whether a final reply of this status carries the body that was asked for: the 2xx codes HTTP
-// defines, other than 204 No Content and 205 Reset Content. Anything else (a 304, a redirect
+// defines, other than 204 No Content, 205 Reset Content and 206 Partial Content (no range is
+// ever asked for, so a part is not the whole image). Anything else (a 304, a redirect
 // that could not be followed, an unassigned code such as 299) fails like a 404.
 bool isBodyStatus(long status)
 {
-    return status >= 200 && status <= 226 && status != 204 && status != 205;
+    return status >= 200 && status <= 226 && status != 204 && status != 205 && status != 206;
 }
 
 // Failures that another try may not meet: the connection refused, reset or timed out, the
@@ -116,8 +118,16 @@ int prereq(void *job, char *, char *, int, int localPort)
 
 size_t headerLine(char *data, size_t size, size_t count, void *job)
 {
-    static_cast<CurlJob *>(job)->headerReceived(data, size * count);
-    return size * count;
+    return static_cast<CurlJob *>(job)->headerReceived(data, size * count) ? size * count : 0;
+}
+
+// The value of a header line, when the line is of that header.
+std::optional<QByteArrayView> headerValue(QByteArrayView line, QByteArrayView name)
+{
+    if (line.size() <= name.size() || line.at(name.size()) != ':' ||
+        line.first(name.size()).compare(name, Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    return line.sliced(name.size() + 1).trimmed();
 }
 
 size_t writeBody(char *data, size_t size, size_t count, void *job)
@@ -161,6 +171,9 @@ CurlJob::CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connect
     curl_easy_setopt(easy, CURLOPT_SHARE, share);
     curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 64L * 1024);
+    // Bodies compressed with an encoding this libcurl knows (gzip, deflate, br...) are asked for
+    // and decoded, so one sent compressed unasked is saved as the server meant it too.
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     // Like curl: CURL_CA_BUNDLE, else SSL_CERT_FILE, names a file of certificates to trust
     // instead of the system's.
     for (const char *variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
@@ -217,12 +230,15 @@ void CurlJob::prepare(const QString &url, const CurlRequest &request)
     m_abort = Abort::None;
     m_detail.clear();
     m_deferredClose = false;
+    m_freshConnection = false;
     resetReply();
+    curl_easy_setopt(m_easy, CURLOPT_FRESH_CONNECT, 0L);
 
     CURL *easy = m_easy;
     // libcurl keeps its own copies of the strings.
     curl_easy_setopt(easy, CURLOPT_URL, request.address.constData());
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, long(request.timeoutSeconds));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT, long(request.maxTimeSeconds));
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, request.timeoutSeconds > 0 ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(request.timeoutSeconds));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.bodyLimit));
@@ -235,8 +251,10 @@ void CurlJob::prepare(const QString &url, const CurlRequest &request)
 void CurlJob::prepareRetry()
 {
     retryPending = false;
+    m_immediateRetry = false;
     flushDeferredClose();
     resetReply();
+    curl_easy_setopt(m_easy, CURLOPT_FRESH_CONNECT, m_freshConnection ? 1L : 0L);
 }
 
 void CurlJob::resetReply()
@@ -247,6 +265,7 @@ void CurlJob::resetReply()
     m_discarded = 0;
     m_curlCode = CURLE_OK;
     m_httpStatus = 0;
+    m_declaredLength = -1;
     m_errorBuffer[0] = '\0';
 }
 
@@ -258,6 +277,22 @@ bool CurlJob::end(int curlCode, Abort reason)
     curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &m_httpStatus);
     if (curlCode == CURLE_FILESIZE_EXCEEDED)
         m_abort = Abort::TooLarge;
+    // A kept connection the server closed meanwhile fails before any byte of the reply arrives.
+    // libcurl tries such a request again on its own only a few times in the life of a handle,
+    // and handles live for the whole harvest: this transfer is tried once more, at once, on a
+    // connection of its own. It costs none of the retries asked for.
+    long connects = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_NUM_CONNECTS, &connects);
+    if (m_abort == Abort::None && !m_freshConnection && !m_headerShown && connects == 0 &&
+        (curlCode == CURLE_SEND_ERROR || curlCode == CURLE_RECV_ERROR ||
+         curlCode == CURLE_GOT_NOTHING)) {
+        m_freshConnection = true;
+        retryPending = true;
+        ++generation;
+        m_immediateRetry = true;
+        return false;
+    }
+    m_immediateRetry = false;
     if (m_abort == Abort::None && m_retriesLeft > 0 && isPassingFailure(curlCode, m_httpStatus)) {
         --m_retriesLeft;
         ++m_retriesMade;
@@ -295,6 +330,8 @@ void CurlJob::reportEnd()
 
 long CurlJob::retryDelayMs() const
 {
+    if (m_immediateRetry)
+        return 0;
     curl_off_t retryAfter = 0;
     curl_easy_getinfo(m_easy, CURLINFO_RETRY_AFTER, &retryAfter);
     if (retryAfter > 0)
@@ -315,6 +352,9 @@ QString CurlJob::failureMessage() const
     if (m_httpStatus >= 400 || (m_curlCode == CURLE_OK && !isBodyStatus(m_httpStatus)))
         return QStringLiteral("%1 answered with HTTP status %2")
             .arg(m_url, QString::number(m_httpStatus));
+    if (m_abort == Abort::ConflictingLength)
+        return QStringLiteral("%1 answered with a Content-Length that is not one number")
+            .arg(m_url);
     if (m_abort == Abort::TooLarge)
         return QStringLiteral("the body of %1 is larger than %2 bytes")
             .arg(m_url, QString::number(m_request.bodyLimit));
@@ -419,17 +459,32 @@ void CurlJob::requestStarting(int localPort)
     push({State::icConnected, State::icRequesting});
 }
 
-void CurlJob::headerReceived(const char *data, size_t size)
+bool CurlJob::headerReceived(const char *data, size_t size)
 {
     if (!std::exchange(m_headerShown, true))
         push({State::icRequestSent, State::icReceivingResponse});
-    if (size >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+    const QByteArrayView line(data, qsizetype(size));
+    if (line.startsWith("HTTP/")) {
         // A new response (after a redirect or an interim 1xx): its body starts afresh.
         m_responseChecked = false;
         m_discardBody = false;
         m_discarded = 0;
+        m_declaredLength = -1;
         m_body.clear();
+    } else if (const auto value = headerValue(line, "Content-Length")) {
+        // Two lengths that differ, in two headers or in a list, leave no telling where the body
+        // ends: whatever came would be saved cut short or run on.
+        for (const QByteArray &item : value->toByteArray().split(',')) {
+            bool number = false;
+            const qint64 length = item.trimmed().toLongLong(&number);
+            if (!number || length < 0 || (m_declaredLength >= 0 && length != m_declaredLength)) {
+                m_abort = Abort::ConflictingLength;
+                return false;
+            }
+            m_declaredLength = length;
+        }
     }
+    return true;
 }
 
 bool CurlJob::bodyReceived(const char *data, size_t size)

@@ -33,6 +33,7 @@ struct CurlRequest {
     QByteArray userAgent;
     qint64 bodyLimit = 0;
     int timeoutSeconds = 60;
+    int maxTimeSeconds = 600; // the whole transfer; 0 for no limit
     int retries = 0;
 };
 
@@ -42,7 +43,7 @@ struct CurlRequest {
 // outcome and failure text.
 class CurlJob {
 public:
-    enum class Abort { None, Cancelled, TooLarge };
+    enum class Abort { None, Cancelled, TooLarge, ConflictingLength };
 
     // share is the cookie engine every job uses; imageHeaders the header list of an image
     // request. report receives the job's states.
@@ -90,7 +91,7 @@ public:
     void socketOpened();
     void connectionClosed();
     void requestStarting(int localPort);
-    void headerReceived(const char *data, size_t size);
+    bool headerReceived(const char *data, size_t size);
     bool bodyReceived(const char *data, size_t size);
 
 private:
@@ -120,6 +121,12 @@ private:
     bool m_connectShown = false;
     bool m_headerShown = false;
     bool m_deferredClose = false;
+
+    // Content-Length of the current response, -1 before one is seen.
+    qint64 m_declaredLength = -1;
+    // Whether this try goes on a fresh connection, after a kept one died under the last try.
+    bool m_freshConnection = false;
+    bool m_immediateRetry = false; // the try waiting is that one
 
     int m_curlCode = CURLE_OK;
     long m_httpStatus = 0;

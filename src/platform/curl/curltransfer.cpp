@@ -84,6 +84,11 @@ void CurlTransfer::setTimeoutSeconds(int seconds)
     m_timeoutSeconds = qMax(0, seconds);
 }
 
+void CurlTransfer::setMaxTimeSeconds(int seconds)
+{
+    m_maxTimeSeconds = qMax(0, seconds);
+}
+
 void CurlTransfer::setMaxBodySize(qint64 bytes)
 {
     m_maxBodySize = qMax<qint64>(0, bytes);
@@ -175,9 +180,9 @@ int CurlTransfer::startTransfer(const QString &url, qint32 dataType, const QStri
         m_oneAtATimeTicket = ticket;
 
     const bool image = dataType == icByteArray;
-    job.prepare(url,
-                CurlRequest{requestAddress(url), image, referer.toUtf8(), userAgentFor(url),
-                            image ? m_maxBodySize : m_maxPageSize, m_timeoutSeconds, m_retries});
+    job.prepare(url, CurlRequest{requestAddress(url), image, referer.toUtf8(), userAgentFor(url),
+                                 image ? m_maxBodySize : m_maxPageSize, m_timeoutSeconds,
+                                 m_maxTimeSeconds, m_retries});
     job.active = true;
     if (!m_multi->add(job.easy())) {
         job.active = false;

@@ -31,9 +31,12 @@ class CurlMulti;
 // Addresses without a scheme are http, and http addresses without a port use port 80; only
 // http and https are fetched (redirects too, at most 10); the usual proxy environment variables
 // apply; https certificates are verified (against the file that CURL_CA_BUNDLE or SSL_CERT_FILE
-// names, if set). A final status other than a 2xx with a body, a body larger than the
-// maximum size, a transfer slower than one byte a second for the time-out and a cancelled
-// transfer are failures, raised as TransferError.
+// names, if set). A final status other than a 2xx with a body (a 206 too: no range is asked for),
+// a body larger than the maximum size or shorter than its Content-Length, Content-Length values
+// that disagree, a transfer slower than one byte a second for the time-out or longer than the
+// longest time, and a cancelled transfer are failures, raised as TransferError. Bodies sent with
+// a Content-Encoding (gzip, deflate, br) are decoded. A request on a kept connection that the
+// server had closed is tried again at once on a fresh one.
 //
 // Image requests (byte transfers) ask for a JPEG first (Accept) and carry the Referer they are
 // given; a reply to one that is a web page or text instead of a picture fails. libcurl's cookie
@@ -60,6 +63,9 @@ public:
     // is never cut off). 0 lifts the speed limit (libcurl still gives up connecting after 300
     // seconds). Default 60; applies from the next transfer.
     void setTimeoutSeconds(int seconds);
+    // Longest time one transfer (the page, or one image) may take as a whole, however fast it
+    // goes; a longer one fails as timed out. 0 for no limit. Default 600.
+    void setMaxTimeSeconds(int seconds);
     // Longest accepted body of a byte transfer (an image); a larger one fails as soon as it is
     // seen. Default 256 MiB.
     void setMaxBodySize(qint64 bytes);
@@ -126,6 +132,7 @@ private:
     std::map<int, Wait *> m_waits;      // the finishTransfer that waits for a ticket
     int m_lastTicket = 0;
     int m_timeoutSeconds = 60;
+    int m_maxTimeSeconds = 600;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
     qint64 m_maxPageSize = pagetext::kMaxPageSize;
     int m_retries = 0;
