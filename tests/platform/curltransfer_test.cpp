@@ -41,16 +41,7 @@ class CannedServer {
 public:
     explicit CannedServer(std::vector<std::string> pieces, std::chrono::milliseconds gap = 0ms)
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            ::listen(m_listener, 8) != 0 ||
-            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on a loopback port");
-        m_port = ntohs(address.sin_port);
+        m_listener = listenOnLoopback(&m_port);
         m_thread = std::thread([this, pieces = std::move(pieces), gap] {
             for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;
                  ::close(client)) {

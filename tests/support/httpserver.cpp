@@ -3,7 +3,11 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
 
 TestHttpServer::TestHttpServer() : m_server(std::make_unique<httplib::Server>())
 {
@@ -69,4 +73,22 @@ QString TestHttpServer::base() const
 QString TestHttpServer::url(const QString &path) const
 {
     return base() + path;
+}
+
+int listenOnLoopback(int *port)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(listener, 64) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        if (listener >= 0)
+            ::close(listener);
+        throw std::runtime_error("cannot listen on a loopback port");
+    }
+    *port = ntohs(address.sin_port);
+    return listener;
 }

@@ -44,3 +44,8 @@ private:
     mutable std::mutex m_mutex;
     std::set<int> m_clientPorts;
 };
+
+// A TCP socket listening on 127.0.0.1 at a free port, for servers that write their replies by
+// hand (a reply cut anywhere, a connection dropped); the port goes to *port. Throws when no
+// port can be had.
+int listenOnLoopback(int *port);
