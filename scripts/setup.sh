@@ -14,7 +14,7 @@ packages=(
     build-essential dpkg-dev debhelper lintian desktop-file-utils appstream man-db python3
 )
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(nginx-light wget wget2 curl xdotool libxcb1-dev)
+    packages+=(nginx-light wget wget2 curl xdotool libxcb1-dev time)
 fi
 
 missing=()

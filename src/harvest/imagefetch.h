@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // One image to fetch: its address and the Referer it is asked for with (empty for none).
 struct ImageRequest {
     QString url;
@@ -17,8 +19,10 @@ class ImageFetch {
 public:
     virtual ~ImageFetch() = default;
 
-    // The harvest is going to ask for these images, in this order.
-    virtual void begin(const QList<ImageRequest> &images) = 0;
+    // The harvest is going to ask for count images, in order; request(i) makes the address and
+    // Referer of image i (a page may hold millions of references: each is made only when its
+    // transfer is about to start). request stays valid until end().
+    virtual void begin(qsizetype count, std::function<ImageRequest(qsizetype)> request) = 0;
     // The bytes of images[index]. Asked for once per index, in order, after begin; throws
     // TransferError when that image cannot be downloaded (the harvest may go on with the next
     // index).

@@ -117,13 +117,8 @@ PageHarvest::Outcome PageHarvest::harvest()
 
         m_view.clearImageList();
         ImageFetch *const fetch = m_fetch;
-        if (fetch) {
-            QList<ImageRequest> images;
-            images.reserve(refs.size());
-            for (qsizetype i = 0; i < refs.size(); ++i)
-                images.append(requestFor(i));
-            fetch->begin(images);
-        }
+        if (fetch)
+            fetch->begin(refs.size(), requestFor);
         // Whatever ends the loop ends the fetch, so nothing after a failed image is saved.
         const auto endFetch = qScopeGuard([fetch] {
             if (fetch)

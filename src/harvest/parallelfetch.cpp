@@ -18,11 +18,12 @@ void ParallelFetch::setStateHandler(std::function<void(qsizetype index, qint16 s
     m_onState = std::move(handler);
 }
 
-void ParallelFetch::begin(const QList<ImageRequest> &images)
+void ParallelFetch::begin(qsizetype count, std::function<ImageRequest(qsizetype)> request)
 {
     end();
     m_begun = true;
-    m_images = images;
+    m_images = count;
+    m_request = std::move(request);
     m_next = 0;
     m_states = QObject::connect(&m_transfers, &UrlTransfer::StateChanged, &m_transfers,
                                 [this](int ticket, qint16 state) {
@@ -34,8 +35,8 @@ void ParallelFetch::begin(const QList<ImageRequest> &images)
 
 void ParallelFetch::startUpTo(qsizetype end)
 {
-    for (end = qMin(end, m_images.size()); m_next < end; ++m_next) {
-        const ImageRequest &image = m_images.at(m_next);
+    for (end = qMin(end, m_images); m_next < end; ++m_next) {
+        const ImageRequest image = m_request(m_next);
         const int ticket = m_transfers.startTransfer(image.url, UrlTransfer::icByteArray,
                                                      image.referer, UrlTransfer::Lane::SideBySide);
         m_tickets[m_next] = ticket;
@@ -73,5 +74,6 @@ void ParallelFetch::end()
         m_indexOf.erase(ticket);
     }
     QObject::disconnect(m_states);
-    m_images.clear();
+    m_images = 0;
+    m_request = nullptr;
 }

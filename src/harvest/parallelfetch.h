@@ -24,7 +24,7 @@ public:
     ParallelFetch(const ParallelFetch &) = delete;
     ParallelFetch &operator=(const ParallelFetch &) = delete;
 
-    void begin(const QList<ImageRequest> &images) override;
+    void begin(qsizetype count, std::function<ImageRequest(qsizetype)> request) override;
     QByteArray take(qsizetype index) override;
     void end() override;
 
@@ -37,7 +37,8 @@ private:
     UrlTransfer &m_transfers;
     int m_count;
     bool m_begun = false;
-    QList<ImageRequest> m_images;
+    qsizetype m_images = 0; // how many the harvest asks for
+    std::function<ImageRequest(qsizetype)> m_request;
     qsizetype m_next = 0;               // the next index to start
     std::map<qsizetype, int> m_tickets; // started and not yet taken: index -> ticket
     std::map<int, qsizetype> m_indexOf; // ticket -> index, for the states
