@@ -29,7 +29,8 @@ void CliView::imageSaved(const QString &name)
     std::fflush(m_out);
     if (m_progress) {
         ++m_saved;
-        writeText(m_err, u"\r\033[K"_s + QString::number(m_saved) + u" 件目: "_s + name);
+        writeText(m_err,
+                  u"\r\033[K"_s + QString::number(m_saved) + u" 件目: "_s + terminalSafe(name));
         m_progressShown = true;
     }
 }

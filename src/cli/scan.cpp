@@ -77,7 +77,7 @@ int runScan(const QStringList &args)
     const qint32 count = ScanImageRefs(page, refs);
     QString out;
     for (qint32 i = 0; i < count; ++i)
-        out += refs.at(i) + u'\n';
+        out += terminalSafe(refs.at(i)) + u'\n';
     writeText(stdout, out);
     return kExitOk;
 }

@@ -173,6 +173,13 @@ protected:
                 return sink.write(at == 0 ? "\xFF" : "x", 1);
             });
         });
+        // A name that would turn the rest of a terminal line around.
+        s.Get("/bidi.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<img src=\"a%E2%80%AEgpj.jpg\">", "text/html");
+        });
+        s.Get(R"(/a.+gpj\.jpg)", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("\xFF\xD8\xFF", "image/jpeg");
+        });
         s.Get("/plain.html", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("<p>no images</p>", "text/html");
         });
@@ -398,6 +405,14 @@ TEST_F(HarvixCliHarvest, RetriesPassingFailures)
     ASSERT_EQ(laterRequests.size(), 2u);
     // The server's Retry-After, not the first retry's own one second.
     EXPECT_GE(laterRequests.at(1) - laterRequests.at(0), std::chrono::milliseconds(1900));
+}
+
+TEST_F(HarvixCliHarvest, NamesArePrintedWithTheirControlsEscaped)
+{
+    const Result r = runCli({u"harvest"_s, server.url(u"/bidi.html"_s), dir.path()});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, u"a\\u202Egpj.jpg\n"_s);
+    EXPECT_EQ(readFile(dir.filePath(u"a\u202Egpj.jpg"_s)), QByteArray("\xFF\xD8\xFF"));
 }
 
 TEST_F(HarvixCliHarvest, MaxTimeEndsATransferThatKeepsSending)
