@@ -11,11 +11,39 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include "platform/filewriter.h"
+
+#include <csignal>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace cli;
 
+namespace {
+
+// Interrupted (Ctrl+C), terminated or hung up: the image file being written is removed, and the
+// program ends at once with the status a shell gives a command ended by that signal (130, 143,
+// 129). Ending the process closes its transfers; the files saved before stay.
+extern "C" void endOnSignal(int signal)
+{
+    removeTemporaryFileNow();
+    ::_exit(128 + signal);
+}
+
+void endOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = endOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    endOnSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"harvix-cli"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(HARVIX_VERSION));

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +16,20 @@
 #include <unistd.h>
 
 namespace {
+
+// The named temporary file being written, for removeTemporaryFileNow: a path in a fixed buffer
+// and a flag, which a signal handler may read at any moment.
+char g_temporaryName[4096];
+volatile std::sig_atomic_t g_temporaryPending = 0;
+
+void setTemporaryPending(const QByteArray &name)
+{
+    g_temporaryPending = 0;
+    if (name.size() >= qsizetype(sizeof g_temporaryName))
+        return;
+    std::memcpy(g_temporaryName, name.constData(), size_t(name.size()) + 1);
+    g_temporaryPending = 1;
+}
 
 [[noreturn]] void fail(const QString &what, const QString &path, int err)
 {
@@ -151,11 +166,24 @@ void writeNamed(const QString &path, const QByteArray &bytes, mode_t permissions
     const QByteArray folderName = QFile::encodeName(folder);
     QByteArray temporary;
     int fd = -1;
+    // The name is known to a signal before the file exists, so that no moment is left when the
+    // file is there and a signal would not remove it; once it is renamed or removed an unlink of
+    // the name finds nothing.
+    struct Done {
+        ~Done() { g_temporaryPending = 0; }
+    } done;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temporary = temporaryName(folderName);
+        setTemporaryPending(temporary);
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
-        if (fd < 0 && errno != EEXIST)
-            break;
+        if (fd < 0) {
+            const int err = errno;
+            g_temporaryPending = 0; // the name is another file's
+            if (err != EEXIST) {
+                errno = err;
+                break;
+            }
+        }
     }
     if (fd < 0)
         fail(QStringLiteral("cannot create a file in"), folder, errno);
@@ -191,7 +219,8 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
     // creation mask as for any new file; close-on-exec, so that a program started meanwhile
     // does not inherit it.
     const mode_t fileMode = toMode(permissions);
-    if (writeUnnamed(path, bytes, fileMode, mode) == Unnamed::Unsupported)
+    static const bool namedOnly = qEnvironmentVariableIsSet("HARVIX_NAMED_TEMPORARY_FILES");
+    if (namedOnly || writeUnnamed(path, bytes, fileMode, mode) == Unnamed::Unsupported)
         writeNamed(path, bytes, fileMode, mode);
     if (mode == WriteMode::Durable) {
         // The new name itself is on disk once the folder is flushed.
@@ -202,6 +231,12 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes,
             ::close(dir);
         }
     }
+}
+
+void removeTemporaryFileNow() noexcept
+{
+    if (g_temporaryPending)
+        ::unlink(g_temporaryName);
 }
 
 void createFolders(const QString &folder, QFileDevice::Permissions permissions)

@@ -26,13 +26,20 @@ enum class WriteMode {
 // place only when complete: a failed write leaves the old file (or no file) and never a
 // truncated one, and a symbolic link at path is replaced rather than followed. The temporary
 // file is unnamed (O_TMPFILE) where the file system allows, so that even a program killed in
-// the middle of a write leaves no stray file. Throws FileWriteError on failure.
+// the middle of a write leaves no stray file (elsewhere see removeTemporaryFileNow). With
+// HARVIX_NAMED_TEMPORARY_FILES set in the environment (for tests), the named temporary file is
+// used everywhere. Throws FileWriteError on failure.
 void writeFileAtomically(const QString &path, const QByteArray &bytes,
                          QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
                                                                 QFileDevice::WriteOwner |
                                                                 QFileDevice::ReadGroup |
                                                                 QFileDevice::ReadOther,
                          WriteMode mode = WriteMode::Fast);
+
+// Removes the named temporary file that a write is filling at this moment, if one is (where
+// the file system has no unnamed files). Safe to call from a signal handler: a program that ends
+// on a signal calls it first, so that no partial file is left behind.
+void removeTemporaryFileNow() noexcept;
 
 // Creates folder and each missing folder above it with the given permissions (less the user's
 // creation mask, as for any new folder); folders that exist are left as they are. Throws

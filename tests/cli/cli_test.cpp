@@ -455,27 +455,47 @@ TEST_F(HarvixCliHarvest, RefererAndUserAgentAreTheOnesAskedFor)
 
 TEST_F(HarvixCliHarvest, KilledWhileWritingAnImageLeavesNoFileBehind)
 {
-    // Killed outright (nothing of the program runs at its end) while it writes a large image.
-    QProcess process;
-    process.start(QStringLiteral(HARVIX_CLI_PATH),
-                  {u"harvest"_s, server.url(u"/large.html"_s), dir.path()});
-    ASSERT_TRUE(process.waitForStarted());
-    const QString fds = u"/proc/%1/fd/"_s.arg(process.processId());
-    const QString inFolder = QDir(dir.path()).canonicalPath() + u'/';
-    bool writing = false;
-    const QDeadlineTimer deadline(60000);
-    while (!writing && !deadline.hasExpired() && !process.waitForFinished(0)) {
-        for (const QString &fd :
-             QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-            writing = writing || QFile::symLinkTarget(fds + fd).startsWith(inFolder);
+    const struct {
+        int signal;
+        bool namedTemporary; // the write goes through a named temporary file, as on NFS or FUSE
+        int exitCode;        // -1: killed outright, nothing of the program runs at its end
+    } cases[] = {
+        {SIGKILL, false, -1},
+        {SIGTERM, true, 143},
+        {SIGINT, true, 130},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.signal);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (c.namedTemporary)
+            environment.insert(u"HARVIX_NAMED_TEMPORARY_FILES"_s, u"1"_s);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(HARVIX_CLI_PATH),
+                      {u"harvest"_s, server.url(u"/large.html"_s), dir.path()});
+        ASSERT_TRUE(process.waitForStarted());
+        // While it writes the large image.
+        const QString fds = u"/proc/%1/fd/"_s.arg(process.processId());
+        const QString inFolder = QDir(dir.path()).canonicalPath() + u'/';
+        bool writing = false;
+        const QDeadlineTimer deadline(60000);
+        while (!writing && !deadline.hasExpired() && !process.waitForFinished(0)) {
+            for (const QString &fd :
+                 QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+                writing = writing || QFile::symLinkTarget(fds + fd).startsWith(inFolder);
+        }
+        ASSERT_TRUE(writing) << "the write was not seen";
+        ::kill(pid_t(process.processId()), c.signal);
+        process.waitForFinished();
+        if (c.exitCode >= 0) {
+            EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(process.exitCode(), c.exitCode);
+        }
+        const QStringList left =
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        EXPECT_EQ(left.join(u' '), QString());
     }
-    ASSERT_TRUE(writing) << "the write was not seen";
-    ::kill(pid_t(process.processId()), SIGKILL);
-    process.waitForFinished();
-    const QStringList left =
-        QDir(dir.path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    EXPECT_EQ(left.join(u' '), QString());
 }
 
 TEST_F(HarvixCliHarvest, ProgressLineOnlyOnATerminal)
