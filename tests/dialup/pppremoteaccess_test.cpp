@@ -470,6 +470,37 @@ TEST_F(PppBackendTest, LinknamePidFileFindsTheLink)
     EXPECT_EQ(ras.HangUp(), 0);
 }
 
+TEST_F(PppBackendTest, AnotherPppdIsNeverTakenForTheLink)
+{
+    // pppd run by someone else: one for this very entry, and one for another entry that a stale
+    // pid file of this entry names.
+    configure(QJsonObject{{QStringLiteral("daemon"), true}});
+    for (const QString &peer : {QStringLiteral("home"), QStringLiteral("b-isp")}) {
+        ASSERT_EQ(QProcess::execute(binPath(),
+                                    {QStringLiteral("call"), peer, QStringLiteral("updetach"),
+                                     QStringLiteral("linkname"), peer + QStringLiteral("-other")}),
+                  0);
+        QFile pidFile(root.filePath(QStringLiteral("run/ppp-%1-other.pid").arg(peer)));
+        ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+        daemons.append(pidFile.readLine().trimmed().toLongLong());
+    }
+    ASSERT_TRUE(QFile::copy(root.filePath(QStringLiteral("run/ppp-b-isp-other.pid")),
+                            root.filePath(QStringLiteral("run/ppp-home.pid"))));
+    // Our pppd says the link is up, and leaves no process that keeps it.
+    configure(QJsonObject{{QStringLiteral("status"), 0}});
+    options.findLinkTimeoutMs = 200;
+    for (const bool linkname : {false, true}) {
+        SCOPED_TRACE(linkname ? "stale pid file" : "same entry");
+        options.useLinkname = linkname;
+        PppRemoteAccess ppp(options);
+        VBRas32 ras(ppp);
+        ras.setEntry(QStringLiteral("home"));
+        EXPECT_EQ(ras.Dialup(), 668);
+        EXPECT_EQ(ras.Connection(), 0u);
+        EXPECT_EQ(terminated(), QString()) << "another's pppd was ended";
+    }
+}
+
 TEST_F(PppBackendTest, OtherPhoneBookDialsWithFileOption)
 {
     PppRemoteAccess ppp(options);

@@ -7,6 +7,7 @@
 #include "platform/ppp/pppprocess.h"
 #include "platform/raslayout.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -49,6 +50,10 @@ struct PppRemoteAccess::Dial {
     bool byCall = false;       // pppd reads the peer file itself through "call"
     QStringList dialArguments; // what names the peer on pppd's command line
     int passwordFd = -1;
+    // When this dial started pppd: its link is a process started since, and its pid file was
+    // written since.
+    quint64 startedTicks = 0;
+    QDateTime started;
 
     Dial() = default;
     Dial(const Dial &) = delete;
@@ -139,6 +144,8 @@ quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     if (const quint32 refused = passPassword(&dial))
         return refused;
 
+    dial.startedTicks = procscan::ticksNow();
+    dial.started = QDateTime::currentDateTimeUtc();
     const auto run =
         pppprocess::runAndWait(pppd, pppdArguments(dial), dial.passwordFd, m_options.dialTimeoutMs);
     if (const quint32 failed = codeForRun(run))
@@ -257,8 +264,7 @@ QStringList PppRemoteAccess::pppdArguments(const Dial &dial) const
 // pppd reported the link up and left a process that keeps it: that process is the connection.
 quint32 PppRemoteAccess::takeLink(const Dial &dial, Handle *connection)
 {
-    const procscan::Process link =
-        findLink(dial.entry, dial.dialArguments, m_options.findLinkTimeoutMs);
+    const procscan::Process link = findLink(dial, m_options.findLinkTimeoutMs);
     if (link.pid > 0) {
         *connection = handOut(link);
         return Success;
@@ -267,35 +273,46 @@ quint32 PppRemoteAccess::takeLink(const Dial &dial, Handle *connection)
     // holding its handle: end it before reporting the failure.
     if (m_options.beforeLastLook)
         m_options.beforeLastLook();
-    if (const procscan::Process late = findLink(dial.entry, dial.dialArguments, 0); late.pid > 0)
+    if (const procscan::Process late = findLink(dial, 0); late.pid > 0)
         procscan::HeldPppd(late).signal(SIGTERM);
     return ErrorNoConnection;
 }
 
-procscan::Process PppRemoteAccess::findLink(const QString &entry, const QStringList &dialArguments,
-                                            int timeoutMs) const
+// The process that keeps this dial's link: a pppd started since the dial started pppd, whose
+// command line names the peer as the dial did (the daemon that our pppd forked, as updetach
+// does). Another pppd for the same entry, started before, and a stale pid file that names some
+// other pppd are never taken for it, so hang-up can reach only our own process.
+procscan::Process PppRemoteAccess::findLink(const Dial &dial, int timeoutMs) const
 {
+    const auto ours = [&dial](qint64 pid) -> procscan::Process {
+        if (!procscan::isPppd(pid))
+            return {};
+        const quint64 started = procscan::startTime(pid);
+        const QStringList args = procscan::commandLine(pid);
+        if (started < dial.startedTicks ||
+            std::search(args.begin(), args.end(), dial.dialArguments.begin(),
+                        dial.dialArguments.end()) == args.end())
+            return {};
+        return {pid, started};
+    };
     // A timeout of 0 looks exactly once.
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         if (m_options.useLinkname) {
-            const qint64 pid = procscan::pidFromFile(
-                QDir(m_options.runFolder).filePath(QStringLiteral("ppp-%1.pid").arg(entry)));
-            if (procscan::isPppd(pid))
-                return {pid, procscan::startTime(pid)};
+            const QString pidFile =
+                QDir(m_options.runFolder).filePath(QStringLiteral("ppp-%1.pid").arg(dial.entry));
+            // File times come from a clock that may lag a few milliseconds behind.
+            if (QFileInfo(pidFile).lastModified() >= dial.started.addSecs(-1)) {
+                if (const procscan::Process link = ours(procscan::pidFromFile(pidFile)); link.pid)
+                    return link;
+            }
         }
-        // The newest pppd whose command line names the peer as this dial did.
+        // The newest such pppd.
         procscan::Process newest;
         for (const qint64 pid : procscan::processIds()) {
-            if (!procscan::isPppd(pid))
-                continue;
-            const QStringList args = procscan::commandLine(pid);
-            if (std::search(args.begin(), args.end(), dialArguments.begin(), dialArguments.end()) ==
-                args.end())
-                continue;
-            const quint64 started = procscan::startTime(pid);
-            if (newest.pid == 0 || started >= newest.started)
-                newest = {pid, started};
+            const procscan::Process candidate = ours(pid);
+            if (candidate.pid > 0 && (newest.pid == 0 || candidate.started >= newest.started))
+                newest = candidate;
         }
         if (newest.pid > 0 || deadline.hasExpired())
             return newest;

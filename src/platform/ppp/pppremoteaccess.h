@@ -87,8 +87,7 @@ private:
     quint32 passPassword(Dial *dial) const;
     QStringList pppdArguments(const Dial &dial) const;
     quint32 takeLink(const Dial &dial, Handle *connection);
-    procscan::Process findLink(const QString &entry, const QStringList &dialArguments,
-                               int timeoutMs) const;
+    procscan::Process findLink(const Dial &dial, int timeoutMs) const;
     Handle handOut(const procscan::Process &link);
 
     Options m_options;

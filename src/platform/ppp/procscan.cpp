@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
@@ -67,6 +68,15 @@ quint64 startTime(qint64 pid)
     // The fields after the command name start with field 3 (state); the start time is field 22.
     const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
     return fields.size() > 19 ? fields[19].toULongLong() : 0;
+}
+
+quint64 ticksNow()
+{
+    // Start times count clock ticks of the boot-time clock.
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    const long hz = ::sysconf(_SC_CLK_TCK);
+    return quint64(now.tv_sec) * quint64(hz) + quint64(now.tv_nsec) / (1000000000ULL / quint64(hz));
 }
 
 qint64 pidFromFile(const QString &path)

@@ -24,6 +24,8 @@ bool isPppd(qint64 pid);
 QStringList commandLine(qint64 pid);
 // The start time of pid in clock ticks since boot; 0 when it does not run.
 quint64 startTime(qint64 pid);
+// The present moment in the clock ticks of startTime.
+quint64 ticksNow();
 // The process id on the first line of a pid file; 0 when there is none.
 qint64 pidFromFile(const QString &path);
 
