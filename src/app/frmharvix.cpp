@@ -244,6 +244,20 @@ void frmHarvix::mnuCget_Click()
         deleteLater();
 }
 
+void frmHarvix::harvestRendered(const std::optional<RenderedPage> &page)
+{
+    if (!page) {
+        showMessage(PageHarvest::connectionErrorMessage(),
+                    QStringLiteral("The page shown in the browser could not be read."));
+        return;
+    }
+    m_TURL->setText(page->url);
+    m_harvest.runOnPage(page->html, page->url, page->baseUrl);
+    showFrame();
+    if (m_closedDuringHarvest == ClosedDuringHarvest::DeleteWindow && !m_harvest.isRunning())
+        deleteLater();
+}
+
 void frmHarvix::mnuStop_Click()
 {
     // Only this window's harvest stops; another window's goes on.

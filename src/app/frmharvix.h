@@ -3,6 +3,7 @@
 
 #include "harvest/harvestview.h"
 #include "harvest/pageharvest.h"
+#include "platform/webview.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -55,6 +56,10 @@ public:
 
     // Menu and control handlers.
     void mnuCget_Click();
+    // Harvests a page the simple browser shows, as rendered: its text goes to Text2 and its
+    // images are fetched as mnuCget_Click fetches them; the page itself is not fetched again.
+    // Nothing (the page could not be read) ends as a failed page fetch does.
+    void harvestRendered(const std::optional<RenderedPage> &page);
     void mnuStop_Click();
     void mnuHozon_Click();
     void Inet_StateChanged(qint16 state);

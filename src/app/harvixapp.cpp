@@ -49,6 +49,13 @@ void HarvixApp::handToHarvest(const QString &address)
     main->TURL()->setText(address);
 }
 
+void HarvixApp::harvestRendered(const std::optional<RenderedPage> &page)
+{
+    frmHarvix *main = m_main ? m_main.data() : showMainWindow();
+    QMetaObject::invokeMethod(
+        main, [main, page] { main->harvestRendered(page); }, Qt::QueuedConnection);
+}
+
 QWidget *HarvixApp::show(QPointer<QWidget> &window,
                          const std::function<QWidget *(HarvixApp &)> &make)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/systembrowser.h"
+#include "platform/webview.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,6 +10,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class frmHarvix;
 class PictureLoader;
@@ -42,6 +44,9 @@ public:
     frmHarvix *showMainWindow();
     // Writes an address into the main window's address box (a new main window when closed).
     void handToHarvest(const QString &address);
+    // Has the main window (a new one when closed) harvest a page the browser shows, as rendered;
+    // the harvest starts from the event loop, once the caller has returned.
+    void harvestRendered(const std::optional<RenderedPage> &page);
 
     QWidget *showConnect();
     QWidget *showBrowser();

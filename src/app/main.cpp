@@ -86,8 +86,9 @@ int main(int argc, char **argv)
     // browser harvests as it shows there.
     const WebViewFactory webViews = webEngineViewFactory(webEngineModuleFolders(), &inet);
     makers.browser = [&webViews](HarvixApp &harvix) {
-        return new frmBrowser(webViews,
-                              [&harvix](const QString &address) { harvix.handToHarvest(address); });
+        return new frmBrowser(
+            webViews, [&harvix](const QString &address) { harvix.handToHarvest(address); },
+            [&harvix](const std::optional<RenderedPage> &page) { harvix.harvestRendered(page); });
     };
     makers.help = [&](HarvixApp &) { return new frmHelp(prompter); };
     makers.version = [](HarvixApp &) { return new frmVersion(); };

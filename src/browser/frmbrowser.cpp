@@ -45,6 +45,7 @@ constexpr ToolButton toolButtons[] = {
     {"Home", u"Home", nullptr},
     {"New", u"更新", nullptr},
     {"Get", u"画像取り込み", nullptr},
+    {"GetShown", u"表示中のページから取り込む", nullptr},
 };
 
 class BlankWebView : public WebView {
@@ -97,8 +98,11 @@ QStringList frmBrowser::presetAddresses()
 }
 
 frmBrowser::frmBrowser(const WebViewFactory &createView,
-                       std::function<void(const QString &)> handToHarvest, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_handToHarvest(std::move(handToHarvest))
+                       std::function<void(const QString &)> handToHarvest,
+                       std::function<void(const std::optional<RenderedPage> &)> handRendered,
+                       QWidget *parent)
+    : QWidget(parent, Qt::Window), m_handToHarvest(std::move(handToHarvest)),
+      m_handRendered(std::move(handRendered))
 {
     setObjectName(QStringLiteral("frmBrowser"));
     setWindowTitle(QStringLiteral("Internet Browser"));
@@ -174,7 +178,11 @@ void frmBrowser::createToolbar()
         action->setObjectName(key);
         if (QWidget *button = m_Toolbar1->widgetForAction(action)) {
             button->setObjectName(key);
-            button->setFixedSize(twips::size(1110, 525));
+            QSize size = twips::size(1110, 525);
+            // A caption longer than the buttons' width widens its button.
+            size.setWidth(std::max(size.width(),
+                                   button->fontMetrics().horizontalAdvance(action->text()) + 12));
+            button->setFixedSize(size);
         }
     }
     connect(m_Toolbar1, &QToolBar::actionTriggered, this,
@@ -226,6 +234,29 @@ void frmBrowser::Combo1_KeyPress(QChar key)
         m_WB->Navigate(m_Combo1->currentText());
 }
 
+void frmBrowser::GetShown_Click()
+{
+    // One reading at a time; a page may take up to half a minute to settle.
+    if (m_reading)
+        return;
+    m_reading = true;
+    m_StatusBar1->showMessage(QStringLiteral("表示中のページを読み込んでいます…"));
+    const QPointer<frmBrowser> alive(this);
+    m_WB->renderPage([this, alive](const std::optional<RenderedPage> &page) {
+        if (!alive)
+            return;
+        m_reading = false;
+        m_StatusBar1->clearMessage();
+        // The main window harvests the page once this handler has returned.
+        try {
+            if (m_handRendered)
+                m_handRendered(page);
+        } catch (...) {
+        }
+        close();
+    });
+}
+
 void frmBrowser::Toolbar1_ButtonClick(const QString &key)
 {
     // Failures of the pane or of the main window are ignored: the action just ends.
@@ -249,6 +280,8 @@ void frmBrowser::Toolbar1_ButtonClick(const QString &key)
             } catch (...) {
             }
             close();
+        } else if (key == u"GetShown") {
+            GetShown_Click();
         }
     } catch (...) {
     }

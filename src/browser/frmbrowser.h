@@ -39,7 +39,10 @@ public:
     // createView makes the web pane (without a factory, or when it gives no view, the pane stays
     // blank: createBlankWebView); handToHarvest puts an address into the main window's
     // address box (opening a main window when none is left).
+    // handRendered hands the page the pane shows, as rendered, to the main window for
+    // harvesting (nothing when it could not be read).
     frmBrowser(const WebViewFactory &createView, std::function<void(const QString &)> handToHarvest,
+               std::function<void(const std::optional<RenderedPage> &)> handRendered = {},
                QWidget *parent = nullptr);
     ~frmBrowser() override;
 
@@ -56,8 +59,12 @@ private:
     void Form_Load();
     void Form_Resize();
     void Combo1_KeyPress(QChar key);
+    // 表示中のページから取り込む: reads the shown page as rendered and hands it over.
+    void GetShown_Click();
 
     std::function<void(const QString &)> m_handToHarvest;
+    std::function<void(const std::optional<RenderedPage> &)> m_handRendered;
+    bool m_reading = false; // a rendered page is being read
     QToolBar *m_Toolbar1 = nullptr;
     QLabel *m_Label3 = nullptr;
     QComboBox *m_Combo1 = nullptr;

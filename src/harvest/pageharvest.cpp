@@ -41,7 +41,17 @@ QString PageHarvest::finishedStatusText()
 PageHarvest::Outcome PageHarvest::run()
 {
     ++m_runDepth;
-    const Outcome outcome = harvest();
+    const Outcome outcome = harvest(nullptr);
+    --m_runDepth;
+    return outcome;
+}
+
+PageHarvest::Outcome PageHarvest::runOnPage(const QString &page, const QString &pageUrl,
+                                            const QString &baseUrl)
+{
+    const GivenPage given{page, pageUrl, baseUrl};
+    ++m_runDepth;
+    const Outcome outcome = harvest(&given);
     --m_runDepth;
     return outcome;
 }
@@ -78,16 +88,22 @@ QString causeOf(const std::exception &e)
 
 } // namespace
 
-PageHarvest::Outcome PageHarvest::harvest()
+PageHarvest::Outcome PageHarvest::harvest(const GivenPage *given)
 {
     QString detail;
     try {
         m_failureDetail.clear();
-        const QString typed = m_view.address();
+        const QString typed = given ? given->url : m_view.address();
         m_baseAddress = splitBaseAddress(typed);
 
         // The page itself is fetched from the address exactly as typed.
-        const TransferReply reply = transfer(typed, UrlTransfer::icString, m_pageReferer);
+        TransferReply reply;
+        if (given) {
+            reply.text = given->text;
+            reply.finalUrl = given->url;
+        } else {
+            reply = transfer(typed, UrlTransfer::icString, m_pageReferer);
+        }
         const QString &page = reply.text;
         m_pageText = page;
         m_view.setPageSource(page);
@@ -105,7 +121,9 @@ PageHarvest::Outcome PageHarvest::harvest()
         // References are resolved as the browser resolves them, against the page's <base> or
         // the address the page came from after redirects; that address is also the Referer.
         const QUrl pageAddress = pageUrl(reply.finalUrl);
-        const QUrl base = referenceBase(pageAddress, page);
+        // A rendered page brings the base its document resolves against.
+        const QUrl base = given && !given->baseUrl.isEmpty() ? QUrl(given->baseUrl)
+                                                             : referenceBase(pageAddress, page);
         const auto requestFor = [&](qsizetype i) {
             const QString written = writtenReference(page, refs.at(i), positions.at(i));
             const QUrl url = resolveReference(base, written);

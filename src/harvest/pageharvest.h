@@ -36,6 +36,11 @@ public:
 
     // The whole harvest. Never throws: every failure ends in the connection-error message.
     Outcome run();
+    // The same harvest of a page that is at hand already (the document the simple browser
+    // shows, after its scripts ran): page is its text, pageUrl its address (the images'
+    // Referer) and baseUrl what its references are resolved against. Nothing is fetched but
+    // the images.
+    Outcome runOnPage(const QString &page, const QString &pageUrl, const QString &baseUrl);
 
     // Stops the transfer the harvest waits for; the harvest then fails (or, keeping going, goes
     // on with the next image). Nothing when no harvest runs.
@@ -81,7 +86,13 @@ public:
     static QString finishedStatusText();
 
 private:
-    Outcome harvest();
+    // A page given by runOnPage.
+    struct GivenPage {
+        QString text;
+        QString url;
+        QString baseUrl;
+    };
+    Outcome harvest(const GivenPage *given);
     // One transfer of the harvest's own, from start to end.
     TransferReply transfer(const QString &url, qint32 dataType, const QString &referer);
 

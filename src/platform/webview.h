@@ -5,9 +5,25 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class BrowserSession;
 class QWidget;
+
+// A page as the browser shows it: its document once its scripts have run and its lazy images
+// have loaded.
+struct RenderedPage {
+    QString html;    // the document's markup (document.documentElement.outerHTML)
+    QString url;     // the document's address: the Referer of its images
+    QString baseUrl; // what its references are resolved against (document.baseURI)
+};
+
+// How long a page is given to settle before it is read as it is.
+struct RenderLimits {
+    int maxMilliseconds = 30000;  // the whole reading, scrolling and waiting included
+    int maxSteps = 200;           // scrolls of one viewport each
+    int quietMilliseconds = 1000; // no request for this long: the page has settled
+};
 
 // The web browser pane of the simple browser: an embeddable HTML view that navigates to an
 // address and goes back, forward, home and stop. The view owns its widget; the browser window
@@ -34,6 +50,18 @@ public:
     // is set or removed, and the User-Agent it sends. session must outlive the view. A view
     // without an engine has nothing to hand over.
     virtual void shareSession(BrowserSession &session) { Q_UNUSED(session); }
+
+    // Reads the shown page as it is rendered: scrolls it to its end, one viewport at a time,
+    // until its height stops growing and no request has been made for a while (within limits),
+    // scrolls back to where it was and calls done with its document. done gets nothing when no
+    // page can be read (a view without an engine, a page that failed to load). done is called
+    // later, from the event loop, and never after the view is gone.
+    virtual void renderPage(std::function<void(const std::optional<RenderedPage> &)> done,
+                            const RenderLimits &limits = {})
+    {
+        Q_UNUSED(limits);
+        done(std::nullopt);
+    }
 };
 
 // Creates the pane for a browser window; parent is the window.

@@ -71,7 +71,7 @@ TEST_F(FrmBrowserTest, OpensEmptyWithPresetsAndNavigatesToTheEmptyAddress)
     EXPECT_NE(window->findChild<QWidget *>(u"WB"_s), nullptr);
     // Back, Front and Stop show their 16 x 16 picture above the caption; the others none.
     auto *toolbar = window->findChild<QToolBar *>(u"Toolbar1"_s);
-    ASSERT_EQ(toolbar->actions().size(), 7);
+    ASSERT_EQ(toolbar->actions().size(), 8);
     for (int i = 0; i < 7; ++i) {
         const QPixmap image = toolbar->actions().at(i)->icon().pixmap(16, 16);
         EXPECT_EQ(!image.isNull(), i < 3) << i;
@@ -174,7 +174,7 @@ TEST_F(FrmBrowserTest, ClickingUpdateNavigatesToTheBoxText)
     window->show();
     combo->setEditText(u"http://127.0.0.1/x.htm"_s);
     auto *toolbar = window->findChild<QToolBar *>(u"Toolbar1"_s);
-    ASSERT_EQ(toolbar->actions().size(), 7);
+    ASSERT_EQ(toolbar->actions().size(), 8);
     QAction *action = toolbar->actions().at(5);
     EXPECT_EQ(action->text(), u"更新"_s);
     QWidget *update = toolbar->widgetForAction(action);

@@ -21,8 +21,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QPlainTextEdit>
+
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -135,6 +142,151 @@ TEST(WebEnginePane, TheBrowsersLoginGoesWithTheHarvest)
         << main.harvest().failureDetail().toStdString();
     EXPECT_EQ(readFile(saveDir.filePath(u"m.jpg"_s)), QByteArray("\xFF\xD8\xFF member"));
     delete browser.data();
+}
+
+// A gallery that the page's own HTML does not show: a script sets its <base> and adds a picture
+// after load, one picture gets its src from an IntersectionObserver once scrolled into view, and
+// three more come in batches as the page is scrolled to its end (an infinite scroll).
+const char kGallery[] = R"HTML(<html><head><title>Gallery</title></head><body>
+<div id="added"></div><div style="height:3000px"></div>
+<img class="lazy" data-src="lazy.jpg" width="10" height="10"><div id="more"></div>
+<script>
+var base = document.createElement('base'); base.href = '/pics/'; document.head.appendChild(base);
+setTimeout(function () {
+  var img = document.createElement('img'); img.src = 'added.jpg';
+  document.getElementById('added').appendChild(img);
+}, 100);
+new IntersectionObserver(function (entries, observer) {
+  entries.forEach(function (e) {
+    if (e.isIntersecting) { e.target.src = e.target.dataset.src; observer.unobserve(e.target); }
+  });
+}).observe(document.querySelector('.lazy'));
+var batches = 0, asking = false;
+window.addEventListener('scroll', function () {
+  if (asking || batches >= 3 ||
+      innerHeight + scrollY < document.documentElement.scrollHeight - 10) return;
+  asking = true;
+  fetch('/batch/' + (++batches)).then(function (r) { return r.text(); }).then(function (t) {
+    var d = document.createElement('div'); d.style.height = '2000px'; d.innerHTML = t;
+    document.getElementById('more').appendChild(d); asking = false;
+  });
+});
+</script></body></html>)HTML";
+
+TEST(WebEnginePane, TheShownPageIsHarvestedAsRendered)
+{
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("no_proxy", "127.0.0.1,localhost");
+    TestHttpServer server;
+    std::atomic<int> pageRequests = 0;
+    server.server().Get("/gallery.html", [&](const httplib::Request &, httplib::Response &res) {
+        ++pageRequests;
+        res.set_content(kGallery, "text/html");
+    });
+    server.server().Get(R"(/batch/(\d))", [](const httplib::Request &req, httplib::Response &res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        res.set_content("<img src=\"batch" + req.matches[1].str() + ".jpg\">", "text/html");
+    });
+    server.server().Get(R"(/pics/(\w+)\.jpg)",
+                        [](const httplib::Request &req, httplib::Response &res) {
+                            res.set_content("\xFF\xD8\xFF " + req.matches[1].str(), "image/jpeg");
+                        });
+    server.start();
+
+    CurlTransfer inet;
+    QTemporaryDir saveDir;
+    FakePrompter prompter;
+    QtPictureLoader pictures;
+    frmHarvix main(inet, prompter, pictures);
+    main.harvest().setSavePathName(saveDir.path() + u'/');
+    // The page's own HTML has no picture.
+    main.TURL()->setText(server.url(u"/gallery.html"_s));
+    main.mnuCget_Click();
+    EXPECT_EQ(main.List1()->count(), 0);
+    const int fetchedByTheHarvest = pageRequests;
+
+    QPointer<frmBrowser> browser = new frmBrowser(
+        webEngineViewFactory(webEngineModuleFolders(), &inet), {},
+        [&main](const std::optional<RenderedPage> &page) { main.harvestRendered(page); });
+    browser->show();
+    QWidget *pane = browser->findChild<QWidget *>(u"WB"_s);
+    browser->findChild<QComboBox *>(u"Combo1"_s)->setEditText(server.url(u"/gallery.html"_s));
+    browser->Toolbar1_ButtonClick(u"New"_s);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return pane->property("title").toString() == u"Gallery"_s; }, 60000));
+    browser->Toolbar1_ButtonClick(u"GetShown"_s);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return browser.isNull() || !browser->isVisible(); }, 60000));
+
+    QStringList saved;
+    for (int i = 0; i < main.List1()->count(); ++i)
+        saved.append(main.List1()->item(i)->text());
+    saved.sort();
+    // The lazy picture's data-src is a reference too, as in any page the scanner reads.
+    EXPECT_EQ(saved.join(u' '), u"added.jpg batch1.jpg batch2.jpg batch3.jpg lazy.jpg lazy.jpg"_s)
+        << main.harvest().failureDetail().toStdString();
+    EXPECT_EQ(readFile(saveDir.filePath(u"batch3.jpg"_s)), QByteArray("\xFF\xD8\xFF batch3"));
+    EXPECT_TRUE(main.Text2()->toPlainText().contains(u"batch3.jpg"_s));
+    EXPECT_EQ(main.TURL()->text(), server.url(u"/gallery.html"_s));
+    // The browser loaded the page once; the harvest did not fetch it again.
+    EXPECT_EQ(pageRequests, fetchedByTheHarvest + 1);
+    delete browser.data();
+}
+
+TEST(WebEnginePane, APageThatNeverSettlesIsReadAtTheBoundAndAFailedOneIsNothing)
+{
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("no_proxy", "127.0.0.1,localhost");
+    TestHttpServer server;
+    // Content added for ever, and a request every 500 ms.
+    server.server().Get("/restless.html", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content("<html><head><title>Restless</title></head><body><script>"
+                        "setInterval(function () { var d = document.createElement('div');"
+                        " d.style.height = '500px'; d.textContent = 'more';"
+                        " document.body.appendChild(d); }, 50);"
+                        "setInterval(function () { fetch('/ping'); }, 500);"
+                        "</script></body></html>",
+                        "text/html");
+    });
+    server.server().Get("/ping", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content("pong", "text/plain");
+    });
+    server.start();
+    QWidget window;
+    window.resize(600, 400);
+    std::unique_ptr<WebView> view = webEngineViewFactory()(&window);
+    ASSERT_NE(view, nullptr);
+    window.show();
+    QWidget *pane = view->widget();
+    pane->resize(600, 400);
+
+    const auto read = [&view](const RenderLimits &limits) {
+        std::optional<std::optional<RenderedPage>> result;
+        view->renderPage([&result](const std::optional<RenderedPage> &page) { result = page; },
+                         limits);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 60000));
+        return result.value_or(std::nullopt);
+    };
+    view->Navigate(server.url(u"/restless.html"_s));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane->property("title").toString() == u"Restless"_s; },
+                                60000));
+    // Read at the bound, with what it has by then.
+    const std::optional<RenderedPage> page = read({2000, 200, 1000});
+    ASSERT_TRUE(page.has_value());
+    EXPECT_TRUE(page->html.contains(u"more"_s));
+
+    // A page that did not load is nothing: a server that closes every connection unanswered.
+    int port = 0;
+    const int listener = listenOnLoopback(&port);
+    std::thread dropping([listener] {
+        for (int client; (client = ::accept(listener, nullptr, nullptr)) >= 0;)
+            ::close(client);
+    });
+    view = webEngineViewFactory()(&window);
+    view->Navigate(u"http://127.0.0.1:%1/"_s.arg(port));
+    EXPECT_FALSE(read({}).has_value());
+    ::shutdown(listener, SHUT_RDWR);
+    dropping.join();
+    ::close(listener);
 }
 
 TEST(WebEnginePane, MissingModuleGivesAnEmptyPane)

@@ -4,8 +4,10 @@
 #include "platform/browsersession.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QNetworkCookie>
 #include <QOpenGLContext>
+#include <QTimer>
 #include <QUrl>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
@@ -38,7 +40,15 @@ BrowserCookie browserCookie(const QNetworkCookie &cookie)
 
 } // namespace
 
-WebEngineView::WebEngineView(QWidget *parent) : m_view(new QWebEngineView(parent)) {}
+WebEngineView::WebEngineView(QWidget *parent) : m_view(new QWebEngineView(parent))
+{
+    QObject::connect(m_view.data(), &QWebEngineView::loadStarted, m_view.data(),
+                     [this] { m_loading = true; });
+    QObject::connect(m_view.data(), &QWebEngineView::loadFinished, m_view.data(), [this](bool ok) {
+        m_loading = false;
+        m_loaded = ok;
+    });
+}
 
 WebEngineView::~WebEngineView()
 {
@@ -59,6 +69,8 @@ void WebEngineView::Navigate(const QString &address)
     // host name or a local path the way a user means it. What cannot be read shows as the
     // engine's own error page.
     const QUrl url = address.isEmpty() ? startPage() : QUrl::fromUserInput(address);
+    // Loading from now on, so that a page read meanwhile is the one asked for.
+    m_loading = true;
     m_view->load(url.isValid() ? url : startPage());
 }
 
@@ -108,6 +120,49 @@ void WebEngineView::shareSession(BrowserSession &session)
 
 namespace {
 
+// Scrolls the page to its end one viewport at a time; at the end, waits until no request has
+// ended for QUIET ms from then and goes on while that made the page grow (an infinite scroll appends its
+// next batch); all within MAX_MS and MAX_STEPS. Then scrolls back and leaves the document's
+// markup, address and base in window.__harvixRendered, which the view polls (runJavaScript
+// does not wait for a promise).
+constexpr char renderScript[] = R"JS(
+(function (maxMs, maxSteps, quietMs) {
+  window.__harvixRendered = null;
+  const started = Date.now();
+  const within = () => Date.now() - started < maxMs;
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  let lastRequest = Date.now();
+  try {
+    new PerformanceObserver(() => { lastRequest = Date.now(); })
+        .observe({type: 'resource', buffered: false});
+  } catch (e) {}
+  // A request under way shows only once it has ended: the quiet is counted from now.
+  const quiet = async () => {
+    lastRequest = Math.max(lastRequest, Date.now());
+    while (within() && Date.now() - lastRequest < quietMs)
+      await sleep(50);
+  };
+  const root = document.scrollingElement || document.documentElement;
+  const x = window.scrollX, y = window.scrollY;
+  (async () => {
+    for (let step = 0; step < maxSteps && within(); ++step) {
+      window.scrollBy(0, Math.max(1, window.innerHeight));
+      await sleep(100);
+      if (window.scrollY + window.innerHeight < root.scrollHeight - 1)
+        continue;
+      const height = root.scrollHeight;
+      await quiet();
+      if (root.scrollHeight === height)
+        break;
+    }
+    await quiet();
+    window.scrollTo(x, y);
+    window.__harvixRendered =
+        [document.documentElement.outerHTML, document.URL, document.baseURI];
+  })();
+})(%1, %2, %3);
+)JS";
+
 // Qt Gui's setter of the context that Qt::AA_ShareOpenGLContexts makes at start-up, as Qt
 // WebEngine itself calls it when it is set up after the application object. It is not public
 // API: it is looked up when the browser first opens, so that a Qt without it costs the browser,
@@ -136,6 +191,58 @@ QString shareOpenGLContexts()
 }
 
 } // namespace
+
+void WebEngineView::renderPage(std::function<void(const std::optional<RenderedPage> &)> done,
+                               const RenderLimits &limits)
+{
+    if (!m_view) {
+        done(std::nullopt);
+        return;
+    }
+    // The reading lives with the view: a view that goes takes it along, and done is not called.
+    auto *reading = new QTimer(m_view.data());
+    const QDeadlineTimer deadline(limits.maxMilliseconds + 10000);
+    const auto finish = [reading, done](const std::optional<RenderedPage> &page) {
+        reading->stop();
+        reading->deleteLater();
+        done(page);
+    };
+    const auto poll = [this, reading, deadline, finish] {
+        if (deadline.hasExpired())
+            return finish(std::nullopt);
+        m_view->page()->runJavaScript(
+            QStringLiteral("window.__harvixRendered || null"),
+            // The page may be gone by the time the result comes, and the reading with it.
+            [alive = QPointer<QTimer>(reading), finish](const QVariant &result) {
+                const QVariantList parts = result.toList();
+                if (alive && alive->isActive() && parts.size() == 3)
+                    finish(RenderedPage{parts.at(0).toString(), parts.at(1).toString(),
+                                        parts.at(2).toString()});
+            });
+    };
+    const auto begin = [this, reading, limits, finish, poll] {
+        if (!m_loaded)
+            return finish(std::nullopt);
+        m_view->page()->runJavaScript(QString::fromLatin1(renderScript)
+                                          .arg(QString::number(limits.maxMilliseconds),
+                                               QString::number(limits.maxSteps),
+                                               QString::number(limits.quietMilliseconds)));
+        QObject::connect(reading, &QTimer::timeout, reading, poll);
+        reading->start(100);
+    };
+    // A page still loading is read once it has loaded.
+    if (m_loading) {
+        QObject::connect(
+            m_view.data(), &QWebEngineView::loadFinished, reading,
+            [begin, reading] {
+                if (!reading->isActive())
+                    begin();
+            },
+            Qt::SingleShotConnection);
+    } else {
+        QTimer::singleShot(0, reading, begin);
+    }
+}
 
 WebView *harvix_create_webview(QWidget *parent)
 {

@@ -21,9 +21,13 @@ public:
     void GoHome() override;
     void Stop() override;
     void shareSession(BrowserSession &session) override;
+    void renderPage(std::function<void(const std::optional<RenderedPage> &)> done,
+                    const RenderLimits &limits = {}) override;
 
 private:
     QPointer<QWebEngineView> m_view;
+    bool m_loading = false; // a page is loading
+    bool m_loaded = false;  // the last load ended well
 };
 
 // Entry point of the module, looked up by name by the loader (webengineloader.h).
