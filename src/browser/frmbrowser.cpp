@@ -35,6 +35,7 @@ struct ToolButton {
     const char *key;
     const char16_t *caption;
     const char16_t *image; // 16 x 16 picture among the window's resources, or none
+    int breakAt = 0;       // where a caption too long for one line breaks, or 0
 };
 
 constexpr ToolButton toolButtons[] = {
@@ -45,7 +46,7 @@ constexpr ToolButton toolButtons[] = {
     {"Home", u"Home", nullptr},
     {"New", u"更新", nullptr},
     {"Get", u"画像取り込み", nullptr},
-    {"GetShown", u"表示中のページから取り込む", nullptr},
+    {"GetShown", u"表示中のページから取り込む", nullptr, 7},
 };
 
 class BlankWebView : public WebView {
@@ -176,12 +177,15 @@ void frmBrowser::createToolbar()
                                   : m_Toolbar1->addAction(QString::fromUtf16(b.caption));
         action->setData(key);
         action->setObjectName(key);
+        // A caption too long for one line of a button goes on two, at its given break.
+        if (b.breakAt > 0)
+            action->setIconText(action->text().insert(b.breakAt, u'\n'));
         if (QWidget *button = m_Toolbar1->widgetForAction(action)) {
             button->setObjectName(key);
             QSize size = twips::size(1110, 525);
-            // A caption longer than the buttons' width widens its button.
-            size.setWidth(std::max(size.width(),
-                                   button->fontMetrics().horizontalAdvance(action->text()) + 12));
+            for (const QString &line : action->iconText().split(u'\n'))
+                size.setWidth(
+                    std::max(size.width(), button->fontMetrics().horizontalAdvance(line) + 8));
             button->setFixedSize(size);
         }
     }
