@@ -54,8 +54,9 @@ public:
     // Reads the shown page as it is rendered: scrolls it to its end, one viewport at a time,
     // until its height stops growing and no request has been made for a while (within limits),
     // scrolls back to where it was and calls done with its document. done gets nothing when no
-    // page can be read (a view without an engine, a page that failed to load). done is called
-    // later, from the event loop, and never after the view is gone.
+    // page can be read (a view without an engine, a page that failed to load): at once for a
+    // view without an engine, otherwise later, from the event loop, and never after the view is
+    // gone.
     virtual void renderPage(std::function<void(const std::optional<RenderedPage> &)> done,
                             const RenderLimits &limits = {})
     {
