@@ -3,6 +3,7 @@
 
 #include "cli/cliview.h"
 #include "cli/output.h"
+#include "cli/rendered.h"
 #include "cli/usage.h"
 #include "harvest/pageharvest.h"
 #include "harvest/parallelfetch.h"
@@ -29,6 +30,7 @@ constexpr int kMaxRetries = 100;
 
 const char kHarvestUsage[] =
     "Usage: harvix-cli harvest [OPTIONS] URL SAVE_DIR\n"
+    "       harvix-cli harvest --rendered [OPTIONS] URL SAVE_DIR\n"
     "\n"
     "Fetches the page at URL, finds its JPEG image references and saves every image into\n"
     "SAVE_DIR under the last part of its reference (percent-decoded when that gives a\n"
@@ -59,6 +61,7 @@ struct HarvestRequest {
     bool verbose = false;
     int parallel = 1;
     bool keepGoing = false;
+    bool rendered = false; // the page as a browser renders it
     int retries = 0;
     int maxTime = 600; // seconds for each transfer as a whole; 0 for no limit
     QString referer;
@@ -73,6 +76,9 @@ QList<QCommandLineOption> harvestOptions()
         QCommandLineOption({u"j"_s, u"parallel"_s},
                            u"download up to N images at once (1 to 16, default 1)"_s, u"N"_s,
                            u"1"_s),
+        QCommandLineOption(u"rendered"_s,
+                           u"harvest the page as a browser renders it (its scripts run, its lazy "
+                           u"pictures loaded; needs harvix-browser)"_s),
         QCommandLineOption({u"k"_s, u"keep-going"_s},
                            u"go on past an image that fails (exit status 2 if any did)"_s),
         QCommandLineOption(u"retries"_s,
@@ -126,6 +132,7 @@ int parseHarvest(const QStringList &args, HarvestRequest &request)
     if (!number || request.maxTime < 0)
         return usageError(u"--max-time takes a number of seconds, 0 or more"_s);
     request.keepGoing = parser.isSet(u"keep-going"_s);
+    request.rendered = parser.isSet(u"rendered"_s);
     request.referer = parser.value(u"referer"_s);
     request.userAgent = parser.value(u"user-agent"_s);
     if (parser.isSet(u"cookies"_s)) {
@@ -181,7 +188,21 @@ int runHarvest(const QStringList &args)
     harvest.setPageReferer(request.referer);
     if (fetch)
         harvest.setImageFetch(&*fetch);
-    const PageHarvest::Outcome outcome = harvest.run();
+    PageHarvest::Outcome outcome = PageHarvest::Outcome::Failed;
+    if (request.rendered) {
+        // The page is loaded in an off-screen browser page, whose cookies go with the images.
+        RenderedPage page;
+        QString error;
+        if (renderedPage(request.url, &inet, &page, &error)) {
+            outcome = harvest.runOnPage(page.html, page.url, page.baseUrl);
+        } else {
+            // As a page that cannot be fetched.
+            view.showMessage(PageHarvest::connectionErrorMessage());
+            view.printDiagnostic(u"harvix-cli: "_s + error);
+        }
+    } else {
+        outcome = harvest.run();
+    }
     // The window shows only the connection-error message; a terminal user also gets the cause.
     if (outcome != PageHarvest::Outcome::Finished && !harvest.failureDetail().isEmpty())
         view.printDiagnostic(u"harvix-cli: "_s + harvest.failureDetail());

@@ -3,6 +3,7 @@
 
 #include "cli/harvest.h"
 #include "cli/output.h"
+#include "cli/rendered.h"
 #include "cli/scan.h"
 #include "cli/usage.h"
 
@@ -44,7 +45,10 @@ void endOnSignals()
 int main(int argc, char **argv)
 {
     endOnSignals();
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app =
+        makeApplication(argc, argv, wantsRenderedPage(argc, argv));
+    if (!app)
+        return kExitFailed;
     QCoreApplication::setApplicationName(u"harvix-cli"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(HARVIX_VERSION));
 

@@ -2,6 +2,7 @@
 #include "cli/scan.h"
 
 #include "cli/output.h"
+#include "cli/rendered.h"
 #include "cli/usage.h"
 #include "harvest/imagerefs.h"
 #include "platform/pagetext.h"
@@ -17,20 +18,34 @@ namespace {
 
 const char kScanUsage[] =
     "Usage: harvix-cli scan [OPTIONS] [FILE]\n"
+    "       harvix-cli scan --rendered URL\n"
     "\n"
     "Reads FILE (standard input when FILE is absent or \"-\"), decodes it as a page that came\n"
     "without a declared charset (byte-order mark, <meta> charset, else detected), finds its\n"
     "JPEG image references the way a harvest does, and prints each one on its own line, in\n"
-    "page order.\n";
+    "page order. With --rendered, the page at URL is loaded in an off-screen browser page\n"
+    "(the harvix-browser module), scrolled to its end and read as its scripts left it.\n";
 const char kScanExit[] =
     "Exit status: 0 done (also when nothing was found), 2 FILE cannot be read or is larger than\n"
-    "64 MiB, 64 wrong usage.\n";
+    "64 MiB or the rendered page cannot be loaded, 64 wrong usage.\n";
+
+void printReferences(const QString &page)
+{
+    QStringList refs;
+    const qint32 count = ScanImageRefs(page, refs);
+    QString out;
+    for (qint32 i = 0; i < count; ++i)
+        out += terminalSafe(refs.at(i)) + u'\n';
+    writeText(stdout, out);
+}
 
 } // namespace
 
 int runScan(const QStringList &args)
 {
-    const QList<QCommandLineOption> options{helpOption()};
+    const QCommandLineOption rendered(u"rendered"_s,
+                                      u"read the page at URL as a browser renders it"_s);
+    const QList<QCommandLineOption> options{rendered, helpOption()};
     const QString help = commandHelp(kScanUsage, options, kScanExit);
     QCommandLineParser parser;
     if (const int status = parseCommand(parser, args, options, help); status >= 0)
@@ -38,6 +53,18 @@ int runScan(const QStringList &args)
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
         return usageError(u"scan takes at most one file"_s);
+    if (parser.isSet(rendered)) {
+        if (files.size() != 1)
+            return usageError(u"scan --rendered needs URL"_s);
+        RenderedPage page;
+        QString error;
+        if (!renderedPage(files.first(), nullptr, &page, &error)) {
+            writeLine(stderr, u"harvix-cli: "_s + error);
+            return kExitFailed;
+        }
+        printReferences(page.html);
+        return kExitOk;
+    }
 
     QFile file;
     const bool fromStdin = files.isEmpty() || files.first() == u"-";
@@ -71,14 +98,7 @@ int runScan(const QStringList &args)
         return kExitFailed;
     }
     // A file has no Content-Type header: it is read like a page served without one.
-    const QString page = pagetext::decode(bytes, {});
-
-    QStringList refs;
-    const qint32 count = ScanImageRefs(page, refs);
-    QString out;
-    for (qint32 i = 0; i < count; ++i)
-        out += terminalSafe(refs.at(i)) + u'\n';
-    writeText(stdout, out);
+    printReferences(pagetext::decode(bytes, {}));
     return kExitOk;
 }
 

@@ -52,7 +52,12 @@ private:
 
 QStringList webEngineModuleFolders()
 {
-    QStringList folders{QCoreApplication::applicationDirPath()};
+    return webEngineModuleFoldersBeside(QCoreApplication::applicationDirPath());
+}
+
+QStringList webEngineModuleFoldersBeside(const QString &programFolder)
+{
+    QStringList folders{programFolder};
 #ifdef HARVIX_MODULE_INSTALL_DIR
     folders.append(QStringLiteral(HARVIX_MODULE_INSTALL_DIR));
 #endif
@@ -72,4 +77,26 @@ WebViewFactory webEngineViewFactory(const QStringList &folders, BrowserSession *
         }
         return nullptr;
     };
+}
+
+std::optional<WebEngineRenderer> loadWebEngineRenderer(const QStringList &folders, QString *error)
+{
+    QStringList errors;
+    for (const QString &folder : folders) {
+        const QString path = QDir(folder).filePath(QLatin1String(webEngineModuleName));
+        auto *library = new QLibrary(path);
+        library->setLoadHints(QLibrary::ResolveAllSymbolsHint);
+        WebEngineRenderer renderer;
+        renderer.createApplication = reinterpret_cast<decltype(renderer.createApplication)>(
+            library->resolve("harvix_create_application"));
+        renderer.renderUrl =
+            reinterpret_cast<decltype(renderer.renderUrl)>(library->resolve("harvix_render_url"));
+        if (renderer.createApplication && renderer.renderUrl)
+            return renderer; // never unloaded, as the pane's module
+        errors.append(library->errorString());
+        delete library;
+    }
+    if (error)
+        *error = errors.join(u"; ");
+    return std::nullopt;
 }

@@ -5,12 +5,18 @@
 
 #include <QStringList>
 
+#include <optional>
+
+class QCoreApplication;
+
 // Name of the loadable module that holds the Qt WebEngine pane, without prefix and suffix.
 inline constexpr char webEngineModuleName[] = "harvix_webengine";
 
 // The folders searched for the module, in order: the program folder, then the folder the
 // module is installed to.
 QStringList webEngineModuleFolders();
+// The same with programFolder as the program folder (before an application object exists).
+QStringList webEngineModuleFoldersBeside(const QString &programFolder);
 
 // A factory that loads the module from the first of folders that holds it when a pane is first
 // asked for, so the web engine stays out of the process until then. When the module cannot be
@@ -18,3 +24,16 @@ QStringList webEngineModuleFolders();
 // made shares its session with session, when given (which must outlive the factory's views).
 WebViewFactory webEngineViewFactory(const QStringList &folders = webEngineModuleFolders(),
                                     BrowserSession *session = nullptr);
+
+// The module's off-screen reader of rendered pages, for harvix-cli (which has no widgets of its
+// own). createApplication makes the application object the web engine needs, in place of a
+// QCoreApplication; renderUrl loads url in an off-screen page and reads it as rendered, sharing
+// the page's cookies with session when given, and says why in *error when it cannot.
+struct WebEngineRenderer {
+    QCoreApplication *(*createApplication)(int &argc, char **argv) = nullptr;
+    bool (*renderUrl)(const QString &url, BrowserSession *session, RenderedPage *page,
+                      QString *error) = nullptr;
+};
+
+// Loads the module for its reader; nothing (and why in *error) when it cannot be loaded.
+std::optional<WebEngineRenderer> loadWebEngineRenderer(const QStringList &folders, QString *error);

@@ -3,8 +3,10 @@
 
 #include "platform/browsersession.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QNetworkCookie>
 #include <QOpenGLContext>
 #include <QTimer>
@@ -121,10 +123,10 @@ void WebEngineView::shareSession(BrowserSession &session)
 namespace {
 
 // Scrolls the page to its end one viewport at a time; at the end, waits until no request has
-// ended for QUIET ms from then and goes on while that made the page grow (an infinite scroll appends its
-// next batch); all within MAX_MS and MAX_STEPS. Then scrolls back and leaves the document's
-// markup, address and base in window.__harvixRendered, which the view polls (runJavaScript
-// does not wait for a promise).
+// ended for QUIET ms from then and goes on while that made the page grow (an infinite scroll
+// appends its next batch); all within MAX_MS and MAX_STEPS. Then scrolls back and leaves the
+// document's markup, address and base in window.__harvixRendered, which the view polls
+// (runJavaScript does not wait for a promise).
 constexpr char renderScript[] = R"JS(
 (function (maxMs, maxSteps, quietMs) {
   window.__harvixRendered = null;
@@ -258,4 +260,40 @@ WebView *harvix_create_webview(QWidget *parent)
     } catch (...) {
         return nullptr;
     }
+}
+
+QCoreApplication *harvix_create_application(int &argc, char **argv)
+{
+    // The engine draws through a context shared with the application's, made with it.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return new QApplication(argc, argv);
+}
+
+bool harvix_render_url(const QString &url, BrowserSession *session, RenderedPage *page,
+                       QString *error)
+{
+    // An off-screen window of a desktop's size, so that the page lays out, scrolls and loads
+    // its lazy pictures as in a browser window.
+    WebEngineView view(nullptr);
+    QWidget *widget = view.widget();
+    widget->setAttribute(Qt::WA_DontShowOnScreen);
+    widget->resize(1280, 1024);
+    widget->show();
+    if (session)
+        view.shareSession(*session);
+    view.Navigate(url);
+    std::optional<std::optional<RenderedPage>> result;
+    QEventLoop loop;
+    view.renderPage([&](const std::optional<RenderedPage> &rendered) {
+        result = rendered;
+        loop.quit();
+    });
+    if (!result)
+        loop.exec();
+    if (!result || !*result) {
+        *error = QStringLiteral("%1 could not be loaded in the browser engine").arg(url);
+        return false;
+    }
+    *page = **result;
+    return true;
 }

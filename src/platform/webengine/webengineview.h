@@ -5,6 +5,7 @@
 
 #include <QPointer>
 
+class QCoreApplication;
 class QWebEngineView;
 
 // The browser pane on Qt WebEngine. Built into the loadable module only, so that the program
@@ -30,5 +31,8 @@ private:
     bool m_loaded = false;  // the last load ended well
 };
 
-// Entry point of the module, looked up by name by the loader (webengineloader.h).
+// Entry points of the module, looked up by name by the loader (webengineloader.h).
 extern "C" Q_DECL_EXPORT WebView *harvix_create_webview(QWidget *parent);
+extern "C" Q_DECL_EXPORT QCoreApplication *harvix_create_application(int &argc, char **argv);
+extern "C" Q_DECL_EXPORT bool harvix_render_url(const QString &url, BrowserSession *session,
+                                                RenderedPage *page, QString *error);

@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "platform/webview.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+
+class BrowserSession;
+
+namespace cli {
+
+// Whether the command line asks for the page as rendered (--rendered).
+bool wantsRenderedPage(int argc, char **argv);
+
+// The application object: for a rendered page the browser module's (the web engine needs a
+// GUI application; harvix-cli itself stays on QtCore), else a QCoreApplication. Null, with the
+// reason written to standard error, when the module cannot be loaded.
+std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv, bool rendered);
+
+// Loads url in an off-screen browser page and reads it as rendered (makeApplication must have
+// loaded the module). The page's cookies go to session when given.
+bool renderedPage(const QString &url, BrowserSession *session, RenderedPage *page, QString *error);
+
+} // namespace cli
