@@ -35,7 +35,8 @@ struct ToolButton {
     const char *key;
     const char16_t *caption;
     const char16_t *image; // 16 x 16 picture among the window's resources, or none
-    int breakAt = 0;       // where a caption too long for one line breaks, or 0
+    // A caption too long for one line of a button, as it is shown: on several lines.
+    const char16_t *lines = nullptr;
 };
 
 constexpr ToolButton toolButtons[] = {
@@ -46,7 +47,7 @@ constexpr ToolButton toolButtons[] = {
     {"Home", u"Home", nullptr},
     {"New", u"更新", nullptr},
     {"Get", u"画像取り込み", nullptr},
-    {"GetShown", u"表示中のページから取り込む", nullptr, 7},
+    {"GetShown", u"表示中のページから取り込む", nullptr, u"表示中の\nページから\n取り込む"},
 };
 
 class BlankWebView : public WebView {
@@ -177,16 +178,27 @@ void frmBrowser::createToolbar()
                                   : m_Toolbar1->addAction(QString::fromUtf16(b.caption));
         action->setData(key);
         action->setObjectName(key);
-        // A caption too long for one line of a button goes on two, at its given break.
-        if (b.breakAt > 0)
-            action->setIconText(action->text().insert(b.breakAt, u'\n'));
+        if (b.lines)
+            action->setIconText(QString::fromUtf16(b.lines));
         if (QWidget *button = m_Toolbar1->widgetForAction(action)) {
             button->setObjectName(key);
-            QSize size = twips::size(1110, 525);
-            for (const QString &line : action->iconText().split(u'\n'))
-                size.setWidth(
-                    std::max(size.width(), button->fontMetrics().horizontalAdvance(line) + 8));
+            const QSize size = twips::size(1110, 525);
             button->setFixedSize(size);
+            // Every button has the designed size, so that all of them fit the window's width:
+            // a caption on several lines is written small enough to fit its button.
+            if (b.lines) {
+                QFont font = button->font();
+                const auto fits = [&] {
+                    const QRect needed =
+                        QFontMetrics(font).boundingRect(QRect(0, 0, size.width(), size.height()),
+                                                        Qt::AlignCenter, action->iconText());
+                    return needed.width() <= size.width() - 4 &&
+                           needed.height() <= size.height() - 2;
+                };
+                while (!fits() && font.pointSizeF() > 5)
+                    font.setPointSizeF(font.pointSizeF() - 0.5);
+                button->setFont(font);
+            }
         }
     }
     connect(m_Toolbar1, &QToolBar::actionTriggered, this,
