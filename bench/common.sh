@@ -12,6 +12,9 @@
 #                           is the script's name for the message when it does not start);
 #                           -noreset: a server that resets when its last client leaves refuses
 #                           the next one for a moment
+#   make_workdir            makes a folder of mktemp -d, readable to all (nginx's workers may
+#                           run as another user), and sets $work; the folder and its nginx go
+#                           when the script ends
 #   median FILE [DECIMALS]  prints the median of the numbers in FILE, one a line (3 decimals)
 #   calc EXPRESSION         prints the value of an awk expression with 6 decimals
 
@@ -44,6 +47,12 @@ http {
 }
 CONF
     "$_nginx" -e "$_work/nginx/error.log" -p "$_work/nginx" -c "$_work/nginx.conf"
+}
+
+make_workdir() {
+    work=$(mktemp -d)
+    chmod 755 "$work"
+    trap 'stop_nginx "$work"; rm -rf "$work"' EXIT INT TERM
 }
 
 stop_nginx() {

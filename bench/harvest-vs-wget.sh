@@ -25,14 +25,7 @@ done
 [ -x "$cli" ] || { echo "harvest-vs-wget: no harvix-cli at $cli" >&2; exit 1; }
 . "$here/common.sh"
 
-work=$(mktemp -d)
-# nginx's workers may run as another user: the site must be readable to all.
-chmod 755 "$work"
-cleanup() {
-    stop_nginx "$work"
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+make_workdir
 
 # The site: index.html and img/0000.jpg ... img/1999.jpg, random bytes.
 make_gallery "$work/site" "$files" "$size"

@@ -20,13 +20,7 @@ rounds=${2:-3}
 [ -x /usr/bin/time ] || { echo "parallel-memory: GNU time is missing (apt-get install time)" >&2; exit 1; }
 [ -x "$cli" ] || { echo "parallel-memory: no harvix-cli at $cli" >&2; exit 1; }
 
-work=$(mktemp -d)
-chmod 755 "$work"
-cleanup() {
-    stop_nginx "$work"
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+make_workdir
 
 folder=$(python3 -c 'print("gallery-" + "x" * 190)')
 mkdir -p "$work/site/$folder"

@@ -27,13 +27,7 @@ export QT_QPA_PLATFORM=offscreen
 # As root the engine runs only without its sandbox.
 [ "$(id -u)" = 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
 
-work=$(mktemp -d)
-chmod 755 "$work"
-cleanup() {
-    stop_nginx "$work"
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+make_workdir
 
 make_gallery "$work/site" "$files" 20480
 python3 - "$work/site" "$files" <<'PY'
