@@ -266,6 +266,11 @@ TEST_F(MainWindow, FailedHarvestRestoresThePointerAndSaysSo)
     EXPECT_EQ(win->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(win->Text2()->toPlainText(), QStringLiteral("previous"));
 
+    // A page the browser could not read ends the same way.
+    prompter.shown.clear();
+    win->harvestRendered(std::nullopt);
+    EXPECT_EQ(prompter.texts(), QStringList{kConnectionError});
+
     prompter.shown.clear();
     win->TURL()->setText(http.url(QStringLiteral("/dir/noimages.html")));
     win->mnuCget_Click();

@@ -44,6 +44,27 @@ extern "C" const char *__asan_default_options()
 
 namespace {
 
+// A main window whose harvest saves into a folder of its own.
+struct HarvestWindow {
+    explicit HarvestWindow(UrlTransfer &inet) : main(inet, prompter, pictures)
+    {
+        main.harvest().setSavePathName(saveDir.path() + u'/');
+    }
+    QTemporaryDir saveDir;
+    FakePrompter prompter;
+    QtPictureLoader pictures;
+    frmHarvix main;
+};
+
+// Has the browser load url, as "更新" does, and waits until the page titled title shows.
+bool showInBrowser(frmBrowser &browser, const QString &url, const QString &title)
+{
+    QWidget *pane = browser.findChild<QWidget *>(u"WB"_s);
+    browser.findChild<QComboBox *>(u"Combo1"_s)->setEditText(url);
+    browser.Toolbar1_ButtonClick(u"New"_s);
+    return QTest::qWaitFor([&] { return pane->property("title").toString() == title; }, 60000);
+}
+
 TEST(WebEnginePane, LoadsALoopbackPageThroughTheModule)
 {
     // The engine reads these when it starts; as root it runs only without its sandbox.
@@ -118,17 +139,11 @@ TEST(WebEnginePane, TheBrowsersLoginGoesWithTheHarvest)
     QPointer<frmBrowser> browser =
         new frmBrowser(webEngineViewFactory(webEngineModuleFolders(), &inet), {});
     browser->show();
-    QWidget *pane = browser->findChild<QWidget *>(u"WB"_s);
-    browser->findChild<QComboBox *>(u"Combo1"_s)->setEditText(server.url(u"/login"_s));
-    browser->Toolbar1_ButtonClick(u"New"_s);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return pane->property("title").toString() == u"Signed in"_s; }, 60000));
+    ASSERT_TRUE(showInBrowser(*browser, server.url(u"/login"_s), u"Signed in"_s));
 
-    QTemporaryDir saveDir;
-    FakePrompter prompter;
-    QtPictureLoader pictures;
-    frmHarvix main(inet, prompter, pictures);
-    main.harvest().setSavePathName(saveDir.path() + u'/');
+    HarvestWindow window(inet);
+    frmHarvix &main = window.main;
+    FakePrompter &prompter = window.prompter;
     main.TURL()->setText(server.url(u"/members/page.html"_s));
     // The engine reports the cookie soon after it is set, not necessarily before the page has
     // loaded.
@@ -140,7 +155,7 @@ TEST(WebEnginePane, TheBrowsersLoginGoesWithTheHarvest)
         },
         20000))
         << main.harvest().failureDetail().toStdString();
-    EXPECT_EQ(readFile(saveDir.filePath(u"m.jpg"_s)), QByteArray("\xFF\xD8\xFF member"));
+    EXPECT_EQ(readFile(window.saveDir.filePath(u"m.jpg"_s)), QByteArray("\xFF\xD8\xFF member"));
     delete browser.data();
 }
 
@@ -194,11 +209,8 @@ TEST(WebEnginePane, TheShownPageIsHarvestedAsRendered)
     server.start();
 
     CurlTransfer inet;
-    QTemporaryDir saveDir;
-    FakePrompter prompter;
-    QtPictureLoader pictures;
-    frmHarvix main(inet, prompter, pictures);
-    main.harvest().setSavePathName(saveDir.path() + u'/');
+    HarvestWindow window(inet);
+    frmHarvix &main = window.main;
     // The page's own HTML has no picture.
     main.TURL()->setText(server.url(u"/gallery.html"_s));
     main.mnuCget_Click();
@@ -209,11 +221,7 @@ TEST(WebEnginePane, TheShownPageIsHarvestedAsRendered)
         webEngineViewFactory(webEngineModuleFolders(), &inet), {},
         [&main](const std::optional<RenderedPage> &page) { main.harvestRendered(page); });
     browser->show();
-    QWidget *pane = browser->findChild<QWidget *>(u"WB"_s);
-    browser->findChild<QComboBox *>(u"Combo1"_s)->setEditText(server.url(u"/gallery.html"_s));
-    browser->Toolbar1_ButtonClick(u"New"_s);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return pane->property("title").toString() == u"Gallery"_s; }, 60000));
+    ASSERT_TRUE(showInBrowser(*browser, server.url(u"/gallery.html"_s), u"Gallery"_s));
     browser->Toolbar1_ButtonClick(u"GetShown"_s);
     ASSERT_TRUE(QTest::qWaitFor([&] { return browser.isNull() || !browser->isVisible(); }, 60000));
 
@@ -224,7 +232,8 @@ TEST(WebEnginePane, TheShownPageIsHarvestedAsRendered)
     // The lazy picture's data-src is a reference too, as in any page the scanner reads.
     EXPECT_EQ(saved.join(u' '), u"added.jpg batch1.jpg batch2.jpg batch3.jpg lazy.jpg lazy.jpg"_s)
         << main.harvest().failureDetail().toStdString();
-    EXPECT_EQ(readFile(saveDir.filePath(u"batch3.jpg"_s)), QByteArray("\xFF\xD8\xFF batch3"));
+    EXPECT_EQ(readFile(window.saveDir.filePath(u"batch3.jpg"_s)),
+              QByteArray("\xFF\xD8\xFF batch3"));
     EXPECT_TRUE(main.Text2()->toPlainText().contains(u"batch3.jpg"_s));
     EXPECT_EQ(main.TURL()->text(), server.url(u"/gallery.html"_s));
     // The browser loaded the page once; the harvest did not fetch it again.
