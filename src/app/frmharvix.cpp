@@ -24,6 +24,8 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include <QCoro/QCoroTask>
+
 namespace {
 
 constexpr int clientWidth = 11325;
@@ -223,25 +225,20 @@ void frmHarvix::call(const std::function<void()> &hook)
         hook();
 }
 
-QListWidget *frmHarvix::List1()
+QListWidget *frmHarvix::List1() const
 {
-    showFrame();
     return m_List1;
 }
 
 QString frmHarvix::SimpleText() const
 {
-    return m_pendingStatus.value_or(m_status->text());
+    return m_status->text();
 }
 
 void frmHarvix::mnuCget_Click()
 {
-    m_harvest.run();
-    // The end of the harvest is shown at once.
-    showFrame();
-    // The window was closed while the harvest waited: it goes once no harvest uses it.
-    if (m_closedDuringHarvest == ClosedDuringHarvest::DeleteWindow && !m_harvest.isRunning())
-        deleteLater();
+    // The harvest runs on while this handler returns; its end is shown at once.
+    QCoro::connect(m_harvest.run(m_TURL->text()), this, [this] { showFrame(); });
 }
 
 void frmHarvix::harvestRendered(const std::optional<RenderedPage> &page)
@@ -251,11 +248,10 @@ void frmHarvix::harvestRendered(const std::optional<RenderedPage> &page)
                     QStringLiteral("The page shown in the browser could not be read."));
         return;
     }
-    m_TURL->setText(page->url);
-    m_harvest.runOnPage(page->html, page->url, page->baseUrl);
-    showFrame();
-    if (m_closedDuringHarvest == ClosedDuringHarvest::DeleteWindow && !m_harvest.isRunning())
-        deleteLater();
+    if (!m_harvest.isRunning())
+        m_TURL->setText(page->url);
+    QCoro::connect(m_harvest.runOnPage(page->html, page->url, page->baseUrl), this,
+                   [this] { showFrame(); });
 }
 
 void frmHarvix::mnuStop_Click()
@@ -296,11 +292,6 @@ void frmHarvix::List1_Click()
     } catch (const std::exception &) {
         m_prompter.MsgBox(QStringLiteral("画像ファイルがありません..."));
     }
-}
-
-QString frmHarvix::address() const
-{
-    return m_TURL->text();
 }
 
 void frmHarvix::setPageSource(const QString &text)
@@ -367,10 +358,8 @@ void frmHarvix::showMessage(const QString &text, const QString &detail)
 {
     // What led to the message is on the screen before it.
     showFrame();
-    // Nobody is left to read it once the window has been closed.
-    if (m_closedDuringHarvest == ClosedDuringHarvest::No)
-        m_prompter.MsgBox(text, Prompter::Buttons::Ok, Prompter::Icon::None,
-                          Prompter::applicationTitle(), detail);
+    m_prompter.MsgBox(text, Prompter::Buttons::Ok, Prompter::Icon::None,
+                      Prompter::applicationTitle(), detail);
 }
 
 void frmHarvix::beep()
@@ -387,26 +376,10 @@ bool frmHarvix::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void frmHarvix::showEvent(QShowEvent *event)
-{
-    // Shown again before the harvest that waited at its closing has returned.
-    if (m_closedDuringHarvest == ClosedDuringHarvest::DeleteWindow)
-        setAttribute(Qt::WA_DeleteOnClose);
-    m_closedDuringHarvest = ClosedDuringHarvest::No;
-    QMainWindow::showEvent(event);
-}
-
 void frmHarvix::closeEvent(QCloseEvent *event)
 {
     call(m_hooks.closing);
-    if (m_harvest.isRunning()) {
-        // A harvest is waiting inside this window's handler: stop its transfer and delete
-        // the window only after the handler has returned.
-        m_closedDuringHarvest = testAttribute(Qt::WA_DeleteOnClose)
-                                    ? ClosedDuringHarvest::DeleteWindow
-                                    : ClosedDuringHarvest::KeepWindow;
-        setAttribute(Qt::WA_DeleteOnClose, false);
-        m_harvest.cancel();
-    }
+    // The harvest ends here, quietly, wherever it waits: nobody is left to read its messages.
+    m_harvest.stop();
     event->accept();
 }

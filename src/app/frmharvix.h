@@ -47,9 +47,8 @@ public:
     QLineEdit *TURL() const { return m_TURL; }
     QLineEdit *Text1() const { return m_Text1; }
     QPlainTextEdit *Text2() const { return m_Text2; }
-    // The list as the next frame shows it (entries the harvest added since the last one are put
-    // in first).
-    QListWidget *List1();
+    // The list as shown: entries the harvest adds go in once per frame of the screen.
+    QListWidget *List1() const;
     ImageViewport *Picture1() const { return m_Picture1; }
     QString SimpleText() const;
     PageHarvest &harvest() { return m_harvest; }
@@ -66,7 +65,6 @@ public:
     void List1_Click();
 
     // HarvestView
-    QString address() const override;
     // The harvest's transfer states go to Inet_StateChanged.
     void transferState(qint16 state) override { Inet_StateChanged(state); }
     void setPageSource(const QString &text) override;
@@ -79,7 +77,6 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -103,12 +100,6 @@ private:
     ImageList *m_List1 = nullptr;
     ImageViewport *m_Picture1 = nullptr;
     StatusLine *m_status = nullptr; // SB's one line of text
-
-    // Closing the window while a harvest waits inside one of its handlers: the harvest's
-    // messages are dropped from then on, and a window that is deleted on close is deleted only
-    // once the harvest has returned.
-    enum class ClosedDuringHarvest { No, KeepWindow, DeleteWindow };
-    ClosedDuringHarvest m_closedDuringHarvest = ClosedDuringHarvest::No;
 
     int m_rowAtPress = -1; // List1's selected row when the mouse was last pressed on it
 

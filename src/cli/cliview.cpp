@@ -7,8 +7,8 @@
 
 using namespace Qt::StringLiterals;
 
-CliView::CliView(const QString &address, std::FILE *out, std::FILE *err, bool progress)
-    : m_address(address), m_out(out), m_err(err), m_progress(progress)
+CliView::CliView(std::FILE *out, std::FILE *err, bool progress)
+    : m_out(out), m_err(err), m_progress(progress)
 {
 }
 

@@ -10,9 +10,8 @@
 // progress line is kept at its bottom and rewritten as images are saved.
 class CliView : public HarvestView {
 public:
-    CliView(const QString &address, std::FILE *out, std::FILE *err, bool progress);
+    CliView(std::FILE *out, std::FILE *err, bool progress);
 
-    QString address() const override { return m_address; }
     void setPageSource(const QString &text) override;
     void clearImageList() override;
     void addImageListEntry(const QString &name) override;
@@ -35,7 +34,6 @@ public:
 private:
     void clearProgress();
 
-    QString m_address;
     std::FILE *m_out;
     std::FILE *m_err;
     bool m_progress;

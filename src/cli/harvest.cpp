@@ -13,6 +13,7 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <optional>
 #include <unistd.h>
@@ -156,25 +157,27 @@ int parseHarvest(const QStringList &args, HarvestRequest &request)
 
 } // namespace
 
-int runHarvest(const QStringList &args)
+QCoro::Task<int> runHarvest(QStringList args)
 {
     HarvestRequest request;
     if (const int status = parseHarvest(args, request); status >= 0)
-        return status;
+        co_return status;
 
     // One transfer service for the whole harvest, so every image reuses the page's connection.
-    CurlTransfer inet;
-    inet.setRetries(request.retries);
-    inet.setMaxTimeSeconds(request.maxTime);
-    inet.setUserAgent(request.userAgent);
+    // The harvest's last step resumes from inside the service: it goes once that has returned.
+    auto *inet = new CurlTransfer;
+    const auto release = qScopeGuard([inet] { inet->deleteLater(); });
+    inet->setRetries(request.retries);
+    inet->setMaxTimeSeconds(request.maxTime);
+    inet->setUserAgent(request.userAgent);
     if (!request.cookies.isEmpty())
-        inet.addCookies(request.cookies);
-    CliView view(request.url, stdout, stderr, ::isatty(STDERR_FILENO) == 1);
+        inet->addCookies(request.cookies);
+    CliView view(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
     view.setVerbose(request.verbose);
     // With one image at a time the harvest fetches each image itself, as the window does.
     std::optional<ParallelFetch> fetch;
     if (request.parallel > 1) {
-        fetch.emplace(inet, request.parallel);
+        fetch.emplace(*inet, request.parallel);
         if (request.verbose) {
             fetch->setStateHandler([&view](qsizetype index, qint16 state) {
                 if (const auto text = stateText(state))
@@ -182,7 +185,7 @@ int runHarvest(const QStringList &args)
             });
         }
     }
-    PageHarvest harvest(inet, view);
+    PageHarvest harvest(*inet, view);
     harvest.setSavePathName(request.saveDir);
     harvest.setKeepGoing(request.keepGoing);
     harvest.setPageReferer(request.referer);
@@ -193,15 +196,15 @@ int runHarvest(const QStringList &args)
         // The page is loaded in an off-screen browser page, whose cookies go with the images.
         RenderedPage page;
         QString error;
-        if (renderedPage(request.url, &inet, &page, &error)) {
-            outcome = harvest.runOnPage(page.html, page.url, page.baseUrl);
+        if (renderedPage(request.url, inet, &page, &error)) {
+            outcome = co_await harvest.runOnPage(page.html, page.url, page.baseUrl);
         } else {
             // As a page that cannot be fetched.
             view.showMessage(PageHarvest::connectionErrorMessage());
             view.printDiagnostic(u"harvix-cli: "_s + error);
         }
     } else {
-        outcome = harvest.run();
+        outcome = co_await harvest.run(request.url);
     }
     // The window shows only the connection-error message; a terminal user also gets the cause.
     if (outcome != PageHarvest::Outcome::Finished && !harvest.failureDetail().isEmpty())
@@ -210,14 +213,15 @@ int runHarvest(const QStringList &args)
 
     switch (outcome) {
     case PageHarvest::Outcome::Finished:
-        return kExitOk;
+        co_return kExitOk;
     case PageHarvest::Outcome::NoImages:
-        return kExitNoImages;
+        co_return kExitNoImages;
     case PageHarvest::Outcome::Failed:
     case PageHarvest::Outcome::Incomplete:
+    case PageHarvest::Outcome::Refused:
         break;
     }
-    return kExitFailed;
+    co_return kExitFailed;
 }
 
 } // namespace cli

@@ -3,10 +3,12 @@
 
 #include <QStringList>
 
+#include <QCoro/QCoroTask>
+
 namespace cli {
 
-// harvix-cli harvest [OPTIONS] URL SAVE_DIR: the page harvest from a terminal. Returns the exit
-// status.
-int runHarvest(const QStringList &args);
+// harvix-cli harvest [OPTIONS] URL SAVE_DIR: the page harvest from a terminal. Ends with the
+// exit status.
+QCoro::Task<int> runHarvest(QStringList args);
 
 } // namespace cli

@@ -11,6 +11,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTimer>
+
+#include <QCoro/QCoroTask>
 
 #include "platform/filewriter.h"
 
@@ -72,9 +75,17 @@ int main(int argc, char **argv)
     if (args.isEmpty())
         return usageError(u"no command given"_s);
     const QString command = args.takeFirst();
-    if (command == u"scan")
-        return runScan(args);
-    if (command == u"harvest")
-        return runHarvest(args);
-    return usageError(u"unknown command '"_s + command + u"'"_s);
+    if (command != u"scan" && command != u"harvest")
+        return usageError(u"unknown command '"_s + command + u"'"_s);
+    // The command is a coroutine that the event loop runs; its end ends the loop with its exit
+    // status. It starts once the loop runs, so that an end at once ends it too.
+    QTimer::singleShot(0, app.get(), [command, args] {
+        QCoro::connect(command == u"scan" ? runScan(args) : runHarvest(args),
+                       QCoreApplication::instance(),
+                       [](int status) { QCoreApplication::exit(status); });
+    });
+    const int status = app->exec();
+    // What the command handed to the event loop to delete once it had returned.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
 }

@@ -41,7 +41,7 @@ void printReferences(const QString &page)
 
 } // namespace
 
-int runScan(const QStringList &args)
+QCoro::Task<int> runScan(QStringList args)
 {
     const QCommandLineOption rendered(u"rendered"_s,
                                       u"read the page at URL as a browser renders it"_s);
@@ -49,21 +49,21 @@ int runScan(const QStringList &args)
     const QString help = commandHelp(kScanUsage, options, kScanExit);
     QCommandLineParser parser;
     if (const int status = parseCommand(parser, args, options, help); status >= 0)
-        return status;
+        co_return status;
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
-        return usageError(u"scan takes at most one file"_s);
+        co_return usageError(u"scan takes at most one file"_s);
     if (parser.isSet(rendered)) {
         if (files.size() != 1)
-            return usageError(u"scan --rendered needs URL"_s);
+            co_return usageError(u"scan --rendered needs URL"_s);
         RenderedPage page;
         QString error;
         if (!renderedPage(files.first(), nullptr, &page, &error)) {
             writeLine(stderr, u"harvix-cli: "_s + error);
-            return kExitFailed;
+            co_return kExitFailed;
         }
         printReferences(page.html);
-        return kExitOk;
+        co_return kExitOk;
     }
 
     QFile file;
@@ -74,7 +74,7 @@ int runScan(const QStringList &args)
     if (!opened) {
         writeLine(stderr,
                   u"harvix-cli: cannot read "_s + files.value(0) + u": "_s + file.errorString());
-        return kExitFailed;
+        co_return kExitFailed;
     }
     // At most as much as a page fetched; a longer stream (or /dev/zero) is not read to its end.
     QByteArray bytes;
@@ -88,18 +88,18 @@ int runScan(const QStringList &args)
     if (file.error() != QFileDevice::NoError) {
         writeLine(stderr,
                   u"harvix-cli: cannot read "_s + files.value(0) + u": "_s + file.errorString());
-        return kExitFailed;
+        co_return kExitFailed;
     }
     if (bytes.size() > pagetext::kMaxPageSize) {
         writeLine(stderr, u"harvix-cli: "_s +
                               (fromStdin ? u"the standard input"_s : files.first()) +
                               u" is larger than %1 bytes, the largest page read"_s.arg(
                                   QString::number(pagetext::kMaxPageSize)));
-        return kExitFailed;
+        co_return kExitFailed;
     }
     // A file has no Content-Type header: it is read like a page served without one.
     printReferences(pagetext::decode(bytes, {}));
-    return kExitOk;
+    co_return kExitOk;
 }
 
 } // namespace cli

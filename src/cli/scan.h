@@ -3,10 +3,12 @@
 
 #include <QStringList>
 
+#include <QCoro/QCoroTask>
+
 namespace cli {
 
 // harvix-cli scan [FILE]: prints the JPEG references of a page read from FILE or standard
-// input. Returns the exit status.
-int runScan(const QStringList &args);
+// input. Ends with the exit status.
+QCoro::Task<int> runScan(QStringList args);
 
 } // namespace cli

@@ -15,17 +15,6 @@ qsizetype lastSlashPosition(QStringView text, qsizetype start)
     return index + 1 >= start ? index + 1 : 0;
 }
 
-QString splitBaseAddress(const QString &typed)
-{
-    // "https://" is one character longer than "http://": its own slashes must not count as the
-    // end of the base address. The scheme's letter case does not matter for this.
-    const qsizetype start = typed.startsWith(u"https://", Qt::CaseInsensitive) ? 9 : 8;
-    const qsizetype slash = lastSlashPosition(typed, start);
-    if (slash > 0)
-        return typed.left(slash);
-    return typed + u'/';
-}
-
 QUrl pageUrl(const QString &address)
 {
     const QString trimmed = address.trimmed();

@@ -13,12 +13,6 @@
 // position is found only by a search that starts before it.
 qsizetype lastSlashPosition(QStringView text, qsizetype start);
 
-// The typed address up to and including its last "/" from the 8th character on (the first
-// after "http://"), or the whole address followed by "/" when there is none there. An address
-// starting with "https://" is searched from its 9th character, so "https://host" gives
-// "https://host/" and not "https://". Nothing is trimmed and no scheme is added.
-QString splitBaseAddress(const QString &typed);
-
 // The address of a fetched page as a URL: the address its body came from, read like the
 // transfer service reads it (surrounding blanks ignored, http when it names no scheme).
 QUrl pageUrl(const QString &address);

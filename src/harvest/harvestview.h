@@ -8,8 +8,6 @@ class HarvestView {
 public:
     virtual ~HarvestView() = default;
 
-    // The page address as typed (TURL's text).
-    virtual QString address() const = 0;
     // Shows the fetched page source (Text2).
     virtual void setPageSource(const QString &text) = 0;
     // Empties the list of saved image files (List1).

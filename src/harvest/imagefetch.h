@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <QCoro/QCoroTask>
+
 #include <functional>
 
 // One image to fetch: its address and the Referer it is asked for with (empty for none).
@@ -23,10 +25,12 @@ public:
     // Referer of image i (a page may hold millions of references: each is made only when its
     // transfer is about to start). request stays valid until end().
     virtual void begin(qsizetype count, std::function<ImageRequest(qsizetype)> request) = 0;
-    // The bytes of images[index]. Asked for once per index, in order, after begin; throws
-    // TransferError when that image cannot be downloaded (the harvest may go on with the next
-    // index).
-    virtual QByteArray take(qsizetype index) = 0;
+    // The bytes of images[index], once they are here. Asked for once per index, in order,
+    // after begin; fails with TransferError when that image cannot be downloaded (the harvest
+    // may go on with the next index).
+    virtual QCoro::Task<QByteArray> take(qsizetype index) = 0;
+    // Stops the transfer that take() waits for: that take() fails.
+    virtual void cancel() = 0;
     // The harvest has ended, done or failed: nothing more is taken.
     virtual void end() = 0;
 };

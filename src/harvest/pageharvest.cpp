@@ -14,9 +14,21 @@
 
 #include <utility>
 
-PageHarvest::PageHarvest(UrlTransfer &inet, HarvestView &view) : m_inet(inet), m_view(view) {}
+PageHarvest::PageHarvest(UrlTransfer &inet, HarvestView &view) : m_inet(inet), m_view(view)
+{
+    m_states = QObject::connect(&m_inet, &UrlTransfer::StateChanged, &m_inet,
+                                [this](int ticket, qint16 state) {
+                                    if (ticket != 0 && ticket == m_ticket)
+                                        m_view.transferState(state);
+                                });
+}
 
-PageHarvest::~PageHarvest() = default;
+PageHarvest::~PageHarvest()
+{
+    // The run resumes inside stop() and ends there, before anything of this harvest goes.
+    stop();
+    QObject::disconnect(m_states);
+}
 
 QString PageHarvest::noImagesStatusText()
 {
@@ -38,43 +50,47 @@ QString PageHarvest::finishedStatusText()
     return QStringLiteral("取り込み終了。");
 }
 
-PageHarvest::Outcome PageHarvest::run()
+QString PageHarvest::refusedStatusText()
 {
-    ++m_runDepth;
-    const Outcome outcome = harvest(nullptr);
-    --m_runDepth;
-    return outcome;
+    return QStringLiteral(
+        "画像の読み込み中です。終わるか中止するまで、次の読み込みは始められません。");
 }
 
-PageHarvest::Outcome PageHarvest::runOnPage(const QString &page, const QString &pageUrl,
-                                            const QString &baseUrl)
+QCoro::Task<PageHarvest::Outcome> PageHarvest::run(QString address)
 {
-    const GivenPage given{page, pageUrl, baseUrl};
-    ++m_runDepth;
-    const Outcome outcome = harvest(&given);
-    --m_runDepth;
-    return outcome;
+    return harvest(std::move(address), std::nullopt);
+}
+
+QCoro::Task<PageHarvest::Outcome> PageHarvest::runOnPage(QString page, QString pageUrl,
+                                                         QString baseUrl)
+{
+    QString address = pageUrl;
+    return harvest(std::move(address),
+                   GivenPage{std::move(page), std::move(pageUrl), std::move(baseUrl)});
 }
 
 void PageHarvest::cancel()
 {
     if (m_ticket != 0)
         m_inet.cancelTransfer(m_ticket);
+    else if (m_running && m_fetch)
+        m_fetch->cancel();
 }
 
-TransferReply PageHarvest::transfer(const QString &url, qint32 dataType, const QString &referer)
+void PageHarvest::stop()
 {
-    const int ticket = m_inet.startTransfer(url, dataType, referer);
-    // A run started while this one waits has transfers of its own; this one's comes back after.
-    const int outer = std::exchange(m_ticket, ticket);
-    const auto restore = qScopeGuard([this, outer] { m_ticket = outer; });
-    const QMetaObject::Connection states = QObject::connect(
-        &m_inet, &UrlTransfer::StateChanged, &m_inet, [this, ticket](int from, qint16 state) {
-            if (from == ticket)
-                m_view.transferState(state);
-        });
-    const auto disconnect = qScopeGuard([&states] { QObject::disconnect(states); });
-    return m_inet.finishTransfer(ticket);
+    if (!m_running)
+        return;
+    m_stopped = true;
+    cancel();
+}
+
+QCoro::Task<TransferReply> PageHarvest::transfer(const QString &url, qint32 dataType,
+                                                 const QString &referer)
+{
+    m_ticket = m_inet.startTransfer(url, dataType, referer);
+    const auto forget = qScopeGuard([this] { m_ticket = 0; });
+    co_return co_await m_inet.finishTransfer(m_ticket);
 }
 
 namespace {
@@ -88,24 +104,33 @@ QString causeOf(const std::exception &e)
 
 } // namespace
 
-PageHarvest::Outcome PageHarvest::harvest(const GivenPage *given)
+QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
+                                                       std::optional<GivenPage> given)
 {
+    if (m_running) {
+        // The run under way goes on; this one only says why it did not start.
+        m_view.setStatusText(refusedStatusText());
+        co_return Outcome::Refused;
+    }
+    m_running = true;
+    m_stopped = false;
+    const auto ended = qScopeGuard([this] {
+        m_running = false;
+        m_stopped = false;
+    });
     QString detail;
     try {
         m_failureDetail.clear();
-        const QString typed = given ? given->url : m_view.address();
-        m_baseAddress = splitBaseAddress(typed);
 
         // The page itself is fetched from the address exactly as typed.
         TransferReply reply;
         if (given) {
-            reply.text = given->text;
+            reply.text = std::move(given->text);
             reply.finalUrl = given->url;
         } else {
-            reply = transfer(typed, UrlTransfer::icString, m_pageReferer);
+            reply = co_await transfer(address, UrlTransfer::icString, m_pageReferer);
         }
         const QString &page = reply.text;
-        m_pageText = page;
         m_view.setPageSource(page);
 
         QStringList refs;
@@ -114,9 +139,8 @@ PageHarvest::Outcome PageHarvest::harvest(const GivenPage *given)
             // The list of the previous harvest and the save folder stay as they are.
             m_view.setStatusText(noImagesStatusText());
             m_view.showMessage(noImagesMessage());
-            return Outcome::NoImages;
+            co_return Outcome::NoImages;
         }
-        m_imageRefs = refs;
 
         // References are resolved as the browser resolves them, against the page's <base> or
         // the address the page came from after redirects; that address is also the Referer.
@@ -148,12 +172,12 @@ PageHarvest::Outcome PageHarvest::harvest(const GivenPage *given)
             try {
                 QByteArray bytes;
                 if (fetch) {
-                    bytes = fetch->take(i);
+                    bytes = co_await fetch->take(i);
                 } else {
                     const ImageRequest image = requestFor(i);
-                    bytes = transfer(image.url, UrlTransfer::icByteArray, image.referer).bytes;
+                    bytes = (co_await transfer(image.url, UrlTransfer::icByteArray, image.referer))
+                                .bytes;
                 }
-                m_imageBytes = bytes;
                 const QString name = imageFileName(ref);
                 m_imageFile = name;
                 // The entry is added after the download and before the write: a failed download
@@ -167,7 +191,8 @@ PageHarvest::Outcome PageHarvest::harvest(const GivenPage *given)
                 writeFileAtomically(path, bytes);
                 m_view.imageSaved(name);
             } catch (const std::exception &e) {
-                if (!m_keepGoing)
+                // A stopped run goes no further, whatever it was asked to do with failures.
+                if (!m_keepGoing || m_stopped)
                     throw;
                 ++failed;
                 m_view.imageFailed(requestFor(i).url, causeOf(e));
@@ -180,9 +205,9 @@ PageHarvest::Outcome PageHarvest::harvest(const GivenPage *given)
         if (failed > 0) {
             m_failureDetail = QStringLiteral("%1 of %2 images failed")
                                   .arg(QString::number(failed), QString::number(refs.size()));
-            return Outcome::Incomplete;
+            co_return Outcome::Incomplete;
         }
-        return Outcome::Finished;
+        co_return Outcome::Finished;
     } catch (const TransferError &e) {
         detail = e.message();
     } catch (const std::exception &e) {
@@ -191,8 +216,11 @@ PageHarvest::Outcome PageHarvest::harvest(const GivenPage *given)
         detail = QStringLiteral("unknown failure");
     }
 
-    // Whatever failed, the user sees one message; what was done so far stays.
+    // Whatever failed, the user sees one message; what was done so far stays. A stopped run
+    // has nobody left to tell.
     m_failureDetail = detail;
+    if (m_stopped)
+        co_return Outcome::Failed;
     try {
         m_view.showMessage(connectionErrorMessage(), hidePasswords(detail));
     } catch (...) {
@@ -201,5 +229,5 @@ PageHarvest::Outcome PageHarvest::harvest(const GivenPage *given)
         m_view.setBusyPointer(false);
     } catch (...) {
     }
-    return Outcome::Failed;
+    co_return Outcome::Failed;
 }

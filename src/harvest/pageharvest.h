@@ -7,10 +7,14 @@
 
 #include "platform/urltransfer.h"
 
+#include <QCoro/QCoroTask>
+
+#include <optional>
+
 class HarvestView;
 class ImageFetch;
 
-// The page harvest: fetches the page whose address the view holds, shows its source, finds its
+// The page harvest: fetches the page at the address it is given, shows its source, finds its
 // JPEG references and saves every image into the save folder, listing the file names.
 //
 // Each reference is fetched from where a browser would load it: as the page wrote it, resolved
@@ -18,33 +22,38 @@ class ImageFetch;
 // (after redirects). Image requests carry the page's address as Referer, by the browsers'
 // default policy.
 //
-// The transfer service keeps the event loop running while it waits, so a second run() can start
-// while one is under way (the service then refuses its transfer and that run fails on its own).
-// The view hears the states of the harvest's own transfers only, and cancel() stops only them.
-// Every run keeps its working values to itself and only publishes them to the state below.
-// A harvest must outlive its runs: nothing run while a transfer waits may delete it (the main
-// window, when closed during a harvest, is deleted only once its harvest has returned).
+// A run is a coroutine: it reads as the flow it is (the page, then each image in turn) and
+// suspends where it waits for a transfer, so the one event loop runs everything else meanwhile.
+// One run at a time: a run asked for while one is under way is refused with a status text, and
+// the first goes on. The view hears the states of the harvest's own transfers only, and
+// cancel() and stop() touch only them.
 class PageHarvest {
 public:
     // Incomplete: the harvest went on past failed images (keep-going) and some failed.
-    enum class Outcome { Finished, NoImages, Failed, Incomplete };
+    // Refused: another run of this harvest was under way.
+    enum class Outcome { Finished, NoImages, Failed, Incomplete, Refused };
 
     PageHarvest(UrlTransfer &inet, HarvestView &view);
+    // Stops a run that is under way (stop()).
     ~PageHarvest();
     PageHarvest(const PageHarvest &) = delete;
     PageHarvest &operator=(const PageHarvest &) = delete;
 
-    // The whole harvest. Never throws: every failure ends in the connection-error message.
-    Outcome run();
+    // The whole harvest of the page at address, fetched exactly as typed. Never throws: every
+    // failure ends in the connection-error message.
+    QCoro::Task<Outcome> run(QString address);
     // The same harvest of a page that is at hand already (the document the simple browser
     // shows, after its scripts ran): page is its text, pageUrl its address (the images'
     // Referer) and baseUrl what its references are resolved against. Nothing is fetched but
     // the images.
-    Outcome runOnPage(const QString &page, const QString &pageUrl, const QString &baseUrl);
+    QCoro::Task<Outcome> runOnPage(QString page, QString pageUrl, QString baseUrl);
 
-    // Stops the transfer the harvest waits for; the harvest then fails (or, keeping going, goes
-    // on with the next image). Nothing when no harvest runs.
+    // Stops the transfer the run waits for; the run then fails (or, keeping going, goes on
+    // with the next image). Nothing when no run is under way.
     void cancel();
+    // Ends the run at once, wherever it is, and tells the view nothing more (its window is
+    // closing). Nothing when no run is under way.
+    void stop();
 
     // Where the images come from: by default each is fetched through the transfer service once
     // the one before it is saved; an image fetch may fetch ahead. Not owned; nullptr for the
@@ -61,19 +70,11 @@ public:
     QString savePathName() const { return m_savePathName; }
     void setSavePathName(const QString &path) { m_savePathName = path; }
 
-    // Source of the last page fetched.
-    const QString &pageText() const { return m_pageText; }
-    // References accepted by the last scan that found any.
-    const QStringList &imageRefs() const { return m_imageRefs; }
-    // Base address of the last harvest started.
-    const QString &baseAddress() const { return m_baseAddress; }
     // Full path of the last image written (the image display also sets it).
     const QString &imageFile() const { return m_imageFile; }
     void setImageFile(const QString &path) { m_imageFile = path; }
-    // Bytes of the image downloaded last.
-    const QByteArray &imageBytes() const { return m_imageBytes; }
 
-    bool isRunning() const { return m_runDepth > 0; }
+    bool isRunning() const { return m_running; }
 
     // Why the latest failure happened, for logs and harvix-cli --verbose (the user is shown only
     // the connection-error message). Cleared when a run starts.
@@ -84,6 +85,7 @@ public:
     static QString noImagesMessage();
     static QString connectionErrorMessage();
     static QString finishedStatusText();
+    static QString refusedStatusText();
 
 private:
     // A page given by runOnPage.
@@ -92,22 +94,21 @@ private:
         QString url;
         QString baseUrl;
     };
-    Outcome harvest(const GivenPage *given);
-    // One transfer of the harvest's own, from start to end.
-    TransferReply transfer(const QString &url, qint32 dataType, const QString &referer);
+    QCoro::Task<Outcome> harvest(QString address, std::optional<GivenPage> given);
+    // One transfer of the harvest's own, from start to end; its states go to the view.
+    QCoro::Task<TransferReply> transfer(const QString &url, qint32 dataType,
+                                        const QString &referer);
 
     UrlTransfer &m_inet;
     HarvestView &m_view;
+    QMetaObject::Connection m_states;
     ImageFetch *m_fetch = nullptr;
     bool m_keepGoing = false;
     QString m_pageReferer;
     QString m_savePathName;
-    QString m_pageText;
-    QStringList m_imageRefs;
-    QString m_baseAddress;
     QString m_imageFile;
-    QByteArray m_imageBytes;
     QString m_failureDetail;
-    int m_runDepth = 0;
-    int m_ticket = 0; // the transfer the harvest waits for, 0 when none
+    bool m_running = false;
+    bool m_stopped = false; // stop() was called during this run
+    int m_ticket = 0;       // the transfer the run waits for, 0 when none
 };

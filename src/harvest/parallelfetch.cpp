@@ -3,6 +3,8 @@
 
 #include "platform/urltransfer.h"
 
+#include <QScopeGuard>
+
 ParallelFetch::ParallelFetch(UrlTransfer &transfers, int count)
     : m_transfers(transfers), m_count(qMax(1, count))
 {
@@ -44,7 +46,7 @@ void ParallelFetch::startUpTo(qsizetype end)
     }
 }
 
-QByteArray ParallelFetch::take(qsizetype index)
+QCoro::Task<QByteArray> ParallelFetch::take(qsizetype index)
 {
     // The images before index have been taken: their places go to the next ones.
     startUpTo(index + m_count);
@@ -53,14 +55,18 @@ QByteArray ParallelFetch::take(qsizetype index)
         throw TransferError(QStringLiteral("image %1 was not started").arg(index + 1));
     const int ticket = found->second;
     m_tickets.erase(found);
-    try {
-        QByteArray bytes = m_transfers.finishTransfer(ticket).bytes;
+    m_awaited = ticket;
+    const auto forget = qScopeGuard([this, ticket] {
+        m_awaited = 0;
         m_indexOf.erase(ticket);
-        return bytes;
-    } catch (...) {
-        m_indexOf.erase(ticket);
-        throw;
-    }
+    });
+    co_return (co_await m_transfers.finishTransfer(ticket)).bytes;
+}
+
+void ParallelFetch::cancel()
+{
+    if (m_awaited != 0)
+        m_transfers.cancelTransfer(m_awaited);
 }
 
 void ParallelFetch::end()

@@ -25,7 +25,8 @@ public:
     ParallelFetch &operator=(const ParallelFetch &) = delete;
 
     void begin(qsizetype count, std::function<ImageRequest(qsizetype)> request) override;
-    QByteArray take(qsizetype index) override;
+    QCoro::Task<QByteArray> take(qsizetype index) override;
+    void cancel() override;
     void end() override;
 
     // Receives the transfer states of each image, with the image's 0-based index.
@@ -42,6 +43,7 @@ private:
     qsizetype m_next = 0;               // the next index to start
     std::map<qsizetype, int> m_tickets; // started and not yet taken: index -> ticket
     std::map<int, qsizetype> m_indexOf; // ticket -> index, for the states
+    int m_awaited = 0;                  // the ticket take() waits for, 0 when none
     std::function<void(qsizetype, qint16)> m_onState;
     QMetaObject::Connection m_states;
 };

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <QCoro/QCoroTask>
+
 #include <stdexcept>
 
 // Raised by the transfer service for every failure: bad address, DNS or connection failure, TLS
@@ -32,11 +34,12 @@ struct TransferReply {
 };
 
 // The URL transfer service. Every transfer has a ticket: startTransfer starts it, finishTransfer
-// waits for its end and hands over its body, cancelTransfer stops it. Waiting keeps the caller's
-// event loop running, so states reach the user-interface thread, menus stay usable and a
-// transfer can be cancelled. Every state of every transfer goes out through StateChanged with
-// the transfer's ticket, all of them before finishTransfer returns; a caller listens to the
-// tickets it started and to no other.
+// is the coroutine that suspends until its end and hands over its body, cancelTransfer stops it.
+// Nothing waits by running the event loop again: a caller co_awaits the end of its transfer, so
+// states reach the user-interface thread, menus stay usable and a transfer can be cancelled
+// while the one event loop runs everything else. Every state of every transfer goes out through
+// StateChanged with the transfer's ticket, all of them before the awaiting coroutine resumes; a
+// caller listens to the tickets it started and to no other.
 class UrlTransfer : public QObject {
     Q_OBJECT
 public:
@@ -75,26 +78,21 @@ public:
     // text transfer side by side, and for a OneAtATime transfer while one is under way.
     virtual int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},
                               Lane lane = Lane::OneAtATime) = 0;
-    // Waits until the transfer of ticket has ended and its states are out, then hands over its
-    // body and forgets the ticket. Throws TransferError when it failed or was cancelled, and for
-    // an unknown ticket.
-    virtual TransferReply finishTransfer(int ticket) = 0;
+    // Resumes its awaiter once the transfer of ticket has ended and its states are out, with
+    // its body, and forgets the ticket. Fails with TransferError when the transfer failed or was
+    // cancelled (also while awaited: the awaiter resumes inside cancelTransfer), when the
+    // service is destroyed meanwhile, and for an unknown ticket. One awaiter per ticket.
+    virtual QCoro::Task<TransferReply> finishTransfer(int ticket) = 0;
     // Stops the transfer of ticket (or drops its body) and forgets the ticket; its error state
-    // goes out before this returns. Nothing for an unknown ticket.
+    // goes out, and its awaiter resumes with the failure, before this returns. Nothing for an
+    // unknown ticket.
     virtual void cancelTransfer(int ticket) = 0;
 
-    // One OneAtATime transfer from start to end: the body as a QString (icString) or a
-    // QByteArray (icByteArray). Throws TransferError on any failure.
-    QVariant OpenURL(const QString &url, qint32 dataType = icString);
-    // Stops the transfer that OpenURL waits for; OpenURL then fails. Does nothing when idle.
-    void Cancel();
-
-    QString openText(const QString &url) { return OpenURL(url, icString).toString(); }
-    QByteArray openBytes(const QString &url) { return OpenURL(url, icByteArray).toByteArray(); }
+    // One transfer from start to end: startTransfer, then finishTransfer. Throws (at the
+    // co_await) what either throws.
+    QCoro::Task<TransferReply> transfer(QString url, qint32 dataType, QString referer = {},
+                                        Lane lane = Lane::OneAtATime);
 
 signals:
     void StateChanged(int ticket, qint16 state);
-
-private:
-    int m_openTicket = 0; // the transfer OpenURL waits for
 };

@@ -6,8 +6,8 @@
 #include "platform/curl/curltransfer.h"
 #include "platform/programlauncher.h"
 #include "platform/qt/qtpictureloader.h"
-#include "simremoteaccess.h"
 #include "platform/webengine/webengineloader.h"
+#include "simremoteaccess.h"
 
 #include "fakeprompter.h"
 
@@ -78,7 +78,8 @@ TEST_F(Program, DialUpReportsToTheStatusBarAndHangsUpWhenTheMainWindowCloses)
     dialog->Text1()->setText(QStringLiteral("user"));
     dialog->Text2()->setText(QStringLiteral("secret"));
     QTest::mouseClick(dialog->Command1(), Qt::LeftButton);
-    EXPECT_EQ(main->SimpleText(), QStringLiteral("接続が完了しました。"))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] { return main->SimpleText() == QStringLiteral("接続が完了しました。"); }, 10000))
         << prompter.texts().join(QLatin1Char('|')).toStdString();
     EXPECT_FALSE(dialog->isVisible()) << "hidden after a successful dial";
     ASSERT_EQ(ras.dials.size(), 1);

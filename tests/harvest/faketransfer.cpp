@@ -11,7 +11,7 @@ int FakeTransfer::startTransfer(const QString &url, qint32 dataType, const QStri
     return m_lastTicket;
 }
 
-TransferReply FakeTransfer::finishTransfer(int ticket)
+QCoro::Task<TransferReply> FakeTransfer::finishTransfer(int ticket)
 {
     const Started started = m_started.take(ticket);
     struct Idle {
@@ -29,10 +29,10 @@ TransferReply FakeTransfer::finishTransfer(int ticket)
     TransferReply reply;
     reply.finalUrl = started.url;
     if (started.dataType == icByteArray)
-        reply.bytes = it->typeId() == QMetaType::QByteArray ? it->toByteArray()
-                                                            : it->toString().toUtf8();
+        reply.bytes =
+            it->typeId() == QMetaType::QByteArray ? it->toByteArray() : it->toString().toUtf8();
     else
         reply.text = it->typeId() == QMetaType::QString ? it->toString()
                                                         : QString::fromUtf8(it->toByteArray());
-    return reply;
+    co_return reply;
 }

@@ -21,7 +21,7 @@ public:
 
     int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},
                       Lane lane = Lane::OneAtATime) override;
-    TransferReply finishTransfer(int ticket) override;
+    QCoro::Task<TransferReply> finishTransfer(int ticket) override;
     void cancelTransfer(int ticket) override { m_cancelled.insert(ticket); }
 
     QStringList requested;

@@ -15,6 +15,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "awaittask.h"
+
+#include <QCoro/QCoroTask>
+
 #include "testfiles.h"
 
 #include <QProcess>
@@ -156,7 +160,7 @@ protected:
     PageHarvest::Outcome harvestPage(const QString &path)
     {
         view.typedAddress = server.url(path);
-        return harvest.run();
+        return awaitTask(harvest.run(view.typedAddress));
     }
 
     // Harvests the page at path with up to n images in flight, into a folder of its own.
@@ -170,7 +174,7 @@ protected:
         parallel.setImageFetch(&fetch);
         parallel.setSavePathName(folder);
         into.typedAddress = server.url(path);
-        return parallel.run();
+        return awaitTask(parallel.run(into.typedAddress));
     }
 
     // Serves /img/N.jpg after a delay that shrinks with N, so later images are ready first (the
@@ -271,7 +275,7 @@ TEST_F(HarvestIntegrationTest, FailuresKeepWhatWasSavedBefore)
     PageHarvest missingFolder(inet, view2);
     missingFolder.setSavePathName(dir.path() + u"/missing/"_s);
     view2.typedAddress = server.url(u"/p.html"_s);
-    EXPECT_EQ(missingFolder.run(), PageHarvest::Outcome::Failed);
+    EXPECT_EQ(awaitTask(missingFolder.run(view2.typedAddress)), PageHarvest::Outcome::Failed);
     EXPECT_EQ(view2.imageList, QStringList({u"a.jpg"_s}));
     EXPECT_FALSE(QFileInfo::exists(dir.path() + u"/missing"_s));
     EXPECT_FALSE(view2.busy);
@@ -483,7 +487,7 @@ TEST_F(HarvestIntegrationTest, NoRefererGoesFromAnHttpsPageToAnHttpImage)
         std::this_thread::yield();
 
     view.typedAddress = u"https://127.0.0.1:%1/p.html"_s.arg(port);
-    EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Finished)
+    EXPECT_EQ(awaitTask(harvest.run(view.typedAddress)), PageHarvest::Outcome::Finished)
         << harvest.failureDetail().toStdString();
     EXPECT_EQ(readFile(saveFolder + u"plain.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
 }
@@ -539,7 +543,7 @@ TEST_F(HarvestIntegrationTest, CancelDuringASlowBodyEndsTheHarvest)
     EXPECT_FALSE(view.busy);
 }
 
-TEST_F(HarvestIntegrationTest, SecondHarvestDuringATransferFailsAlone)
+TEST_F(HarvestIntegrationTest, SecondHarvestDuringATransferIsRefusedAndTheFirstGoesOn)
 {
     auto &s = server.server();
     serve(s, "/p.html", "src=slow.jpg src=b.jpg", "text/html");
@@ -558,20 +562,23 @@ TEST_F(HarvestIntegrationTest, SecondHarvestDuringATransferFailsAlone)
     bool started = false;
     QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [&](int, qint16 state) {
         if (!started && state == UrlTransfer::icRequestSent && harvest.isRunning() &&
-            harvest.pageText().contains(u"slow"_s)) {
+            view.pageSource.contains(u"slow"_s)) {
             started = true;
-            // From the event loop the first harvest waits in.
+            // From the event loop, while the first harvest is suspended on its transfer.
             QTimer::singleShot(0, &inet, [&] {
-                view.typedAddress = server.url(u"/other.html"_s);
-                nested = harvest.run();
-                secondHarvestDone = true;
+                QCoro::connect(harvest.run(server.url(u"/other.html"_s)), &inet,
+                               [&](PageHarvest::Outcome outcome) {
+                                   nested = outcome;
+                                   secondHarvestDone = true;
+                               });
             });
         }
     });
     EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Finished);
     EXPECT_TRUE(started);
-    EXPECT_EQ(nested, PageHarvest::Outcome::Failed);
-    EXPECT_TRUE(view.events.contains(kConnectionError));
+    EXPECT_EQ(nested, PageHarvest::Outcome::Refused);
+    EXPECT_TRUE(view.events.contains(u"status:"_s + PageHarvest::refusedStatusText()));
+    EXPECT_FALSE(view.events.contains(kConnectionError));
     EXPECT_EQ(view.imageList, QStringList({u"slow.jpg"_s, u"b.jpg"_s}));
     EXPECT_EQ(readFile(saveFolder + u"slow.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
     EXPECT_EQ(readFile(saveFolder + u"b.jpg"_s), QByteArray::fromStdString(imageBytes(2)));
@@ -600,7 +607,7 @@ TEST_F(HarvestIntegrationTest, AServerThatDropsEveryKeptConnectionGivesEveryImag
 {
     OneRequestPerConnectionServer dropping(40);
     view.typedAddress = dropping.url(u"/page.html"_s);
-    EXPECT_EQ(harvest.run(), PageHarvest::Outcome::Finished)
+    EXPECT_EQ(awaitTask(harvest.run(view.typedAddress)), PageHarvest::Outcome::Finished)
         << harvest.failureDetail().toStdString();
     EXPECT_EQ(entries(saveFolder).size(), 40);
 
@@ -612,7 +619,7 @@ TEST_F(HarvestIntegrationTest, AServerThatDropsEveryKeptConnectionGivesEveryImag
     QDir().mkpath(folder);
     parallel.setSavePathName(folder);
     parallelView.typedAddress = dropping.url(u"/page.html"_s);
-    EXPECT_EQ(parallel.run(), PageHarvest::Outcome::Finished)
+    EXPECT_EQ(awaitTask(parallel.run(parallelView.typedAddress)), PageHarvest::Outcome::Finished)
         << parallel.failureDetail().toStdString();
     EXPECT_EQ(entries(folder).size(), 40);
     EXPECT_EQ(readFile(folder + u"39.jpg"_s), QByteArray::fromStdString(imageBytes(39)));
@@ -673,12 +680,16 @@ TEST_F(HarvestIntegrationTest, ParallelHarvestCancelsTheImagesInFlightWhenOneFai
 {
     // The first image fails once the next three are on their way; they trickle for seconds.
     std::atomic<int> gone{0};
+    std::atomic<int> asked{0};
     serve(server.server(), "/p.html", "src=0.jpg src=1.jpg src=2.jpg src=3.jpg", "text/html");
-    server.server().Get("/0.jpg", [](const httplib::Request &, httplib::Response &res) {
-        std::this_thread::sleep_for(200ms);
+    // The 404 is sent once the other three have been asked for.
+    server.server().Get("/0.jpg", [&](const httplib::Request &, httplib::Response &res) {
+        for (int i = 0; i < 1000 && asked < 3 && !released; ++i)
+            std::this_thread::sleep_for(5ms);
         res.status = 404;
     });
     server.server().Get(R"(/[123]\.jpg)", [&](const httplib::Request &, httplib::Response &res) {
+        ++asked;
         res.set_chunked_content_provider("image/jpeg", [&](size_t, httplib::DataSink &sink) {
             for (int i = 0; i < 500 && !released; ++i) {
                 std::this_thread::sleep_for(10ms);
@@ -696,6 +707,7 @@ TEST_F(HarvestIntegrationTest, ParallelHarvestCancelsTheImagesInFlightWhenOneFai
     QString folder;
     EXPECT_EQ(harvestInParallel(u"/p.html"_s, 4, parallelView, folder),
               PageHarvest::Outcome::Failed);
+    EXPECT_EQ(asked, 3);
     // The transfers still under way were cancelled, not left to run on.
     EXPECT_TRUE(QTest::qWaitFor([&] { return gone == 3; }, 2000)) << gone;
 }

@@ -11,7 +11,6 @@
 // so tests can compare the whole order of what the user would see.
 class RecordingView : public HarvestView {
 public:
-    QString address() const override { return typedAddress; }
     void setPageSource(const QString &text) override;
     void clearImageList() override;
     void addImageListEntry(const QString &name) override;
@@ -20,7 +19,7 @@ public:
     void showMessage(const QString &text, const QString &detail = {}) override;
     void beep() override;
 
-    QString typedAddress;
+    QString typedAddress; // the address the test harvests
     QString pageSource;
     QStringList imageList;
     QString statusText;

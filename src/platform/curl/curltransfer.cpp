@@ -6,12 +6,12 @@
 #include "platform/curl/requestaddress.h"
 #include "platform/pagetext.h"
 
-#include <QEventLoop>
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
 #include <curl/curl.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -50,20 +50,33 @@ TransferError closedWhileFetching(const QString &url)
 
 } // namespace
 
-// A finishTransfer waiting for its transfer.
-struct CurlTransfer::Wait {
-    QEventLoop *loop = nullptr;
-    bool destroyed = false; // the service has gone meanwhile
+// Suspends a finishTransfer until the service resumes it: once its transfer has ended and the
+// states are out, or once it was cancelled, or when the service closes.
+class CurlTransfer::TransferEnd {
+public:
+    TransferEnd(CurlTransfer &service, int ticket) : m_service(service), m_ticket(ticket) {}
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> awaiter)
+    {
+        m_service.m_awaiters[m_ticket] = awaiter;
+    }
+    void await_resume() const noexcept {}
+
+private:
+    CurlTransfer &m_service;
+    int m_ticket;
 };
 
 CurlTransfer::CurlTransfer(QObject *parent) : UrlTransfer(parent) {}
 
 CurlTransfer::~CurlTransfer()
 {
-    // The waiting finishTransfer calls find this and fail without touching the service again.
-    for (const auto &[ticket, wait] : m_waits) {
-        wait->destroyed = true;
-        wait->loop->quit();
+    // The suspended finishTransfer calls resume and fail; nothing can be started any more.
+    m_closing = true;
+    while (!m_awaiters.empty()) {
+        const std::coroutine_handle<> awaiter = m_awaiters.begin()->second;
+        m_awaiters.erase(m_awaiters.begin());
+        awaiter.resume();
     }
     // Unfinished transfers end and the cached connections close; nothing is reported any more.
     for (const auto &job : m_jobs) {
@@ -164,6 +177,8 @@ int CurlTransfer::startTransfer(const QString &url, qint32 dataType, const QStri
         throw TransferError(QStringLiteral("only images are fetched side by side; %1 was not "
                                            "fetched")
                                 .arg(url));
+    if (m_closing)
+        throw closedWhileFetching(url);
     if (lane == Lane::OneAtATime && m_oneAtATimeTicket != 0)
         throw TransferError(
             QStringLiteral("another transfer is under way; %1 was not fetched").arg(url));
@@ -191,40 +206,22 @@ int CurlTransfer::startTransfer(const QString &url, qint32 dataType, const QStri
     return ticket;
 }
 
-TransferReply CurlTransfer::finishTransfer(int ticket)
+QCoro::Task<TransferReply> CurlTransfer::finishTransfer(int ticket)
 {
     const auto found = m_tickets.find(ticket);
     if (found == m_tickets.end())
         throw TransferError(QStringLiteral("no transfer %1 is under way").arg(ticket));
     CurlJob &job = *found->second;
     const QString url = job.url();
-    const auto cancelled = [&url] {
-        return TransferError(QStringLiteral("transfer of %1 cancelled").arg(url));
-    };
     // The states of a transfer that ended as it started.
-    if (!deliverStates())
+    deliverStates();
+    // A receiver of its states may have cancelled it.
+    if (m_tickets.count(ticket) && !job.done)
+        co_await TransferEnd(*this, ticket);
+    if (m_closing)
         throw closedWhileFetching(url);
-    // A receiver of its states may cancel it (its handle may even carry another transfer then).
     if (!m_tickets.count(ticket))
-        throw cancelled();
-    if (!job.done) {
-        Wait wait;
-        QEventLoop loop;
-        wait.loop = &loop;
-        m_waits[ticket] = &wait;
-        loop.exec();
-        if (wait.destroyed)
-            throw closedWhileFetching(url);
-        m_waits.erase(ticket);
-        if (!m_tickets.count(ticket))
-            throw cancelled();
-        if (!job.done) {
-            // The loop was left before the transfer ended (the application is quitting).
-            abort(job, true);
-            if (!deliverStates())
-                throw closedWhileFetching(url);
-        }
-    }
+        throw TransferError(QStringLiteral("transfer of %1 cancelled").arg(url));
     release(ticket, job);
     if (!job.succeeded())
         throw TransferError(job.failureMessage());
@@ -234,7 +231,7 @@ TransferReply CurlTransfer::finishTransfer(int ticket)
         reply.bytes = job.takeBody();
     else
         reply.text = pagetext::decode(job.takeBody(), job.contentType());
-    return reply;
+    co_return reply;
 }
 
 void CurlTransfer::cancelTransfer(int ticket)
@@ -251,7 +248,12 @@ void CurlTransfer::cancelTransfer(int ticket)
     release(ticket, job);
     abort(job, true);
     job.takeBody();
+    // Its awaiter, if any, learns of it now, whether or not the transfer had ended already.
+    if (m_awaiters.count(ticket) &&
+        std::find(m_ended.begin(), m_ended.end(), ticket) == m_ended.end())
+        m_ended.push_back(ticket);
     deliverStates();
+    resumeAwaiters();
 }
 
 void CurlTransfer::release(int ticket, CurlJob &job)
@@ -291,8 +293,8 @@ void CurlTransfer::ended(CurlJob &job, int curlCode, bool cancelled)
     }
     // Nobody waits for the final state of a transfer before it is reported.
     job.reportEnd();
-    if (const auto wait = m_waits.find(job.ticket); wait != m_waits.end())
-        wait->second->loop->quit();
+    if (m_awaiters.count(job.ticket))
+        m_ended.push_back(job.ticket);
 }
 
 void CurlTransfer::retry(CurlJob &job)
@@ -304,6 +306,7 @@ void CurlTransfer::retry(CurlJob &job)
         ended(job, CURLE_FAILED_INIT);
     }
     deliverStates();
+    resumeAwaiters();
 }
 
 void CurlTransfer::afterAction()
@@ -314,29 +317,36 @@ void CurlTransfer::afterAction()
         ended(job, curlCode);
     });
     deliverStates();
+    resumeAwaiters();
 }
 
-// Emits the collected states in order. Returns false when a receiver destroyed the service
-// meanwhile.
-bool CurlTransfer::deliverStates()
+// Emits the collected states in order. The queue is read in place, so that a cancel by a
+// receiver can still change what is not out yet; such a cancel delivers the rest itself, from
+// where this call stands, and the order holds. A receiver must not destroy the service.
+void CurlTransfer::deliverStates()
 {
-    // A receiver that runs an event loop of its own, or cancels, brings us back here; the outer
-    // call goes on with the queue, which keeps the states in order.
-    if (m_draining)
-        return true;
-    m_draining = true;
-    const QPointer<CurlTransfer> alive(this);
-    // Read in place, so that a cancel can still change what is not out yet.
     while (m_delivered < m_pendingStates.size()) {
         const PendingState pending = m_pendingStates[m_delivered++];
         emit StateChanged(pending.ticket, pending.state);
-        if (!alive)
-            return false;
     }
     m_pendingStates.clear();
     m_delivered = 0;
-    m_draining = false;
-    return true;
+}
+
+void CurlTransfer::resumeAwaiters()
+{
+    // An awaiter may start, end or cancel transfers before it suspends again: the queue is read
+    // afresh each time, and a ticket cancelled meanwhile has been resumed already.
+    while (!m_ended.empty()) {
+        const int ticket = m_ended.front();
+        m_ended.erase(m_ended.begin());
+        const auto awaiter = m_awaiters.find(ticket);
+        if (awaiter == m_awaiters.end())
+            continue;
+        const std::coroutine_handle<> handle = awaiter->second;
+        m_awaiters.erase(awaiter);
+        handle.resume();
+    }
 }
 
 QByteArray CurlTransfer::userAgentFor(const QString &url) const

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <coroutine>
+
 #include <map>
 #include <memory>
 #include <vector>
@@ -23,10 +25,12 @@ class CurlMulti;
 // the multi handle's connections: to one host several connections at once, or streams of one
 // HTTP/2 connection where the server offers it.
 //
-// finishTransfer is the one way of waiting: a nested event loop until the transfer has ended.
-// The states libcurl's callbacks report are collected while libcurl runs and emitted with their
-// tickets, in order, once it has returned; a transfer's final state before its finishTransfer
-// returns. Cancelling ends a transfer at once.
+// finishTransfer is the one way of waiting: the awaiting coroutine is suspended until the
+// transfer has ended, and resumed by the service, never by a loop of its own. The states
+// libcurl's callbacks report are collected while libcurl runs and emitted with their tickets, in
+// order, once it has returned; the awaiters of the transfers that have ended resume after that,
+// in the order the transfers ended. Cancelling ends a transfer at once, and its awaiter resumes
+// with the failure before cancelTransfer returns.
 //
 // Addresses without a scheme are http, and http addresses without a port use port 80; only
 // http and https are fetched (redirects too, at most 10); the usual proxy environment variables
@@ -55,7 +59,7 @@ public:
 
     int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},
                       Lane lane = Lane::OneAtATime) override;
-    TransferReply finishTransfer(int ticket) override;
+    QCoro::Task<TransferReply> finishTransfer(int ticket) override;
     void cancelTransfer(int ticket) override;
 
     // Time allowed to connect, and longest time a response may stay slower than one byte a
@@ -92,7 +96,7 @@ public:
     void setBrowserUserAgent(const QString &userAgent) override;
 
 private:
-    struct Wait;
+    class TransferEnd;
     struct PendingState {
         int ticket;
         qint16 state;
@@ -110,7 +114,9 @@ private:
     // Collects the transfers libcurl has finished and delivers the states: after each of
     // libcurl's actions.
     void afterAction();
-    bool deliverStates();
+    void deliverStates();
+    // Resumes the awaiters of the transfers that have ended, once their states are out.
+    void resumeAwaiters();
     QByteArray userAgentFor(const QString &url) const;
     // Drops a cookie of the browser's from the list of those held; how many were dropped.
     qsizetype forgetBrowserCookie(const BrowserCookie &cookie);
@@ -126,10 +132,11 @@ private:
     // States reported by the callbacks, not yet emitted.
     std::vector<PendingState> m_pendingStates;
     size_t m_delivered = 0; // how many of them are out
-    bool m_draining = false;
 
-    std::map<int, CurlJob *> m_tickets; // transfers not yet claimed or cancelled
-    std::map<int, Wait *> m_waits;      // the finishTransfer that waits for a ticket
+    std::map<int, CurlJob *> m_tickets;                // transfers not yet claimed or cancelled
+    std::map<int, std::coroutine_handle<>> m_awaiters; // the finishTransfer suspended on a ticket
+    std::vector<int> m_ended;                          // awaited tickets that ended, in order
+    bool m_closing = false;                            // the destructor has begun
     int m_lastTicket = 0;
     int m_timeoutSeconds = 60;
     int m_maxTimeSeconds = 600;
