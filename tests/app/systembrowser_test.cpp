@@ -195,4 +195,24 @@ TEST(SystemBrowser, StartsARealProgramFoundOnThePathAndDoesNotWait)
         ::kill(pid_t(pid), SIGTERM);
 }
 
+TEST(SystemBrowser, ABrowserThatFailsAtOnceCountsAsNotStarted)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString marker = bin.filePath(QStringLiteral("started"));
+    const QString script = bin.filePath(QStringLiteral("browser"));
+    writeScript(script,
+                "exec >/dev/null 2>&1\necho \"$@\" > '" + QFile::encodeName(marker) + "'\n");
+    QtProgramLauncher launcher;
+    const qint64 pid = QCoro::waitFor(launchSystemBrowser(
+        launcher, envWith(QStringLiteral("/bin/false:") + script + QStringLiteral(" --new %s")),
+        [] { return answer({}); }));
+    EXPECT_GT(pid, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(marker); }, 5000))
+        << "the entry after /bin/false was tried";
+    QFile out(marker);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    EXPECT_EQ(out.readAll(), QByteArray("--new\n"));
+}
+
 } // namespace
