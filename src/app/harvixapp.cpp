@@ -3,8 +3,8 @@
 
 #include "app/frmharvix.h"
 #include "app/singlewindow.h"
-#include "app/systembrowser.h"
 #include "platform/prompter.h"
+#include "platform/systembrowser.h"
 
 #include <QLineEdit>
 
@@ -84,17 +84,39 @@ QWidget *HarvixApp::showVersion()
     return show(m_version, m_makers.version);
 }
 
-void HarvixApp::launchBrowser()
+namespace {
+
+QCoro::Task<QStringList> givenBrowser(std::function<QStringList()> find)
 {
-    if (launchSystemBrowser(m_launcher, QProcessEnvironment::systemEnvironment(),
-                            m_defaultBrowser) != 0)
-        return;
+    co_return find();
+}
+
+// The launch behind the browser menu. The prompter and the launcher live as long as the
+// program; the box is shown only while the program's windows are still there.
+QCoro::Task<> launchBrowserAndReport(QPointer<HarvixApp> app, ProgramLauncher &launcher,
+                                     Prompter &prompter, DefaultBrowserLookup defaultBrowser)
+{
+    const qint64 pid = co_await launchSystemBrowser(
+        launcher, QProcessEnvironment::systemEnvironment(), std::move(defaultBrowser));
+    if (pid != 0 || !app)
+        co_return;
     // Nothing could be started: say so rather than leave the menu doing nothing.
-    m_prompter.MsgBox(
+    prompter.MsgBox(
         QStringLiteral("Web ブラウザを起動できませんでした。"), Prompter::Buttons::Ok,
         Prompter::Icon::None, Prompter::applicationTitle(),
         QStringLiteral("環境変数 BROWSER のプログラム、x-www-browser、デスクトップの既定の Web "
                        "ブラウザのどれも起動できません。"));
+}
+
+} // namespace
+
+void HarvixApp::launchBrowser()
+{
+    DefaultBrowserLookup defaultBrowser = [] { return defaultBrowserCommand(); };
+    if (m_defaultBrowser)
+        defaultBrowser = [find = m_defaultBrowser] { return givenBrowser(find); };
+    // The task goes on by itself once this returns.
+    launchBrowserAndReport(this, m_launcher, m_prompter, std::move(defaultBrowser));
 }
 
 void HarvixApp::setStatusText(const QString &text)

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "app/systembrowser.h"
 #include "platform/webview.h"
 
 #include <QObject>
@@ -52,9 +51,10 @@ public:
     QWidget *showBrowser();
     QWidget *showHelp();
     QWidget *showVersion();
-    // Starts the system web browser; a message box says so when none can be started.
+    // Starts the system web browser. The launch is a task that goes on while the event loop
+    // runs; a message box says so when no browser could be started.
     void launchBrowser();
-    // How the desktop's default browser is found (tests give their own).
+    // The command of the desktop's default browser, in place of asking the desktop (tests).
     void setDefaultBrowser(std::function<QStringList()> find)
     {
         m_defaultBrowser = std::move(find);
@@ -78,7 +78,7 @@ private:
     ProgramLauncher &m_launcher;
     AppWindowMakers m_makers;
     std::function<void()> m_endProgram;
-    std::function<QStringList()> m_defaultBrowser = defaultBrowserCommand;
+    std::function<QStringList()> m_defaultBrowser; // when empty, the desktop is asked
 
     QPointer<frmHarvix> m_main;
     QPointer<QWidget> m_connect;

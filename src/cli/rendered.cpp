@@ -6,8 +6,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
+#include <coroutine>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -26,6 +29,37 @@ QStringList moduleFolders()
         QFileInfo(QFile::symLinkTarget(u"/proc/self/exe"_s)).absolutePath());
     return folders;
 }
+
+// Starts the module's reading of url and resumes the awaiting coroutine, from the event loop,
+// once it has answered. Copies share one reading (the compiler may copy an awaiter).
+class RenderedUrl {
+public:
+    RenderedUrl(const QString &url, BrowserSession *session)
+        : m_reading(std::make_shared<Reading>()), m_url(url), m_session(session)
+    {
+    }
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiting)
+    {
+        m_reading->waiting = waiting;
+        g_renderer->renderUrl(
+            m_url, m_session,
+            [reading = m_reading](const std::optional<RenderedPage> &page, const QString &error) {
+                reading->result = RenderedRead{page, error};
+                QTimer::singleShot(0, qApp, [reading] { reading->waiting.resume(); });
+            });
+    }
+    RenderedRead await_resume() { return std::move(m_reading->result); }
+
+private:
+    struct Reading {
+        RenderedRead result;
+        std::coroutine_handle<> waiting;
+    };
+    std::shared_ptr<Reading> m_reading;
+    QString m_url;
+    BrowserSession *m_session = nullptr;
+};
 
 } // namespace
 
@@ -55,13 +89,22 @@ std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv, bool r
     return std::unique_ptr<QCoreApplication>(g_renderer->createApplication(argc, argv));
 }
 
+QCoro::Task<RenderedRead> renderedPage(QString url, BrowserSession *session)
+{
+    if (!g_renderer)
+        co_return RenderedRead{std::nullopt, u"the browser module is not loaded"_s};
+    co_return co_await RenderedUrl(url, session);
+}
+
 bool renderedPage(const QString &url, BrowserSession *session, RenderedPage *page, QString *error)
 {
-    if (!g_renderer) {
-        *error = u"the browser module is not loaded"_s;
+    RenderedRead read = QCoro::waitFor(renderedPage(url, session));
+    if (!read.page) {
+        *error = read.error;
         return false;
     }
-    return g_renderer->renderUrl(url, session, page, error);
+    *page = std::move(*read.page);
+    return true;
 }
 
 } // namespace cli

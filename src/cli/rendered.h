@@ -4,8 +4,10 @@
 #include "platform/webview.h"
 
 #include <QCoreApplication>
+#include <QCoro/QCoroTask>
 
 #include <memory>
+#include <optional>
 
 class BrowserSession;
 
@@ -19,8 +21,19 @@ bool wantsRenderedPage(int argc, char **argv);
 // reason written to standard error, when the module cannot be loaded.
 std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv, bool rendered);
 
+// A page read by renderedPage, or why it could not be read.
+struct RenderedRead {
+    std::optional<RenderedPage> page;
+    QString error; // when there is no page
+};
+
 // Loads url in an off-screen browser page and reads it as rendered (makeApplication must have
-// loaded the module). The page's cookies go to session when given.
+// loaded the module); the event loop runs meanwhile. The page's cookies go to session when
+// given, which must outlive the task.
+QCoro::Task<RenderedRead> renderedPage(QString url, BrowserSession *session);
+
+// The same for callers that are not coroutines yet: waits for the task in a nested event loop
+// (QCoro::waitFor). To go once harvest and scan co_await the task.
 bool renderedPage(const QString &url, BrowserSession *session, RenderedPage *page, QString *error);
 
 } // namespace cli

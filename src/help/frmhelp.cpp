@@ -7,12 +7,11 @@
 #include "platform/twips.h"
 
 #include <QEvent>
-#include <QFile>
 #include <QLayout>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 
-#include <stdexcept>
+#include <optional>
 
 frmHelp::frmHelp(Prompter &prompter, QWidget *parent, const QString &programFolder)
     : QMainWindow(parent), m_prompter(prompter), m_programFolder(programFolder)
@@ -61,22 +60,17 @@ frmHelp::frmHelp(Prompter &prompter, QWidget *parent, const QString &programFold
 
 void frmHelp::Form_Load()
 {
-    // One handler around every step: whatever fails, the text read so far is dropped, one
-    // message is shown and the window opens empty.
-    QString text;
+    // Whatever fails (the file missing or unreadable, or the memory to hold it), one message is
+    // shown and the window opens empty.
+    std::optional<QString> text;
     try {
-        QFile file(m_programFolder + QStringLiteral("Help.txt"));
-        if (!file.open(QIODevice::ReadOnly))
-            throw std::runtime_error("cannot open Help.txt");
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            throw std::runtime_error("cannot read Help.txt");
-        text = helpTextFromCp932(bytes);
+        text = readHelpFile(m_programFolder);
     } catch (...) {
-        text.clear();
-        m_prompter.MsgBox(QStringLiteral("Help.txtファイルがありません。"));
+        text.reset();
     }
-    m_Text1->setPlainText(text);
+    if (!text)
+        m_prompter.MsgBox(QStringLiteral("Help.txtファイルがありません。"));
+    m_Text1->setPlainText(text.value_or(QString()));
 }
 
 void frmHelp::Form_Resize()

@@ -3,6 +3,8 @@
 
 #include "platform/codepage.h"
 
+#include <QFile>
+
 QString helpTextFromCp932(const QByteArray &bytes)
 {
     // CR and LF never occur inside a CP932 double-byte character, so the text can be decoded
@@ -23,4 +25,15 @@ QString helpTextFromCp932(const QByteArray &bytes)
             ++start;
     }
     return out;
+}
+
+std::optional<QString> readHelpFile(const QString &programFolder)
+{
+    QFile file(programFolder + QStringLiteral("Help.txt"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return helpTextFromCp932(bytes);
 }

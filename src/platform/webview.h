@@ -18,6 +18,11 @@ struct RenderedPage {
     QString baseUrl; // what its references are resolved against (document.baseURI)
 };
 
+// Called once, from the event loop, with an address read as rendered off-screen: the page, or
+// nothing and why.
+using RenderedUrlDone =
+    std::function<void(const std::optional<RenderedPage> &page, const QString &error)>;
+
 // How long a page is given to settle before it is read as it is.
 struct RenderLimits {
     int maxMilliseconds = 30000;  // the whole reading, scrolling and waiting included

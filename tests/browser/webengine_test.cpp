@@ -290,9 +290,24 @@ TEST(WebEnginePane, APageThatNeverSettlesIsReadAtTheBoundAndAFailedOneIsNothing)
         for (int client; (client = ::accept(listener, nullptr, nullptr)) >= 0;)
             ::close(client);
     });
+    const QString dropped = u"http://127.0.0.1:%1/"_s.arg(port);
     view = webEngineViewFactory()(&window);
-    view->Navigate(u"http://127.0.0.1:%1/"_s.arg(port));
+    view->Navigate(dropped);
     EXPECT_FALSE(read({}).has_value());
+    // harvix-cli's off-screen reader says so, from the event loop: the call returns at once.
+    QString why;
+    const std::optional<WebEngineRenderer> renderer =
+        loadWebEngineRenderer(webEngineModuleFolders(), &why);
+    ASSERT_TRUE(renderer.has_value()) << why.toStdString();
+    std::optional<QString> error;
+    renderer->renderUrl(dropped, nullptr,
+                        [&error](const std::optional<RenderedPage> &page, const QString &text) {
+                            EXPECT_FALSE(page.has_value());
+                            error = text;
+                        });
+    EXPECT_FALSE(error.has_value()) << "answered from the event loop, not from inside the call";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return error.has_value(); }, 60000));
+    EXPECT_EQ(error.value_or(QString()), dropped + u" could not be loaded in the browser engine"_s);
     ::shutdown(listener, SHUT_RDWR);
     dropping.join();
     ::close(listener);

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QNetworkCookie>
 #include <QOpenGLContext>
 #include <QTimer>
@@ -269,31 +268,25 @@ QCoreApplication *harvix_create_application(int &argc, char **argv)
     return new QApplication(argc, argv);
 }
 
-bool harvix_render_url(const QString &url, BrowserSession *session, RenderedPage *page,
-                       QString *error)
+void harvix_render_url(const QString &url, BrowserSession *session, RenderedUrlDone done)
 {
     // An off-screen window of a desktop's size, so that the page lays out, scrolls and loads
-    // its lazy pictures as in a browser window.
-    WebEngineView view(nullptr);
-    QWidget *widget = view.widget();
+    // its lazy pictures as in a browser window. It lives until the page has been read.
+    auto *view = new WebEngineView(nullptr);
+    QWidget *widget = view->widget();
     widget->setAttribute(Qt::WA_DontShowOnScreen);
     widget->resize(1280, 1024);
     widget->show();
     if (session)
-        view.shareSession(*session);
-    view.Navigate(url);
-    std::optional<std::optional<RenderedPage>> result;
-    QEventLoop loop;
-    view.renderPage([&](const std::optional<RenderedPage> &rendered) {
-        result = rendered;
-        loop.quit();
+        view->shareSession(*session);
+    view->Navigate(url);
+    view->renderPage([view, url, done](const std::optional<RenderedPage> &rendered) {
+        // Not from inside the view's own reading: the view goes from the event loop.
+        QTimer::singleShot(0, qApp, [view] { delete view; });
+        if (rendered)
+            done(rendered, QString());
+        else
+            done(std::nullopt,
+                 QStringLiteral("%1 could not be loaded in the browser engine").arg(url));
     });
-    if (!result)
-        loop.exec();
-    if (!result || !*result) {
-        *error = QStringLiteral("%1 could not be loaded in the browser engine").arg(url);
-        return false;
-    }
-    *page = **result;
-    return true;
 }

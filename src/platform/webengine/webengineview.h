@@ -34,5 +34,5 @@ private:
 // Entry points of the module, looked up by name by the loader (webengineloader.h).
 extern "C" Q_DECL_EXPORT WebView *harvix_create_webview(QWidget *parent);
 extern "C" Q_DECL_EXPORT QCoreApplication *harvix_create_application(int &argc, char **argv);
-extern "C" Q_DECL_EXPORT bool harvix_render_url(const QString &url, BrowserSession *session,
-                                                RenderedPage *page, QString *error);
+extern "C" Q_DECL_EXPORT void harvix_render_url(const QString &url, BrowserSession *session,
+                                                RenderedUrlDone done);

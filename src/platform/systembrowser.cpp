@@ -1,12 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/systembrowser.h"
+#include "platform/systembrowser.h"
 
 #include "platform/programlauncher.h"
 
+#include <QCoro/QCoroSignal>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Waits until process has ended or has failed to start, at most until deadline. True when it
+// has. Both come through stateChanged with NotRunning; finished alone would miss a failed start.
+QCoro::Task<bool> processEnded(QProcess &process, QDeadlineTimer deadline)
+{
+    while (process.state() != QProcess::NotRunning) {
+        std::chrono::milliseconds left = -1ms; // no timeout
+        if (!deadline.isForever()) {
+            left = std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration());
+            if (left <= 0ms)
+                co_return false;
+        }
+        if (!co_await qCoro(&process, &QProcess::stateChanged, left))
+            co_return false;
+    }
+    co_return true;
+}
+
+} // namespace
 
 QStringList desktopEntryCommand(const QString &path)
 {
@@ -43,28 +68,30 @@ QStringList desktopEntryCommand(const QString &path)
     return out;
 }
 
-QStringList defaultBrowserCommand()
+QCoro::Task<QStringList> defaultBrowserCommand(std::chrono::milliseconds timeout)
 {
-    // xdg-settings knows how each desktop records its choice. It answers at once; a hung one is
-    // not waited for long.
+    // xdg-settings knows how each desktop records its choice.
     QProcess query;
     query.start(QStringLiteral("xdg-settings"),
                 {QStringLiteral("get"), QStringLiteral("default-web-browser")});
-    if (!query.waitForFinished(3000) || query.exitStatus() != QProcess::NormalExit ||
-        query.exitCode() != 0) {
+    if (!co_await processEnded(query, QDeadlineTimer(timeout))) {
+        // A hung one is killed and waited for until it has gone, so that neither a zombie nor a
+        // running QProcess is left behind when the task ends.
         query.kill();
-        query.waitForFinished(1000);
-        return {};
+        co_await processEnded(query, QDeadlineTimer(QDeadlineTimer::Forever));
+        co_return QStringList();
     }
+    if (query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
+        co_return QStringList();
     const QString entry = QString::fromUtf8(query.readAllStandardOutput()).trimmed();
     if (entry.isEmpty() || entry.contains(u'/'))
-        return {};
+        co_return QStringList();
     const QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, entry);
-    return path.isEmpty() ? QStringList() : desktopEntryCommand(path);
+    co_return path.isEmpty() ? QStringList() : desktopEntryCommand(path);
 }
 
-qint64 launchSystemBrowser(ProgramLauncher &launcher, const QProcessEnvironment &env,
-                           const std::function<QStringList()> &defaultBrowser)
+QCoro::Task<qint64> launchSystemBrowser(ProgramLauncher &launcher, QProcessEnvironment env,
+                                        DefaultBrowserLookup defaultBrowser)
 {
     const QString browsers = env.value(QStringLiteral("BROWSER"));
     for (const QString &entry : browsers.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
@@ -74,16 +101,18 @@ qint64 launchSystemBrowser(ProgramLauncher &launcher, const QProcessEnvironment 
         if (command.isEmpty())
             continue;
         const QString program = command.takeFirst();
-        if (const qint64 pid = launcher.startDetached(program, command))
-            return pid;
+        if (const qint64 pid = co_await launcher.startWatched(program, command))
+            co_return pid;
     }
-    if (const qint64 pid = launcher.startDetached(QStringLiteral("x-www-browser"), {}))
-        return pid;
+    if (const qint64 pid = co_await launcher.startWatched(QStringLiteral("x-www-browser"), {}))
+        co_return pid;
     // Last, the desktop's default browser, started from its desktop entry without a page
     // (xdg-open itself cannot start a browser without a page to open).
-    QStringList command = defaultBrowser ? defaultBrowser() : QStringList();
+    QStringList command;
+    if (defaultBrowser)
+        command = co_await defaultBrowser();
     if (command.isEmpty())
-        return 0;
+        co_return 0;
     const QString program = command.takeFirst();
-    return launcher.startDetached(program, command);
+    co_return co_await launcher.startWatched(program, command);
 }
