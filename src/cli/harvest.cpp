@@ -194,14 +194,14 @@ QCoro::Task<int> runHarvest(QStringList args)
     PageHarvest::Outcome outcome = PageHarvest::Outcome::Failed;
     if (request.rendered) {
         // The page is loaded in an off-screen browser page, whose cookies go with the images.
-        RenderedPage page;
-        QString error;
-        if (renderedPage(request.url, inet, &page, &error)) {
-            outcome = co_await harvest.runOnPage(page.html, page.url, page.baseUrl);
+        const RenderedRead read = co_await renderedPage(request.url, inet);
+        if (read.page) {
+            outcome = co_await harvest.runOnPage(read.page->html, read.page->url,
+                                                 read.page->baseUrl);
         } else {
             // As a page that cannot be fetched.
             view.showMessage(PageHarvest::connectionErrorMessage());
-            view.printDiagnostic(u"harvix-cli: "_s + error);
+            view.printDiagnostic(u"harvix-cli: "_s + read.error);
         }
     } else {
         outcome = co_await harvest.run(request.url);

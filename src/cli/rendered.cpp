@@ -96,15 +96,4 @@ QCoro::Task<RenderedRead> renderedPage(QString url, BrowserSession *session)
     co_return co_await RenderedUrl(url, session);
 }
 
-bool renderedPage(const QString &url, BrowserSession *session, RenderedPage *page, QString *error)
-{
-    RenderedRead read = QCoro::waitFor(renderedPage(url, session));
-    if (!read.page) {
-        *error = read.error;
-        return false;
-    }
-    *page = std::move(*read.page);
-    return true;
-}
-
 } // namespace cli

@@ -32,8 +32,4 @@ struct RenderedRead {
 // given, which must outlive the task.
 QCoro::Task<RenderedRead> renderedPage(QString url, BrowserSession *session);
 
-// The same for callers that are not coroutines yet: waits for the task in a nested event loop
-// (QCoro::waitFor). To go once harvest and scan co_await the task.
-bool renderedPage(const QString &url, BrowserSession *session, RenderedPage *page, QString *error);
-
 } // namespace cli

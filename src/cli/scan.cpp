@@ -56,13 +56,12 @@ QCoro::Task<int> runScan(QStringList args)
     if (parser.isSet(rendered)) {
         if (files.size() != 1)
             co_return usageError(u"scan --rendered needs URL"_s);
-        RenderedPage page;
-        QString error;
-        if (!renderedPage(files.first(), nullptr, &page, &error)) {
-            writeLine(stderr, u"harvix-cli: "_s + error);
+        const RenderedRead read = co_await renderedPage(files.first(), nullptr);
+        if (!read.page) {
+            writeLine(stderr, u"harvix-cli: "_s + read.error);
             co_return kExitFailed;
         }
-        printReferences(page.html);
+        printReferences(read.page->html);
         co_return kExitOk;
     }
 

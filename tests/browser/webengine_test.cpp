@@ -214,6 +214,7 @@ TEST(WebEnginePane, TheShownPageIsHarvestedAsRendered)
     // The page's own HTML has no picture.
     main.TURL()->setText(server.url(u"/gallery.html"_s));
     main.mnuCget_Click();
+    ASSERT_TRUE(QTest::qWaitFor([&main] { return !main.harvest().isRunning(); }, 20000));
     EXPECT_EQ(main.List1()->count(), 0);
     const int fetchedByTheHarvest = pageRequests;
 
@@ -224,6 +225,8 @@ TEST(WebEnginePane, TheShownPageIsHarvestedAsRendered)
     ASSERT_TRUE(showInBrowser(*browser, server.url(u"/gallery.html"_s), u"Gallery"_s));
     browser->Toolbar1_ButtonClick(u"GetShown"_s);
     ASSERT_TRUE(QTest::qWaitFor([&] { return browser.isNull() || !browser->isVisible(); }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&main] { return main.List1()->count() > 0 && !main.harvest().isRunning(); }, 20000));
 
     QStringList saved;
     for (int i = 0; i < main.List1()->count(); ++i)

@@ -265,7 +265,10 @@ QCoreApplication *harvix_create_application(int &argc, char **argv)
 {
     // The engine draws through a context shared with the application's, made with it.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    return new QApplication(argc, argv);
+    auto *app = new QApplication(argc, argv);
+    // The off-screen page is a window of its own: its closing must not end the command's loop.
+    QApplication::setQuitOnLastWindowClosed(false);
+    return app;
 }
 
 void harvix_render_url(const QString &url, BrowserSession *session, RenderedUrlDone done)
