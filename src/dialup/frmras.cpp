@@ -3,7 +3,6 @@
 
 #include "dialup/pswdfile.h"
 #include "dialup/vbras32.h"
-#include "platform/codepage.h"
 #include "platform/filewriter.h"
 #include "platform/twips.h"
 
@@ -51,23 +50,6 @@ int japaneseLineHeight(const QFont &font)
 QString readFailedTitle()
 {
     return QStringLiteral("passの表示");
-}
-
-// Why a typed value cannot go into Pswd.dat or a dial record unchanged, or an empty text.
-// Both store CP932 lines: a character CP932 lacks would be stored as another one (the user
-// would dial a different password), and a line break would split the file's lines.
-QString unusableValueText(const QString &field, const QString &value)
-{
-    const bool control = std::any_of(value.cbegin(), value.cend(),
-                                     [](QChar c) { return c.category() == QChar::Other_Control; });
-    if (control)
-        return QStringLiteral("「%1」に改行などの制御文字が含まれています。入力し直してください。")
-            .arg(field);
-    if (!codepage::survivesCp932(value))
-        return QStringLiteral("「%1」に使えない文字が含まれています。Shift_JIS (CP932) "
-                              "にない文字 (絵文字など) を除いて入力し直してください。")
-            .arg(field);
-    return {};
 }
 
 } // namespace
@@ -251,7 +233,8 @@ bool frmRAS::credentialsUsable()
                                                    {m_Label1[1], m_Text1->text()},
                                                    {m_Label1[2], m_Text2->text()}};
     for (const auto &[label, value] : fields) {
-        if (const QString text = unusableValueText(label->text(), value); !text.isEmpty()) {
+        if (const QString text = pswdfile::unstorableValueText(label->text(), value);
+            !text.isEmpty()) {
             m_prompter.MsgBox(text);
             return false;
         }
