@@ -3,13 +3,11 @@
 
 #include "dialup/pswdfile.h"
 #include "dialup/vbras32.h"
-#include "platform/codepage.h"
 #include "platform/filewriter.h"
 #include "platform/twips.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,6 +18,8 @@
 #include <QScrollArea>
 #include <QTextLayout>
 #include <QtMath>
+
+#include <QCoro/QCoroTimer>
 
 #include <algorithm>
 
@@ -51,23 +51,6 @@ int japaneseLineHeight(const QFont &font)
 QString readFailedTitle()
 {
     return QStringLiteral("passの表示");
-}
-
-// Why a typed value cannot go into Pswd.dat or a dial record unchanged, or an empty text.
-// Both store CP932 lines: a character CP932 lacks would be stored as another one (the user
-// would dial a different password), and a line break would split the file's lines.
-QString unusableValueText(const QString &field, const QString &value)
-{
-    const bool control = std::any_of(value.cbegin(), value.cend(),
-                                     [](QChar c) { return c.category() == QChar::Other_Control; });
-    if (control)
-        return QStringLiteral("「%1」に改行などの制御文字が含まれています。入力し直してください。")
-            .arg(field);
-    if (!codepage::survivesCp932(value))
-        return QStringLiteral("「%1」に使えない文字が含まれています。Shift_JIS (CP932) "
-                              "にない文字 (絵文字など) を除いて入力し直してください。")
-            .arg(field);
-    return {};
 }
 
 } // namespace
@@ -171,8 +154,9 @@ void frmRAS::createControls()
     setTabOrder(m_Command3, m_Command5);
     m_Combo1->setFocus();
 
-    connect(m_Command1, &QPushButton::clicked, this, &frmRAS::Command1_Click);
-    connect(m_Command2, &QPushButton::clicked, this, &frmRAS::Command2_Click);
+    // The dial and the hang-up run on as coroutines after the click has been handled.
+    connect(m_Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(m_Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(m_Command3, &QPushButton::clicked, this, &frmRAS::Command3_Click);
     connect(m_Command4, &QPushButton::clicked, this, &frmRAS::Command4_Click);
     connect(m_Command5, &QPushButton::clicked, this, &frmRAS::Command5_Click);
@@ -181,8 +165,6 @@ void frmRAS::createControls()
 void frmRAS::Form_Load()
 {
     m_RasSample = new VBRas32(m_ras);
-    connect(m_RasSample, &VBRas32::ConnectComplete, this, &frmRAS::RasSample_ConnectComplete);
-    connect(m_RasSample, &VBRas32::ConnectError, this, &frmRAS::RasSample_ConnectError);
 
     m_Combo1->clear();
     for (qint16 i = 0; i < m_RasSample->EntryCount(); ++i)
@@ -251,7 +233,8 @@ bool frmRAS::credentialsUsable()
                                                    {m_Label1[1], m_Text1->text()},
                                                    {m_Label1[2], m_Text2->text()}};
     for (const auto &[label, value] : fields) {
-        if (const QString text = unusableValueText(label->text(), value); !text.isEmpty()) {
+        if (const QString text = pswdfile::unstorableValueText(label->text(), value);
+            !text.isEmpty()) {
             m_prompter.MsgBox(text);
             return false;
         }
@@ -259,39 +242,49 @@ bool frmRAS::credentialsUsable()
     return true;
 }
 
-void frmRAS::Command1_Click()
+QCoro::Task<> frmRAS::Command1_Click()
 {
-    if (!m_RasSample || !credentialsUsable())
-        return;
+    if (!m_RasSample || m_RasSample->isDialing() || !credentialsUsable())
+        co_return;
     m_setStatus(QStringLiteral("ダイアル接続中です,しばらく、お待ちください。"));
     setStatusLabel(QStringLiteral("ダイアル接続中です"));
     m_RasSample->setEntry(m_Combo1->currentText());
     m_RasSample->setUserID(m_Text1->text());
     m_RasSample->setPassword(m_Text2->text());
-    // The dial waits with the event loop running, so the rest of the program goes on; nothing
-    // of this dialog can start a second dial or close it meanwhile. The outcome handlers run
-    // inside this call, and one of them may unload the dialog (its deletion waits for the event
-    // loop).
+    // The program goes on while the dial runs, and so does this dialog: only a second dial is
+    // kept from starting. Closing the dialog meanwhile ends the dial (Form_Unload); its end then
+    // finds the dialog gone, or another dial object, and shows nothing.
+    m_Command1->setEnabled(false);
     const QPointer<frmRAS> alive(this);
-    m_dialing = true;
-    setEnabled(false);
-    m_RasSample->Dialup();
-    if (alive)
-        endDial();
+    VBRas32 *const ras = m_RasSample;
+    qint32 code = co_await ras->Dialup();
+    if (!alive || m_RasSample != ras)
+        co_return;
+    endDial();
+    if (code == 0)
+        RasSample_ConnectComplete();
+    else
+        RasSample_ConnectError(code);
 }
 
 void frmRAS::endDial()
 {
-    m_dialing = false;
-    setEnabled(true);
+    m_Command1->setEnabled(true);
 }
 
-void frmRAS::Command2_Click()
+QCoro::Task<> frmRAS::Command2_Click()
 {
     setStatusLabel(QStringLiteral("切断しています..."));
-    // Let the label paint before the hang-up, without taking new clicks meanwhile.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    if (m_RasSample)
+    // One turn of the event loop lets the label paint before the hang-up; the dialog takes no
+    // input meanwhile.
+    setEnabled(false);
+    const QPointer<frmRAS> alive(this);
+    co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+    if (!alive)
+        co_return;
+    setEnabled(true);
+    // A dial in progress is ended by the unload that close() runs.
+    if (m_RasSample && !m_RasSample->isDialing())
         m_RasSample->HangUp();
     setStatusLabel(QString());
     close();
@@ -344,11 +337,7 @@ void frmRAS::RasSample_ConnectError(qint32 &RasErrCode)
 
 void frmRAS::closeEvent(QCloseEvent *event)
 {
-    // The close box does nothing while a dial waits; the dial's own outcome may close it.
-    if (m_dialing && event->spontaneous()) {
-        event->ignore();
-        return;
-    }
+    // Also during a dial: the unload ends it.
     Form_Unload();
     event->accept();
 }
@@ -357,16 +346,18 @@ void frmRAS::Form_Unload()
 {
     if (!m_RasSample)
         return;
-    if (m_RasSample->Connection() != 0) {
+    if (m_RasSample->isDialing()) {
+        // A dial in progress has no line to keep yet: it is ended without asking, and the main
+        // window no longer says that it is under way.
+        m_RasSample->HangUp();
+        m_setStatus(QString());
+    } else if (m_RasSample->Connection() != 0) {
         const auto answer =
             m_prompter.MsgBox(m_RasSample->Entry() + QStringLiteral("から切断しますか？"),
                               Prompter::Buttons::YesNo, Prompter::Icon::Question);
         if (answer == Prompter::Answer::Yes)
             m_RasSample->HangUp();
     }
-    // The unload may come from inside RasSample's own Dialup (a failed dial), so the object is
-    // released once control is back in the event loop.
-    m_RasSample->disconnect(this);
-    m_RasSample->deleteLater();
+    delete m_RasSample;
     m_RasSample = nullptr;
 }

@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <QCoro/QCoroTask>
+
 #include <functional>
 
 class QComboBox;
@@ -22,9 +24,11 @@ class VBRas32;
 // dial, hang up, and remember the credentials in the user's own Pswd.dat.
 //
 // A modeless tool window that deletes itself when closed. Its load (Form_Load) runs in the
-// constructor, before the first show. After a successful dial it hides itself and keeps its state
-// and connection until it is shown again. Closing it in any way (also close() on the hidden
-// dialog) runs the unload: while connected it asks whether to hang up; the close is never refused.
+// constructor, before the first show. The dial runs as a coroutine: while it runs only 接続 is
+// disabled, and closing the dialog (キャンセル, the close box, 切断) ends the dial. After a
+// successful dial it hides itself and keeps its state and connection until it is shown again.
+// Closing it in any way (also close() on the hidden dialog) runs the unload: while connected it
+// asks whether to hang up; the close is never refused.
 class frmRAS : public QWidget {
     Q_OBJECT
 public:
@@ -52,13 +56,13 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // The dial has ended: the dialog takes input (and its close box) again.
+    // The dial has ended: a new one may start.
     void endDial();
     void createControls();
     void Form_Load();
     void Form_Unload();
-    void Command1_Click();
-    void Command2_Click();
+    QCoro::Task<> Command1_Click();
+    QCoro::Task<> Command2_Click();
     void Command3_Click();
     void Command4_Click();
     void Command5_Click();
@@ -74,7 +78,6 @@ private:
     bool savePswd(const QStringList &lines);
 
     VBRas32 *m_RasSample = nullptr;
-    bool m_dialing = false; // a dial waits inside Command1_Click
     QLabel *m_Label1[3] = {};
     QComboBox *m_Combo1 = nullptr;
     QLineEdit *m_Text1 = nullptr;

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -53,6 +54,20 @@ void write(const QString &path, const QStringList &lines)
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     createFolders(QFileInfo(path).path(), ownerOnly | QFileDevice::ExeOwner);
     writeFileAtomically(path, encode(lines), ownerOnly, WriteMode::Durable);
+}
+
+QString unstorableValueText(const QString &field, const QString &value)
+{
+    const bool control = std::any_of(value.cbegin(), value.cend(),
+                                     [](QChar c) { return c.category() == QChar::Other_Control; });
+    if (control)
+        return QStringLiteral("「%1」に改行などの制御文字が含まれています。入力し直してください。")
+            .arg(field);
+    if (!codepage::survivesCp932(value))
+        return QStringLiteral("「%1」に使えない文字が含まれています。Shift_JIS (CP932) "
+                              "にない文字 (絵文字など) を除いて入力し直してください。")
+            .arg(field);
+    return {};
 }
 
 QString writeErrorText(int error)

@@ -40,6 +40,12 @@ QByteArray encode(const QStringList &lines);
 // Throws FileWriteError.
 void write(const QString &path, const QStringList &lines);
 
+// Why a typed value (the entry name, user name or password, shown to the user as field) cannot
+// go into Pswd.dat or a dial record unchanged, in Japanese; empty when it can. Both store CP932
+// lines: a character CP932 lacks would be stored as another one (the user would dial a
+// different password), and a line break would split the file's lines.
+QString unstorableValueText(const QString &field, const QString &value);
+
 // One line in Japanese that tells why a write failed, from the errno of the failing call.
 QString writeErrorText(int error);
 

@@ -3,8 +3,11 @@
 
 #include "platform/codepage.h"
 
+#include <QPointer>
+
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -105,16 +108,28 @@ qint32 VBRas32::refreshEntries(const raslayout::EntryName &layout)
     return qint32(result);
 }
 
-qint32 VBRas32::Dialup()
+VBRas32::~VBRas32()
 {
+    if (m_dialing && m_dialHandle != 0)
+        m_service.RasHangUpA(m_dialHandle);
+}
+
+QCoro::Task<qint32> VBRas32::Dialup()
+{
+    if (m_dialing)
+        co_return qint32(RemoteAccess::ErrorPortNotAvailable);
+    // The object may go while the dial runs: then nobody is told of its end.
+    const QPointer<VBRas32> self(this);
     qint32 result;
     if (m_platformFamily == 2)
-        result = DialupNT(m_entry, m_userId, m_password, m_domain);
+        result = co_await DialupNT(m_entry, m_userId, m_password, m_domain);
     else if (m_platformFamily == 1)
-        result = Dialup9x(m_entry, m_userId, m_password, m_domain);
+        result = co_await Dialup9x(m_entry, m_userId, m_password, m_domain);
     else
         // No layout is known for this service: report that nothing was dialled.
         result = RemoteAccess::ErrorCallNotImplemented;
+    if (!self)
+        co_return result;
 
     if (result != 0) {
         qint32 code = result;
@@ -122,23 +137,27 @@ qint32 VBRas32::Dialup()
     } else {
         emit ConnectComplete();
     }
-    return result;
+    co_return result;
 }
 
-qint32 VBRas32::DialupNT(QString &entry, QString &user, QString &password, QString &domain)
+QCoro::Task<qint32> VBRas32::DialupNT(QString &entry, QString &user, QString &password,
+                                      QString &domain)
 {
     return dial(raslayout::dialParamsNT, m_phoneBook, m_showMonitor, entry, user, password, domain);
 }
 
-qint32 VBRas32::Dialup9x(QString &entry, QString &user, QString &password, QString &domain)
+QCoro::Task<qint32> VBRas32::Dialup9x(QString &entry, QString &user, QString &password,
+                                      QString &domain)
 {
     // The 95/98 dial always uses the default phone book and starts no monitor.
     return dial(raslayout::dialParams9x, QString(), false, entry, user, password, domain);
 }
 
-qint32 VBRas32::dial(const raslayout::DialParams &layout, const QString &phoneBook,
-                     bool withMonitor, QString &entry, QString &user, QString &password,
-                     QString &domain)
+// The texts are read before the dial first suspends; the record, the phone book and the handle
+// live in this coroutine until the service's dial has ended.
+QCoro::Task<qint32> VBRas32::dial(const raslayout::DialParams &layout, const QString &phoneBook,
+                                  bool withMonitor, QString &entry, QString &user,
+                                  QString &password, QString &domain)
 {
     QByteArray record(layout.recordSize, 0);
     unsigned char *params = bytes(record);
@@ -154,25 +173,33 @@ qint32 VBRas32::dial(const raslayout::DialParams &layout, const QString &phoneBo
         m_service.startMonitor();
 
     const QByteArray book = codepage::toCp932(phoneBook);
+    RemoteAccess &service = m_service;
+    const QPointer<VBRas32> self(this);
     RemoteAccess::Handle handle = 0;
-    const quint32 result =
-        m_service.RasDialA(nullptr, textOrNull(book), params, 0, nullptr, &handle);
+    auto dialing = service.RasDialA(nullptr, textOrNull(book), params, 0, nullptr, &handle);
+    // The service gave the dial its handle before it first waited: HangUp ends the dial by it.
+    m_dialing = true;
+    m_dialHandle = handle;
+    const quint32 result = co_await std::move(dialing);
     // The password does not stay in memory longer than the dial.
     std::fill(record.begin(), record.end(), '\0');
+    // A failed dial may still have opened the line: never leave it half open.
+    if (result != RemoteAccess::Success)
+        service.RasHangUpA(handle);
+    if (!self)
+        co_return qint32(result);
 
-    if (result != RemoteAccess::Success) {
-        // A failed dial may still have opened the line: never leave it half open.
-        m_service.RasHangUpA(handle);
-        m_connection = 0;
-    } else {
-        m_connection = handle;
-    }
-    return qint32(result);
+    m_dialing = false;
+    m_dialHandle = 0;
+    m_connection = result == RemoteAccess::Success ? handle : 0;
+    co_return qint32(result);
 }
 
 qint32 VBRas32::HangUp()
 {
-    const quint32 result = m_service.RasHangUpA(m_connection);
+    // During a dial the dial is ended, once; its task then ends with ErrorUserDisconnection.
+    const RemoteAccess::Handle handle = m_dialing ? std::exchange(m_dialHandle, 0) : m_connection;
+    const quint32 result = m_service.RasHangUpA(handle);
     m_connection = 0;
     return qint32(result);
 }

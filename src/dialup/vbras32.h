@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <QCoro/QCoroTask>
+
 #include <stdexcept>
 
 // One dial-up connection over the remote access service: lists the entries of a phone book,
@@ -15,11 +17,16 @@
 // and can adopt an active connection by entry name. It builds every record itself in the layout
 // of the platform family the service reports, and shows no messages: failures come back as
 // result codes and, for the dial, through ConnectError.
+//
+// The dial is a coroutine: the program goes on while it runs, and HangUp meanwhile ends it.
+// The object may go while its dial runs: the dial is then ended, and its end reaches nobody.
 class VBRas32 : public QObject {
     Q_OBJECT
 public:
     // Creation reads the platform family and refreshes the entries of the default phone book.
     explicit VBRas32(RemoteAccess &service, QObject *parent = nullptr);
+    // Ends a dial still in progress; a connection stays up.
+    ~VBRas32() override;
 
     RemoteAccess::Handle Connection() const { return m_connection; }
 
@@ -48,8 +55,12 @@ public:
     quint32 platformFamily() const { return m_platformFamily; }
 
     qint32 RefreshEntries();
-    // Dials Entry; raises ConnectError or ConnectComplete before it returns.
-    qint32 Dialup();
+    // Dials Entry; raises ConnectError or ConnectComplete just before the task ends. A second
+    // dial while one is in progress is refused at once (ErrorPortNotAvailable, no event).
+    QCoro::Task<qint32> Dialup();
+    bool isDialing() const { return m_dialing; }
+    // Hangs up the connection, or ends the dial in progress (which then fails with
+    // ErrorUserDisconnection).
     qint32 HangUp();
     QString ErrMsg(qint32 RasErr);
     bool SeekEnumConns(const QString &entry, bool SetProp);
@@ -67,14 +78,17 @@ private:
     qint32 RefreshEntriesNT();
     qint32 RefreshEntries9x();
     qint32 refreshEntries(const raslayout::EntryName &layout);
-    qint32 DialupNT(QString &entry, QString &user, QString &password, QString &domain);
-    qint32 Dialup9x(QString &entry, QString &user, QString &password, QString &domain);
-    qint32 dial(const raslayout::DialParams &layout, const QString &phoneBook, bool withMonitor,
-                QString &entry, QString &user, QString &password, QString &domain);
+    QCoro::Task<qint32> DialupNT(QString &entry, QString &user, QString &password, QString &domain);
+    QCoro::Task<qint32> Dialup9x(QString &entry, QString &user, QString &password, QString &domain);
+    QCoro::Task<qint32> dial(const raslayout::DialParams &layout, const QString &phoneBook,
+                             bool withMonitor, QString &entry, QString &user, QString &password,
+                             QString &domain);
 
     RemoteAccess &m_service;
     quint32 m_platformFamily = 0;
     RemoteAccess::Handle m_connection = 0;
+    bool m_dialing = false;
+    RemoteAccess::Handle m_dialHandle = 0; // the handle of the dial in progress
     QStringList m_entries;
     QString m_entry;
     QString m_userId;

@@ -3,6 +3,8 @@
 
 #include <QtGlobal>
 
+#include <QCoro/QCoroTask>
+
 // The remote access (dial-up) service, as the Windows remote access API presents it: the same
 // functions, arguments and result codes, working on caller-built byte records. Strings inside the
 // records and string arguments are NUL-terminated CP932 text; a null pointer means "no text".
@@ -57,13 +59,19 @@ public:
     virtual quint32 RasEnumEntriesA(const char *reserved, const char *phoneBook,
                                     unsigned char *entries, quint32 *size, quint32 *count) = 0;
 
-    // Dials synchronously (notifierType 0, no notifier): returns when the link is up (0, handle
-    // set) or the dial failed (non-zero; the handle may have been set and must be hung up).
-    virtual quint32 RasDialA(const void *extensions, const char *phoneBook,
-                             const unsigned char *dialParams, quint32 notifierType,
-                             const void *notifier, Handle *connection) = 0;
+    // Dials without holding the event loop (notifierType 0, no notifier): the task ends when the
+    // link is up (0, handle set) or the dial failed (non-zero; the handle may have been set and
+    // must be hung up). The dial in progress has its handle as soon as it has started, before
+    // the task first suspends: RasHangUpA on it ends the dial, which then fails with
+    // ErrorUserDisconnection. A service may replace the handle with the link's own once the
+    // link is up. The caller keeps the strings, the record and *connection alive until the task
+    // has ended.
+    virtual QCoro::Task<quint32> RasDialA(const void *extensions, const char *phoneBook,
+                                          const unsigned char *dialParams, quint32 notifierType,
+                                          const void *notifier, Handle *connection) = 0;
 
-    // Ends a connection without waiting for the line to drop.
+    // Ends a connection, or the dial in progress of that handle, without waiting for the line
+    // to drop.
     virtual quint32 RasHangUpA(Handle connection) = 0;
 
     // Writes the message text of a result code, NUL-terminated, into buffer.

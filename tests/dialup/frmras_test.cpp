@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -77,10 +78,10 @@ protected:
         form->show();
         return form;
     }
+    // Runs the deletion that closing the dialog asked for.
     static void flushDeletes()
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
     }
     template <class T> T *child(const char *name)
     {
@@ -499,12 +500,33 @@ TEST_F(FrmRasTest, HangUpButtonEndsLineAndUnloadsWithoutAsking)
         }
         const auto handle = form->RasSample()->Connection();
         form->Command2()->click();
+        // The label shows before the hang-up, which waits for the event loop to come round.
+        EXPECT_EQ(form->lblStatus()->text(), QStringLiteral("切断しています..."));
+        EXPECT_TRUE(sim.hangUps.isEmpty());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return form.isNull(); }, 5000));
         EXPECT_TRUE(prompter.shown.isEmpty());
         EXPECT_EQ(sim.hangUps, QList<RemoteAccess::Handle>{handle});
         EXPECT_TRUE(sim.connections.isEmpty());
-        flushDeletes();
-        EXPECT_TRUE(form.isNull());
     }
+}
+
+TEST_F(FrmRasTest, DialogDeletedDuringADialEndsTheDialAndIsNotReachedByItsEnd)
+{
+    writePswd("home\r\nuser\r\nsecret\r\nON\r\n");
+    sim.holdDials = true;
+    const auto handle = sim.nextHandle;
+    open();
+    form->Command1()->click();
+    ASSERT_EQ(sim.pendingDials(), QList<RemoteAccess::Handle>{handle});
+    // Its owner goes while the dial waits: the dial is ended, and its end, which comes from the
+    // event loop later, finds nothing of the dialog.
+    delete form;
+    EXPECT_EQ(sim.hangUps, QList<RemoteAccess::Handle>{handle});
+    EXPECT_TRUE(sim.pendingDials().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return sim.hangUps.size() == 2; }, 5000));
+    EXPECT_TRUE(sim.halfOpen.isEmpty());
+    EXPECT_TRUE(sim.connections.isEmpty());
+    EXPECT_TRUE(prompter.shown.isEmpty());
 }
 
 TEST_F(FrmRasTest, EmptyPhoneBookStillDialsTypedEntry)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "simremoteaccess.h"
 
+#include <QCoro/QCoroTask>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -33,7 +35,8 @@ TEST(SimRemoteAccess, WrongSizeFieldGives632InItsOwnFamily)
 
         QByteArray dial = record(1052, c.dialSize);
         RemoteAccess::Handle handle = 0;
-        EXPECT_EQ(sim.RasDialA(nullptr, nullptr, bytes(dial), 0, nullptr, &handle), 632u);
+        EXPECT_EQ(QCoro::waitFor(sim.RasDialA(nullptr, nullptr, bytes(dial), 0, nullptr, &handle)),
+                  632u);
         EXPECT_EQ(handle, 0u);
 
         QByteArray conns = record(824, c.connSize);
@@ -71,7 +74,7 @@ TEST(SimRemoteAccess, DialChecksEntryCredentialsAndFieldEnds)
         r.replace(203, user.size(), user);
         r.replace(460, password.size(), password);
         *handle = 0;
-        return sim.RasDialA(nullptr, nullptr, bytes(r), 0, nullptr, handle);
+        return QCoro::waitFor(sim.RasDialA(nullptr, nullptr, bytes(r), 0, nullptr, handle));
     };
     RemoteAccess::Handle handle = 0;
     EXPECT_EQ(dial("nothere", "me", "pw", &handle), 623u);

@@ -3,9 +3,17 @@
 #include "platform/codepage.h"
 #include "simremoteaccess.h"
 
+#include <QCoro/QCoroTask>
+
 #include <gtest/gtest.h>
 
 namespace {
+
+// The dial to its end.
+qint32 dialup(VBRas32 &ras)
+{
+    return QCoro::waitFor(ras.Dialup());
+}
 
 // The record layouts written out independently of the program's own tables.
 struct Layout {
@@ -233,7 +241,7 @@ TEST_P(VBRas32Family, DialRecordHasEveryFieldAtItsOffset)
     ras.setUserID(QStringLiteral("山田"));
     ras.setPassword(QStringLiteral("pa ss"));
     ras.setDomain(QStringLiteral("dom"));
-    ASSERT_EQ(ras.Dialup(), 0);
+    ASSERT_EQ(dialup(ras), 0);
     ASSERT_EQ(sim.dials.size(), 1);
 
     QByteArray expected(l.dialRecord, '\0');
@@ -256,7 +264,7 @@ TEST_P(VBRas32Family, LongValuesAreCutInsideTheirFieldWithoutSplittingACharacter
     ras.setUserID(longText);
     ras.setPassword(longText);
     ras.setDomain(longText);
-    ras.Dialup();
+    dialup(ras);
     ASSERT_EQ(sim.dials.size(), 1);
     const auto &call = sim.dials[0];
     const QByteArray got[] = {call.entry, call.user, call.password, call.domain};
@@ -279,7 +287,7 @@ TEST_P(VBRas32Family, UnsetValuesLeaveFieldsEmpty)
     ras.setEntry(QStringLiteral("x"));
     ras.setEntry(QString());
     EXPECT_EQ(ras.Entry(), QString());
-    ras.Dialup();
+    dialup(ras);
     ASSERT_EQ(sim.dials.size(), 1);
     const QByteArray &record = sim.dials[0].record;
     EXPECT_EQ(record.mid(4).count('\0'), record.size() - 4);
@@ -292,7 +300,7 @@ TEST_P(VBRas32Family, SuccessfulDialRaisesOneCompleteAndKeepsHandle)
     events.watch(ras);
     ras.setEntry(QStringLiteral("home"));
     const RemoteAccess::Handle handle = sim.nextHandle;
-    EXPECT_EQ(ras.Dialup(), 0);
+    EXPECT_EQ(dialup(ras), 0);
     EXPECT_EQ(events.completes, 1);
     EXPECT_TRUE(events.errors.isEmpty());
     EXPECT_EQ(ras.Connection(), handle);
@@ -333,12 +341,49 @@ TEST_P(VBRas32Family, FailedDialRaisesOneErrorAndHangsUpTheReturnedHandle)
         ras.setUserID(QStringLiteral("user"));
         ras.setPassword(QStringLiteral("wrong"));
         const RemoteAccess::Handle handle = service.nextHandle;
-        EXPECT_EQ(ras.Dialup(), qint32(c.code));
+        EXPECT_EQ(dialup(ras), qint32(c.code));
         EXPECT_EQ(events.errors, QList<qint32>{qint32(c.code)});
         EXPECT_EQ(events.completes, 0);
         EXPECT_EQ(ras.Connection(), 0u);
         ASSERT_EQ(service.hangUps.size(), 1);
         EXPECT_EQ(service.hangUps[0], c.serviceHandsOutHandle ? handle : 0u);
+        EXPECT_TRUE(service.halfOpen.isEmpty());
+    }
+}
+
+TEST_P(VBRas32Family, DialInProgressEndsWhenTheServiceDoesOrWhenHungUp)
+{
+    struct Case {
+        const char *name;
+        bool hangUp;
+        qint32 code;
+    } cases[] = {{"completed", false, 0}, {"hung up", true, 631}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRemoteAccess service(GetParam().family);
+        service.setEntries({QStringLiteral("home")});
+        service.holdDials = true;
+        VBRas32 ras(service);
+        Events events;
+        events.watch(ras);
+        ras.setEntry(QStringLiteral("home"));
+        const RemoteAccess::Handle handle = service.nextHandle;
+        QCoro::Task<qint32> dial = ras.Dialup();
+        ASSERT_FALSE(dial.isReady());
+        ASSERT_EQ(service.pendingDials(), QList<RemoteAccess::Handle>{handle});
+        EXPECT_TRUE(ras.isDialing());
+        EXPECT_EQ(ras.Connection(), 0u);
+        if (c.hangUp)
+            EXPECT_EQ(ras.HangUp(), 0);
+        else
+            service.completeDial(handle);
+        EXPECT_TRUE(events.errors.isEmpty() && events.completes == 0); // not inside the call
+        EXPECT_EQ(QCoro::waitFor(dial), c.code);
+        EXPECT_FALSE(ras.isDialing());
+        EXPECT_EQ(ras.Connection(), c.hangUp ? 0u : handle);
+        EXPECT_EQ(events.completes, c.hangUp ? 0 : 1);
+        EXPECT_EQ(events.errors, c.hangUp ? QList<qint32>{631} : QList<qint32>{});
+        EXPECT_EQ(service.connections.size(), c.hangUp ? 0 : 1);
         EXPECT_TRUE(service.halfOpen.isEmpty());
     }
 }
@@ -349,7 +394,7 @@ TEST_P(VBRas32Family, DialOfUnknownEntryFailsWith623)
     Events events;
     events.watch(ras);
     ras.setEntry(QStringLiteral("nowhere"));
-    EXPECT_EQ(ras.Dialup(), 623);
+    EXPECT_EQ(dialup(ras), 623);
     EXPECT_EQ(events.errors, QList<qint32>{623});
 }
 
@@ -405,7 +450,7 @@ TEST(VBRas32, PhoneBookIsUsedForTheNTDialOnly)
         VBRas32 ras(sim);
         ras.setPhoneBook(QStringLiteral("/alt.pbk"));
         ras.setEntry(QStringLiteral("x"));
-        ras.Dialup();
+        dialup(ras);
         ASSERT_EQ(sim.dials.size(), 1);
         if (family == 2)
             EXPECT_EQ(sim.dials[0].phoneBook, QByteArray("/alt.pbk"));
@@ -429,7 +474,7 @@ TEST(VBRas32, MonitorStartsOnlyForNTDialWhenShown)
         VBRas32 ras(sim);
         ras.setShowMoniter(c.show);
         ras.setEntry(QStringLiteral("x"));
-        EXPECT_EQ(ras.Dialup(), 0); // a monitor that cannot start does not stop the dial
+        EXPECT_EQ(dialup(ras), 0); // a monitor that cannot start does not stop the dial
         EXPECT_EQ(sim.monitorStarts, c.starts);
     }
 }
@@ -445,7 +490,7 @@ TEST(VBRas32, UnknownPlatformFamilyNeverReportsSuccess)
     EXPECT_EQ(ras.EntryCount(), 0);
     EXPECT_THROW(ras.EnumEntries(0), std::out_of_range);
     ras.setEntry(QStringLiteral("x"));
-    EXPECT_NE(ras.Dialup(), 0);
+    EXPECT_NE(dialup(ras), 0);
     EXPECT_EQ(events.errors.size(), 1);
     EXPECT_EQ(events.completes, 0);
     EXPECT_TRUE(sim.dials.isEmpty());

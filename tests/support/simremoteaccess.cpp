@@ -3,6 +3,8 @@
 
 #include "platform/codepage.h"
 
+#include <utility>
+
 SimRemoteAccess::SimRemoteAccess(quint32 platformFamily) : family(platformFamily)
 {
     phoneBooks.insert(QString(), {});
@@ -64,17 +66,18 @@ quint32 SimRemoteAccess::enumEntries(const char *reserved, const char *phoneBook
     return raslayout::fillEntryNames(entries, size, count, layout, phoneBooks[book]);
 }
 
-quint32 SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
-                                  const unsigned char *dialParams, quint32 notifierType,
-                                  const void *notifier, Handle *connection)
+QCoro::Task<quint32> SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
+                                               const unsigned char *dialParams,
+                                               quint32 notifierType, const void *notifier,
+                                               Handle *connection)
 {
     Q_UNUSED(extensions);
     if (!dialParams || !connection || notifierType != 0 || notifier || *connection != 0)
-        return ErrorInvalidParameter;
+        co_return ErrorInvalidParameter;
     const auto layout = is9x() ? raslayout::dialParams9x : raslayout::dialParamsNT;
     const quint32 recordSize = raslayout::readU32(dialParams);
     if (recordSize != quint32(layout.recordSize))
-        return ErrorInvalidSize;
+        co_return ErrorInvalidSize;
 
     DialCall call;
     call.record = QByteArray(reinterpret_cast<const char *>(dialParams), layout.recordSize);
@@ -96,13 +99,13 @@ quint32 SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
     call.domain = field(layout.domain, layout.domainSize);
     dials.append(call);
     if (!wellFormed)
-        return ErrorInvalidParameter;
+        co_return ErrorInvalidParameter;
 
     const QString book = phoneBook ? codepage::fromCp932(phoneBook) : QString();
     if (!phoneBooks.contains(book))
-        return ErrorCannotOpenPhonebook;
+        co_return ErrorCannotOpenPhonebook;
     if (!phoneBooks[book].contains(call.entry))
-        return ErrorCannotFindPhonebookEntry;
+        co_return ErrorCannotFindPhonebookEntry;
 
     // From here on the service has a line to hand out, also when the dial then fails.
     const Handle handle = nextHandle++;
@@ -112,21 +115,39 @@ quint32 SimRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
         if (account.user != call.user || account.password != call.password)
             result = ErrorAuthenticationFailure;
     }
+    if (holdDials) {
+        Held held;
+        held.handle = handle;
+        m_held.append(&held);
+        *connection = handle;
+        co_await HeldAwaiter{&held};
+        m_held.removeOne(&held);
+        *connection = 0;
+        if (held.hungUp)
+            result = ErrorUserDisconnection;
+    }
     if (result != Success) {
         if (failedDialSetsHandle) {
             halfOpen.insert(handle);
             *connection = handle;
         }
-        return result;
+        co_return result;
     }
     connections.append({handle, call.entry});
     *connection = handle;
-    return Success;
+    co_return Success;
 }
 
 quint32 SimRemoteAccess::RasHangUpA(Handle connection)
 {
     hangUps.append(connection);
+    for (Held *held : std::as_const(m_held)) {
+        if (held->handle == connection && held->waiting) {
+            held->hungUp = true;
+            release(held);
+            return Success;
+        }
+    }
     if (halfOpen.remove(connection))
         return Success;
     for (qsizetype i = 0; i < connections.size(); ++i) {
@@ -163,4 +184,29 @@ bool SimRemoteAccess::startMonitor()
 {
     ++monitorStarts;
     return monitorAvailable;
+}
+
+QList<RemoteAccess::Handle> SimRemoteAccess::pendingDials() const
+{
+    QList<Handle> handles;
+    for (const Held *held : m_held) {
+        if (held->waiting)
+            handles.append(held->handle);
+    }
+    return handles;
+}
+
+void SimRemoteAccess::completeDial(Handle handle)
+{
+    for (Held *held : std::as_const(m_held)) {
+        if (held->handle == handle && held->waiting)
+            release(held);
+    }
+}
+
+void SimRemoteAccess::release(Held *held)
+{
+    QMetaObject::invokeMethod(
+        &m_context, [waiting = std::exchange(held->waiting, {})] { waiting.resume(); },
+        Qt::QueuedConnection);
 }

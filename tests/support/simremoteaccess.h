@@ -7,9 +7,11 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QObject>
 #include <QSet>
 #include <QStringList>
 
+#include <coroutine>
 #include <optional>
 
 // A remote access service held in memory. Tests set up its platform family, phone books, the
@@ -18,6 +20,11 @@
 // real service uses: ErrorInvalidSize for a wrong size field, ErrorBufferTooSmall (with the
 // needed size written back) for a short buffer, ErrorInvalidParameter for a text field without
 // its NUL inside the field.
+//
+// A dial ends at once, unless holdDials is set: then a dial that gets as far as a line stays in
+// progress, with its handle given out, until the test completes it (completeDial) or it is hung
+// up (RasHangUpA on its handle: the dial fails with 631). Either way the dial's task ends from
+// the event loop, never inside the call that ended it.
 class SimRemoteAccess : public RemoteAccess {
 public:
     struct Account {
@@ -48,6 +55,7 @@ public:
     QList<ActiveConnection> connections;         // active connections, in service order
     bool monitorAvailable = true;
     Handle nextHandle = 0xC0DE0001;
+    bool holdDials = false;
 
     // One RasEnumEntriesA or RasEnumConnectionsA call: the size argument, the buffer as the
     // caller gave it and as the service left it (size bytes each, as the caller claimed).
@@ -67,17 +75,41 @@ public:
     // Half-open handles of failed dials that have not been hung up yet.
     QSet<Handle> halfOpen;
 
+    // The handles of the dials held in progress, oldest first.
+    QList<Handle> pendingDials() const;
+    // Lets the held dial of handle end as it would have ended without the hold.
+    void completeDial(Handle handle);
+
     int GetVersionExA(unsigned char *versionInfo) override;
     quint32 RasEnumEntriesA(const char *reserved, const char *phoneBook, unsigned char *entries,
                             quint32 *size, quint32 *count) override;
-    quint32 RasDialA(const void *extensions, const char *phoneBook, const unsigned char *dialParams,
-                     quint32 notifierType, const void *notifier, Handle *connection) override;
+    QCoro::Task<quint32> RasDialA(const void *extensions, const char *phoneBook,
+                                  const unsigned char *dialParams, quint32 notifierType,
+                                  const void *notifier, Handle *connection) override;
     quint32 RasHangUpA(Handle connection) override;
     quint32 RasGetErrorStringA(quint32 code, char *buffer, quint32 bufferSize) override;
     quint32 RasEnumConnectionsA(unsigned char *connections, quint32 *size, quint32 *count) override;
     bool startMonitor() override;
 
 private:
+    // A dial held in progress, in its own coroutine frame.
+    struct Held {
+        Handle handle = 0;
+        bool hungUp = false;
+        std::coroutine_handle<> waiting;
+    };
+    struct HeldAwaiter {
+        Held *held;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> waiting) noexcept { held->waiting = waiting; }
+        void await_resume() const noexcept {}
+    };
+    // Resumes a held dial from the event loop, once.
+    void release(Held *held);
+
+    QList<Held *> m_held;
+    QObject m_context; // posted resumptions go with the service
+
     bool is9x() const { return family == 1; }
     quint32 enumEntries(const char *reserved, const char *phoneBook, unsigned char *entries,
                         quint32 *size, quint32 *count);

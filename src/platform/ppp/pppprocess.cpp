@@ -1,21 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ppp/pppprocess.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace pppprocess {
@@ -77,63 +77,99 @@ int execError(int errorFd)
     return n == sizeof err ? err : 0;
 }
 
-// Waits for the child to end until the deadline; true when it did, with its wait status, or
-// with *error set when the status could not be collected (SIGCHLD ignored reaps it unseen).
-bool waitUntil(pid_t pid, const QDeadlineTimer &deadline, int *status, int *error)
+// How a wait for a child ended.
+enum class Ended { Exited, Expired, Stopped };
+
+// Suspends until the child has ended (its wait status in *status, or *error set when the
+// status could not be collected: SIGCHLD ignored reaps it unseen), ms have passed (ms < 0: no
+// limit) or stop is requested. The child's pidfd wakes it; where the kernel gives none, a look
+// every 50 ms does.
+QCoro::Task<Ended> awaitExit(pid_t pid, int pidfd, int ms, Stop *stop, int *status, int *error)
 {
+    Wake wake;
+    std::unique_ptr<QSocketNotifier> exited;
+    QTimer look;
+    if (pidfd >= 0) {
+        exited = std::make_unique<QSocketNotifier>(qintptr(pidfd), QSocketNotifier::Read);
+        QObject::connect(exited.get(), &QSocketNotifier::activated, exited.get(),
+                         [&wake] { wake.fire(); });
+    } else {
+        QObject::connect(&look, &QTimer::timeout, &look, [&wake] { wake.fire(); });
+        look.start(50);
+    }
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    bool expired = false;
+    QObject::connect(&deadline, &QTimer::timeout, &deadline, [&] {
+        expired = true;
+        wake.fire();
+    });
+    if (ms >= 0)
+        deadline.start(ms);
+    struct Watching {
+        Stop *stop;
+        ~Watching()
+        {
+            if (stop)
+                stop->watch(nullptr);
+        }
+    } watching{stop};
+    if (stop)
+        stop->watch(&wake);
+
     for (;;) {
         const pid_t done = ::waitpid(pid, status, WNOHANG);
         if (done == pid)
-            return true;
+            co_return Ended::Exited;
         if (done < 0 && errno != EINTR) {
             *error = errno;
-            return true;
+            co_return Ended::Exited;
         }
-        if (deadline.hasExpired())
-            return false;
-        waitWithEvents(10);
+        if (stop && stop->requested())
+            co_return Ended::Stopped;
+        if (expired)
+            co_return Ended::Expired;
+        co_await wake.next();
     }
 }
 
-// Ends a child that did not end in time, and collects it.
-void endChild(pid_t pid)
+// Ends a child that is to go before its time, and collects it.
+QCoro::Task<> endChild(pid_t pid, int pidfd, int *status)
 {
-    int status = 0, error = 0;
+    int error = 0;
     ::kill(pid, SIGTERM);
-    if (waitUntil(pid, QDeadlineTimer(termGraceMs), &status, &error))
-        return;
+    if (co_await awaitExit(pid, pidfd, termGraceMs, nullptr, status, &error) == Ended::Exited)
+        co_return;
     ::kill(pid, SIGKILL);
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    // Killed, it goes at once; the wait has no limit of its own.
+    co_await awaitExit(pid, pidfd, -1, nullptr, status, &error);
 }
 
 } // namespace
 
-void waitWithEvents(int ms)
+void Wake::fire()
 {
-    if (!QCoreApplication::instance() || QCoreApplication::closingDown()) {
-        QThread::msleep(ms);
+    if (!m_waiting)
         return;
-    }
-    QEventLoop loop;
-    bool elapsed = false;
-    QTimer::singleShot(ms, &loop, [&] {
-        elapsed = true;
-        loop.quit();
-    });
-    loop.exec();
-    // A loop left early (the application is quitting) must not turn the wait into a busy one.
-    if (!elapsed)
-        QThread::msleep(ms);
+    QMetaObject::invokeMethod(
+        &m_context, [waiting = std::exchange(m_waiting, {})] { waiting.resume(); },
+        Qt::QueuedConnection);
 }
 
-Run runAndWait(const QString &program, const QStringList &arguments, int keepFd, int timeoutMs)
+void Stop::request()
+{
+    m_requested = true;
+    if (m_wake)
+        m_wake->fire();
+}
+
+QCoro::Task<Run> runAndWait(QString program, QStringList arguments, int keepFd, int timeoutMs,
+                            Stop *stop, std::function<void(qint64)> started)
 {
     Argv argv(program, arguments);
-    Run run;
     int errorPipe[2] = {-1, -1};
     if (::pipe2(errorPipe, O_CLOEXEC) != 0)
-        return {Run::Outcome::NoPipe, errno, 0};
+        co_return Run{Run::Outcome::NoPipe, errno, 0};
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     const pid_t pid = ::fork();
     if (pid == 0)
@@ -144,24 +180,39 @@ Run runAndWait(const QString &program, const QStringList &arguments, int keepFd,
         ::close(devNull);
     if (pid < 0) {
         ::close(errorPipe[0]);
-        return {Run::Outcome::NoProcess, forkError, 0};
+        co_return Run{Run::Outcome::NoProcess, forkError, 0};
     }
     const int notRun = execError(errorPipe[0]);
     ::close(errorPipe[0]);
+    // Our own child, not yet collected: its number cannot pass to another process meanwhile.
+    struct Pidfd {
+        int fd;
+        ~Pidfd()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } pidfd{int(::syscall(SYS_pidfd_open, pid, 0))};
+    if (notRun == 0 && started)
+        started(qint64(pid));
 
     // The deadline starts once the program runs: a pppd that never gives up (persist with
-    // maxfail 0) would hold the dial, and the whole program with it, for ever.
+    // maxfail 0) would hold the dial for ever.
+    Run run;
     int lost = 0;
-    if (!waitUntil(pid, QDeadlineTimer(timeoutMs), &run.status, &lost)) {
-        endChild(pid);
-        return {Run::Outcome::TimedOut, 0, 0};
+    const Ended ended = co_await awaitExit(pid, pidfd.fd, timeoutMs, stop, &run.status, &lost);
+    if (ended != Ended::Exited) {
+        co_await endChild(pid, pidfd.fd, &run.status);
+        if (ended == Ended::Expired)
+            co_return Run{Run::Outcome::TimedOut, 0, 0};
+        co_return Run{Run::Outcome::Stopped, 0, run.status};
     }
     if (notRun != 0)
-        return {Run::Outcome::NotStarted, notRun, run.status};
+        co_return Run{Run::Outcome::NotStarted, notRun, run.status};
     if (lost != 0)
-        return {Run::Outcome::Lost, lost, 0};
+        co_return Run{Run::Outcome::Lost, lost, 0};
     run.outcome = Run::Outcome::Exited;
-    return run;
+    co_return run;
 }
 
 QString findProgram(const QString &name, const QStringList &moreFolders, bool *denied)

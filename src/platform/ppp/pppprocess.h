@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
-// Starting pppd for a dial and waiting for it.
+#include <QCoro/QCoroTask>
+
+#include <coroutine>
+#include <functional>
+
+// Starting pppd for a dial and waiting for it, without holding the event loop.
 namespace pppprocess {
 
 struct Run {
@@ -14,6 +20,7 @@ struct Run {
         NoPipe,     // the pipe that reports a failed start could not be made (error: errno)
         NoProcess,  // fork failed (error: errno)
         TimedOut,   // it did not end in time and was ended
+        Stopped,    // it was ended on request before its time (status holds its wait status)
         Lost,       // it ended, but its wait status could not be collected (error: errno)
     };
     Outcome outcome = Outcome::NotStarted;
@@ -21,17 +28,55 @@ struct Run {
     int status = 0;
 };
 
-// Lets about ms milliseconds pass while the thread's event loop runs (in a nested loop, as the
-// transfer service waits), so that the program stays responsive while a dial waits: windows
-// repaint, a harvest goes on. When the application is quitting, it simply sleeps.
-void waitWithEvents(int ms);
+// What a waiting coroutine suspends on when several things may wake it (a process that ends, a
+// timer, a hang-up): the first fire() after it suspended resumes it once, from the event loop,
+// so that whatever fired never runs the rest of the coroutine inside its own call.
+class Wake {
+public:
+    Wake() = default;
+    Wake(const Wake &) = delete;
+    Wake &operator=(const Wake &) = delete;
 
-// Runs program with arguments and waits until it ends, at most timeoutMs: then it gets SIGTERM
-// (and SIGKILL if it is still there a few seconds later) and the run has timed out. keepFd stays
-// open in the program; the standard descriptors read from and write to /dev/null, and every
-// other descriptor is closed. The event loop runs while it waits (waitWithEvents): the caller
-// keeps what could start a second dial disabled meanwhile.
-Run runAndWait(const QString &program, const QStringList &arguments, int keepFd, int timeoutMs);
+    void fire();
+
+    // What co_await takes: co_await wake.next().
+    struct Awaiter {
+        Wake *wake;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> waiting) noexcept { wake->m_waiting = waiting; }
+        void await_resume() const noexcept {}
+    };
+    Awaiter next() { return {this}; }
+
+private:
+    std::coroutine_handle<> m_waiting;
+    // The resumption is posted to this object: a Wake that goes takes its posted resumption along.
+    QObject m_context;
+};
+
+// A request to end a run before its time. Whoever waits on behalf of the run watches it with
+// its own Wake.
+class Stop {
+public:
+    void request();
+    bool requested() const { return m_requested; }
+    // The Wake to fire on a request; null: none.
+    void watch(Wake *wake) { m_wake = wake; }
+
+private:
+    bool m_requested = false;
+    Wake *m_wake = nullptr;
+};
+
+// Runs program with arguments until it ends, at most timeoutMs: then it gets SIGTERM (and
+// SIGKILL if it is still there a few seconds later) and the run has timed out. A request on
+// stop (may be null) ends it the same way at once. started is called with the process id as
+// soon as it runs, before the coroutine first suspends. keepFd stays open in the program; the
+// standard descriptors read from and write to /dev/null, and every other descriptor is closed.
+// The coroutine suspends on the process's pidfd and a timer, so the program goes on meanwhile:
+// the caller keeps what could start a second run disabled.
+QCoro::Task<Run> runAndWait(QString program, QStringList arguments, int keepFd, int timeoutMs,
+                            Stop *stop = nullptr, std::function<void(qint64)> started = {});
 
 // The program found on PATH, then in moreFolders. Sets *denied when one exists that this user
 // may not run.

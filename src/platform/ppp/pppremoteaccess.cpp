@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -123,34 +124,53 @@ quint32 PppRemoteAccess::RasEnumEntriesA(const char *reserved, const char *phone
     return raslayout::fillEntryNames(entries, size, count, layout, encoded);
 }
 
-quint32 PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
-                                  const unsigned char *dialParams, quint32 notifierType,
-                                  const void *notifier, Handle *connection)
+QCoro::Task<quint32> PppRemoteAccess::RasDialA(const void *extensions, const char *phoneBook,
+                                               const unsigned char *dialParams,
+                                               quint32 notifierType, const void *notifier,
+                                               Handle *connection)
 {
     Q_UNUSED(extensions);
-    // Only the synchronous dial is offered.
+    // The end of the dial is the end of the task: no notifier is taken.
     if (!dialParams || !connection || notifierType != 0 || notifier)
-        return ErrorInvalidParameter;
+        co_return ErrorInvalidParameter;
     Dial dial;
     if (const quint32 malformed = readDialParams(dialParams, &dial))
-        return malformed;
+        co_return malformed;
     if (const quint32 missing = findPeer(phoneBook, &dial))
-        return missing;
+        co_return missing;
     bool denied = false;
     const QString pppd =
         pppprocess::findProgram(QStringLiteral("pppd"), m_options.pppdFolders, &denied);
     if (pppd.isEmpty())
-        return denied ? ErrorAccessDenied : ErrorRasmanCannotInitialize;
+        co_return denied ? ErrorAccessDenied : ErrorRasmanCannotInitialize;
     if (const quint32 refused = passPassword(&dial))
-        return refused;
+        co_return refused;
 
     dial.startedTicks = procscan::ticksNow();
     dial.started = QDateTime::currentDateTimeUtc();
-    const auto run =
-        pppprocess::runAndWait(pppd, pppdArguments(dial), dial.passwordFd, m_options.dialTimeoutMs);
+    // The dial is known by its pppd as soon as that runs, so that a hang-up can end it; it is
+    // forgotten when the dial ends, however it ends.
+    pppprocess::Stop stop;
+    Handle handle = 0;
+    struct Forget {
+        std::map<Handle, pppprocess::Stop *> &dialing;
+        const Handle &handle;
+        ~Forget()
+        {
+            if (handle != 0)
+                dialing.erase(handle);
+        }
+    } forget{m_dialing, handle};
+    const auto started = [&](qint64 pid) {
+        handle = Handle(pid);
+        *connection = handle;
+        m_dialing[handle] = &stop;
+    };
+    const auto run = co_await pppprocess::runAndWait(pppd, pppdArguments(dial), dial.passwordFd,
+                                                     m_options.dialTimeoutMs, &stop, started);
     if (const quint32 failed = codeForRun(run))
-        return failed;
-    return takeLink(dial, connection);
+        co_return stop.requested() ? quint32(ErrorUserDisconnection) : failed;
+    co_return co_await takeLink(dial, connection, &stop);
 }
 
 // Reads the entry name, user name and password of an NT dial record; each must end inside its
@@ -186,6 +206,11 @@ quint32 PppRemoteAccess::codeForRun(const pppprocess::Run &run)
                                                            : ErrorRasmanCannotInitialize;
     case Outcome::TimedOut:
         return ErrorRequestTimeout;
+    case Outcome::Stopped:
+        // Ended by a hang-up: unless it had reported the link up just then.
+        if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0)
+            return Success;
+        return ErrorUserDisconnection;
     case Outcome::Lost:
         return ErrorUnknown;
     case Outcome::Exited:
@@ -262,27 +287,50 @@ QStringList PppRemoteAccess::pppdArguments(const Dial &dial) const
 }
 
 // pppd reported the link up and left a process that keeps it: that process is the connection.
-quint32 PppRemoteAccess::takeLink(const Dial &dial, Handle *connection)
+// /proc may show it a little later, so it is looked for again every 20 ms until
+// findLinkTimeoutMs have passed. A dial hung up meanwhile ends the link it finds.
+QCoro::Task<quint32> PppRemoteAccess::takeLink(const Dial &dial, Handle *connection,
+                                               pppprocess::Stop *stop)
 {
-    const procscan::Process link = findLink(dial, m_options.findLinkTimeoutMs);
-    if (link.pid > 0) {
-        *connection = handOut(link);
-        return Success;
+    constexpr int retryMs = 20;
+    const QDeadlineTimer deadline(m_options.findLinkTimeoutMs);
+    pppprocess::Wake wake;
+    QTimer retry;
+    retry.setSingleShot(true);
+    QObject::connect(&retry, &QTimer::timeout, &retry, [&wake] { wake.fire(); });
+    struct Watching {
+        pppprocess::Stop *stop;
+        ~Watching() { stop->watch(nullptr); }
+    } watching{stop};
+    stop->watch(&wake);
+    for (;;) {
+        if (const procscan::Process link = findLink(dial); link.pid > 0) {
+            if (stop->requested()) {
+                procscan::HeldPppd(link).signal(SIGTERM);
+                co_return ErrorUserDisconnection;
+            }
+            *connection = handOut(link);
+            co_return Success;
+        }
+        if (deadline.hasExpired())
+            break;
+        retry.start(int(std::min<qint64>(retryMs, deadline.remainingTime())));
+        co_await wake.next();
     }
     // Not seen in time. A pppd that shows up only now would keep the line up with nobody
     // holding its handle: end it before reporting the failure.
     if (m_options.beforeLastLook)
         m_options.beforeLastLook();
-    if (const procscan::Process late = findLink(dial, 0); late.pid > 0)
+    if (const procscan::Process late = findLink(dial); late.pid > 0)
         procscan::HeldPppd(late).signal(SIGTERM);
-    return ErrorNoConnection;
+    co_return stop->requested() ? ErrorUserDisconnection : ErrorNoConnection;
 }
 
 // The process that keeps this dial's link: a pppd started since the dial started pppd, whose
 // command line names the peer as the dial did (the daemon that our pppd forked, as updetach
 // does). Another pppd for the same entry, started before, and a stale pid file that names some
-// other pppd are never taken for it, so hang-up can reach only our own process.
-procscan::Process PppRemoteAccess::findLink(const Dial &dial, int timeoutMs) const
+// other pppd are never taken for it, so hang-up can reach only our own process. One look.
+procscan::Process PppRemoteAccess::findLink(const Dial &dial) const
 {
     const auto ours = [&dial](qint64 pid) -> procscan::Process {
         if (!procscan::isPppd(pid))
@@ -295,29 +343,23 @@ procscan::Process PppRemoteAccess::findLink(const Dial &dial, int timeoutMs) con
             return {};
         return {pid, started};
     };
-    // A timeout of 0 looks exactly once.
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        if (m_options.useLinkname) {
-            const QString pidFile =
-                QDir(m_options.runFolder).filePath(QStringLiteral("ppp-%1.pid").arg(dial.entry));
-            // File times come from a clock that may lag a few milliseconds behind.
-            if (QFileInfo(pidFile).lastModified() >= dial.started.addSecs(-1)) {
-                if (const procscan::Process link = ours(procscan::pidFromFile(pidFile)); link.pid)
-                    return link;
-            }
+    if (m_options.useLinkname) {
+        const QString pidFile =
+            QDir(m_options.runFolder).filePath(QStringLiteral("ppp-%1.pid").arg(dial.entry));
+        // File times come from a clock that may lag a few milliseconds behind.
+        if (QFileInfo(pidFile).lastModified() >= dial.started.addSecs(-1)) {
+            if (const procscan::Process link = ours(procscan::pidFromFile(pidFile)); link.pid)
+                return link;
         }
-        // The newest such pppd.
-        procscan::Process newest;
-        for (const qint64 pid : procscan::processIds()) {
-            const procscan::Process candidate = ours(pid);
-            if (candidate.pid > 0 && (newest.pid == 0 || candidate.started >= newest.started))
-                newest = candidate;
-        }
-        if (newest.pid > 0 || deadline.hasExpired())
-            return newest;
-        pppprocess::waitWithEvents(20);
     }
+    // The newest such pppd.
+    procscan::Process newest;
+    for (const qint64 pid : procscan::processIds()) {
+        const procscan::Process candidate = ours(pid);
+        if (candidate.pid > 0 && (newest.pid == 0 || candidate.started >= newest.started))
+            newest = candidate;
+    }
+    return newest;
 }
 
 RemoteAccess::Handle PppRemoteAccess::handOut(const procscan::Process &link)
@@ -369,6 +411,11 @@ quint32 PppRemoteAccess::RasEnumConnectionsA(unsigned char *records, quint32 *si
 
 quint32 PppRemoteAccess::RasHangUpA(Handle connection)
 {
+    // A dial in progress ends its own pppd, and then fails with 631.
+    if (const auto dialing = m_dialing.find(connection); dialing != m_dialing.end()) {
+        dialing->second->request();
+        return Success;
+    }
     // Only a handle this service handed out, and only its own process: a stale handle never
     // hits another program.
     const auto known = m_handedOut.find(connection);

@@ -17,8 +17,10 @@
 // - the phone book is a folder of pppd peer files, one entry per file, in name order;
 // - a dial runs "pppd call ENTRY" (or "pppd file PATH" for another folder) with updetach, the
 //   user name as an option and the password handed over a pipe to pppd's passwordfd plugin
-//   (never on a command line or in a file), and waits until pppd reports the link up or exits,
-//   at most dialTimeoutMs;
+//   (never on a command line or in a file), and suspends until pppd reports the link up or
+//   exits, at most dialTimeoutMs;
+// - the dial in progress is known by the process id of the pppd it started; hanging that up
+//   ends that pppd (and the link it may have left by then) and the dial fails with 631;
 // - a connection handle is the process id of the pppd that keeps the link; the service holds
 //   each process it handed out, and hanging up sends SIGTERM, without waiting, to that very
 //   process (never to a later one that reuses the number).
@@ -66,8 +68,9 @@ public:
     int GetVersionExA(unsigned char *versionInfo) override;
     quint32 RasEnumEntriesA(const char *reserved, const char *phoneBook, unsigned char *entries,
                             quint32 *size, quint32 *count) override;
-    quint32 RasDialA(const void *extensions, const char *phoneBook, const unsigned char *dialParams,
-                     quint32 notifierType, const void *notifier, Handle *connection) override;
+    QCoro::Task<quint32> RasDialA(const void *extensions, const char *phoneBook,
+                                  const unsigned char *dialParams, quint32 notifierType,
+                                  const void *notifier, Handle *connection) override;
     quint32 RasHangUpA(Handle connection) override;
     quint32 RasGetErrorStringA(quint32 code, char *buffer, quint32 bufferSize) override;
     quint32 RasEnumConnectionsA(unsigned char *connections, quint32 *size, quint32 *count) override;
@@ -86,13 +89,15 @@ private:
     quint32 findPeer(const char *phoneBook, Dial *dial) const;
     quint32 passPassword(Dial *dial) const;
     QStringList pppdArguments(const Dial &dial) const;
-    quint32 takeLink(const Dial &dial, Handle *connection);
-    procscan::Process findLink(const Dial &dial, int timeoutMs) const;
+    QCoro::Task<quint32> takeLink(const Dial &dial, Handle *connection, pppprocess::Stop *stop);
+    procscan::Process findLink(const Dial &dial) const;
     Handle handOut(const procscan::Process &link);
 
     Options m_options;
     // The process behind each connection handle handed out.
     std::map<Handle, procscan::HeldPppd> m_handedOut;
+    // The dials in progress, by the handle they were given: a request ends each.
+    std::map<Handle, pppprocess::Stop *> m_dialing;
 };
 
 std::unique_ptr<RemoteAccess> makePppRemoteAccess();
