@@ -100,7 +100,11 @@ frmHarvix::frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictu
     m_TURL->setFocus();
 }
 
-frmHarvix::~frmHarvix() = default;
+frmHarvix::~frmHarvix()
+{
+    // A harvest still under way ends here, while everything it reports to is still whole.
+    m_harvest.stop();
+}
 
 void frmHarvix::createControls()
 {

@@ -436,6 +436,19 @@ TEST_F(MainWindow, ClosingTheWindowDuringAHarvestEndsItThereAndDeletesTheWindow)
     EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("third.jpg"))));
 }
 
+TEST_F(MainWindow, AWindowDeletedDuringItsHarvestEndsItFirst)
+{
+    // Deleted without being closed (its owner goes) while the harvest waits for an image.
+    holdBlue = true;
+    win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
+    win->mnuCget_Click();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return savedCount() == 1; }, 10000));
+    win.reset();
+    holdBlue = false;
+    EXPECT_TRUE(prompter.shown.isEmpty());
+    EXPECT_FALSE(QFile::exists(saveDir.filePath(QStringLiteral("blue.JPG"))));
+}
+
 TEST_F(MainWindow, AKeptWindowClosedDuringAHarvestSpeaksAgainOnceShownAgain)
 {
     // A window its owner keeps (not deleted on close): closed while its harvest waits, it drops

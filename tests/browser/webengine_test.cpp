@@ -149,9 +149,13 @@ TEST(WebEnginePane, TheBrowsersLoginGoesWithTheHarvest)
     // loaded.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
+            if (main.harvest().isRunning())
+                return false;
+            if (main.List1()->count() == 1)
+                return true;
             prompter.shown.clear();
             main.mnuCget_Click();
-            return main.List1()->count() == 1;
+            return false;
         },
         20000))
         << main.harvest().failureDetail().toStdString();

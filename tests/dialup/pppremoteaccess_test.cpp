@@ -578,12 +578,10 @@ TEST_F(PppBackendTest, DialThatPppdNeverEndsIsEndedAtTheDeadline)
     EXPECT_NE(ras.ErrMsg(638), ras.ErrMsg(99999));
 }
 
-// --- How the harvest below transfers: one image fetched as the harvest fetches it. ---
-// Written against today's transfer service; with its coroutine this becomes
-//     co_return (co_await inet.transfer(url, UrlTransfer::icByteArray)).<bytes of the reply>;
+// One image fetched as the harvest fetches it.
 QCoro::Task<QByteArray> fetchImage(CurlTransfer &inet, QString url)
 {
-    co_return inet.openBytes(url);
+    co_return (co_await inet.transfer(url, UrlTransfer::icByteArray)).bytes;
 }
 
 // A harvest of count images from server: how many came whole.
