@@ -84,7 +84,7 @@ int main(int argc, char **argv)
     // first opening of the browser.
     // The harvest is fetched with the browser's cookies, so a page the user logged in to in the
     // browser harvests as it shows there.
-    const WebViewFactory webViews = webEngineViewFactory(webEngineModuleFolders(), &inet);
+    const WebViewFactory webViews = webEngineViewFactory(webEngineModuleFolders(), &inet.session());
     makers.browser = [&webViews](HarvixApp &harvix) {
         return new frmBrowser(
             webViews, [&harvix](const QString &address) { harvix.handToHarvest(address); },

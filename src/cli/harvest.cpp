@@ -10,6 +10,7 @@
 #include "harvest/statetexts.h"
 #include "platform/curl/cookiefile.h"
 #include "platform/curl/curltransfer.h"
+#include "platform/transferdefaults.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -64,7 +65,7 @@ struct HarvestRequest {
     bool keepGoing = false;
     bool rendered = false; // the page as a browser renders it
     int retries = 0;
-    int maxTime = 600; // seconds for each transfer as a whole; 0 for no limit
+    int maxTime = transferdefaults::kMaxTimeSeconds; // each transfer as a whole; 0: no limit
     QString referer;
     QString userAgent;
     QList<QByteArray> cookies; // lines of the --cookies file
@@ -88,8 +89,8 @@ QList<QCommandLineOption> harvestOptions()
                            u"N"_s, u"0"_s),
         QCommandLineOption(u"max-time"_s,
                            u"give the page and each image at most SECONDS as a whole (0 for no "
-                           u"limit, default 600)"_s,
-                           u"SECONDS"_s, u"600"_s),
+                           u"limit, default %1)"_s.arg(transferdefaults::kMaxTimeSeconds),
+                           u"SECONDS"_s, QString::number(transferdefaults::kMaxTimeSeconds)),
         QCommandLineOption(u"referer"_s, u"send URL as the Referer of the page request"_s,
                            u"URL"_s),
         QCommandLineOption(u"user-agent"_s,
@@ -194,10 +195,10 @@ QCoro::Task<int> runHarvest(QStringList args)
     PageHarvest::Outcome outcome = PageHarvest::Outcome::Failed;
     if (request.rendered) {
         // The page is loaded in an off-screen browser page, whose cookies go with the images.
-        const RenderedRead read = co_await renderedPage(request.url, inet);
+        const RenderedRead read = co_await renderedPage(request.url, &inet->session());
         if (read.page) {
-            outcome = co_await harvest.runOnPage(read.page->html, read.page->url,
-                                                 read.page->baseUrl);
+            outcome =
+                co_await harvest.runOnPage(read.page->html, read.page->url, read.page->baseUrl);
         } else {
             // As a page that cannot be fetched.
             view.showMessage(PageHarvest::connectionErrorMessage());

@@ -15,15 +15,6 @@ qsizetype lastSlashPosition(QStringView text, qsizetype start)
     return index + 1 >= start ? index + 1 : 0;
 }
 
-QUrl pageUrl(const QString &address)
-{
-    const QString trimmed = address.trimmed();
-    QUrl url(trimmed);
-    if (url.scheme().isEmpty() || !url.isValid())
-        url = QUrl(QStringLiteral("http://") + trimmed);
-    return url;
-}
-
 namespace {
 
 bool isHtmlSpace(QChar c)

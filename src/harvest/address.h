@@ -13,10 +13,6 @@
 // position is found only by a search that starts before it.
 qsizetype lastSlashPosition(QStringView text, qsizetype start);
 
-// The address of a fetched page as a URL: the address its body came from, read like the
-// transfer service reads it (surrounding blanks ignored, http when it names no scheme).
-QUrl pageUrl(const QString &address);
-
 // The value of the href attribute of the page's first <base> element that has one (outside
 // comments), or a null string when there is none.
 QString firstBaseHref(QStringView page);

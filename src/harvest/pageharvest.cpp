@@ -144,7 +144,8 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
 
         // References are resolved as the browser resolves them, against the page's <base> or
         // the address the page came from after redirects; that address is also the Referer.
-        const QUrl pageAddress = pageUrl(reply.finalUrl);
+        // The service gives it as libcurl went to it: absolute, with its scheme.
+        const QUrl pageAddress(reply.finalUrl);
         // A rendered page brings the base its document resolves against.
         const QUrl base = given && !given->baseUrl.isEmpty() ? QUrl(given->baseUrl)
                                                              : referenceBase(pageAddress, page);

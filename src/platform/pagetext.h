@@ -28,10 +28,4 @@ QByteArray charsetFromContentType(QByteArrayView contentType);
 // starts within the first 4 KiB of html, or an empty array when there is none.
 QByteArray charsetFromMeta(QByteArrayView html);
 
-// Whether the reply to a request for an image is a web page or text instead of a picture (a
-// login page, or a "not found" page served as a success): its body begins with none of the
-// image signatures (JPEG, PNG, GIF, WebP, AVIF, BMP) and either its Content-Type is text, HTML,
-// XML or JSON, or its body begins with markup.
-bool isTextInsteadOfImage(QByteArrayView contentType, QByteArrayView body);
-
 } // namespace pagetext

@@ -137,7 +137,7 @@ TEST(WebEnginePane, TheBrowsersLoginGoesWithTheHarvest)
 
     CurlTransfer inet;
     QPointer<frmBrowser> browser =
-        new frmBrowser(webEngineViewFactory(webEngineModuleFolders(), &inet), {});
+        new frmBrowser(webEngineViewFactory(webEngineModuleFolders(), &inet.session()), {});
     browser->show();
     ASSERT_TRUE(showInBrowser(*browser, server.url(u"/login"_s), u"Signed in"_s));
 
@@ -223,7 +223,7 @@ TEST(WebEnginePane, TheShownPageIsHarvestedAsRendered)
     const int fetchedByTheHarvest = pageRequests;
 
     QPointer<frmBrowser> browser = new frmBrowser(
-        webEngineViewFactory(webEngineModuleFolders(), &inet), {},
+        webEngineViewFactory(webEngineModuleFolders(), &inet.session()), {},
         [&main](const std::optional<RenderedPage> &page) { main.harvestRendered(page); });
     browser->show();
     ASSERT_TRUE(showInBrowser(*browser, server.url(u"/gallery.html"_s), u"Gallery"_s));

@@ -1,54 +1,70 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/curl/curlreply.h"
+#include "platform/curl/curlstates.h"
+#include "platform/curl/requestaddress.h"
+#include "platform/transferdefaults.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 
 #include <curl/curl.h>
 
 #include <functional>
-#include <initializer_list>
 #include <map>
+#include <string>
+#include <tuple>
 
 class CurlJob;
 
-// Which job a connection carried last, by the connection's local port, so that a closed
-// connection is reported to that job (libcurl closes a socket with the data of the job that
-// opened it, and a kept connection may carry several jobs' requests).
+// Which job a connection carried last, so that a closed connection is reported to that job
+// (libcurl closes a socket with the data of the job that opened it, and a kept connection may
+// carry several jobs' requests). A connection is told by both of its ends, addresses and
+// ports: two connections to different servers can share a local port. (libcurl names a
+// transfer's socket only once the transfer is over, too late for this.)
 class CurlConnections {
 public:
-    void carried(int localPort, CurlJob *job) { m_carriers[localPort] = job; }
+    // The two ends of a connection: local address and port, remote address and port.
+    using Ends = std::tuple<std::string, int, std::string, int>;
+
+    void carried(const Ends &ends, CurlJob *job) { m_carriers[ends] = job; }
     // Closes socket; the job whose request it carried last hears of it.
-    void close(int socket);
+    void close(curl_socket_t socket);
 
 private:
-    std::map<int, CurlJob *> m_carriers;
+    std::map<Ends, CurlJob *> m_carriers;
 };
 
 // What one transfer asks for.
 struct CurlRequest {
-    QByteArray address; // as libcurl takes it (see requestaddress.h)
+    TransferAddress address;
     bool image = false; // a byte transfer: an image is asked for
     QByteArray referer;
     QByteArray userAgent;
     qint64 bodyLimit = 0;
-    int timeoutSeconds = 60;
-    int maxTimeSeconds = 600; // the whole transfer; 0 for no limit
+    int timeoutSeconds = transferdefaults::kLowSpeedSeconds;
+    int maxTimeSeconds = transferdefaults::kMaxTimeSeconds; // the whole transfer; 0 for no limit
     int retries = 0;
 };
 
-// One easy handle, kept for one transfer after the other, and what its current transfer has
-// reported so far: the options every transfer shares, libcurl's callbacks, the states they make
-// (handed to report as they happen, in order), the body, and once the transfer has ended its
-// outcome and failure text.
+// One easy handle, kept for one transfer after the other, and the life of its current
+// transfer: idle until it is started, running while libcurl has it, waiting (on a timer of its
+// own) to be tried again after a passing failure, and done once its outcome is final. It holds
+// the options every transfer shares, libcurl's callbacks, the states they make (handed to
+// report as they happen, in order) and the body.
 class CurlJob {
 public:
-    enum class Abort { None, Cancelled, TooLarge, ConflictingLength };
+    enum class Phase { Idle, Running, WaitingToRetry, Done };
+    using Abort = curlreply::Abort;
 
     // share is the cookie engine every job uses; imageHeaders the header list of an image
-    // request. report receives the job's states.
+    // request. report receives the job's states; retryDue is called when a job that waits to be
+    // tried again is due (it is then running again, and must be handed to libcurl).
     CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connections,
-            std::function<void(CurlJob &, qint16 state)> report);
+            std::function<void(CurlJob &, qint16 state)> report,
+            std::function<void(CurlJob &)> retryDue);
     ~CurlJob();
     CurlJob(const CurlJob &) = delete;
     CurlJob &operator=(const CurlJob &) = delete;
@@ -56,18 +72,20 @@ public:
     CURL *easy() const { return m_easy; }
     static CurlJob *of(void *easy);
 
-    // Sets the handle up for a new transfer; the outcome of the last one is forgotten.
-    void prepare(const QString &url, const CurlRequest &request);
-    // The next try after a passing failure: a request of its own, whose states start over.
-    void prepareRetry();
-    // libcurl has ended the transfer with curlCode (or the caller has, for the reason given).
-    // Reads the reply's outcome; false when the failure passes and a try is left: then the job
-    // waits for retryDelayMs and prepareRetry, and nothing is final yet.
+    // The ticket of its transfer (the last one once it is released): its states go with it.
+    int ticket() const { return m_ticket; }
+    // Whether a ticket holds the job; a released job is free for another transfer.
+    bool isHeld() const { return m_held; }
+    void release() { m_held = false; }
+    Phase phase() const { return m_phase; }
+
+    // Sets the handle up for the transfer of ticket and makes it running; the outcome of the
+    // last one is forgotten. Throws TransferError when libcurl refuses an option.
+    void start(int ticket, const QString &url, const CurlRequest &request);
+    // libcurl has ended the running transfer with curlCode, or the service ends it for the
+    // reason given (also while it waits to be tried again). True when the outcome is final
+    // (done, its closing states reported); false when a passing failure waits for its next try.
     bool end(int curlCode, Abort reason = Abort::None);
-    // The states that close a transfer that has ended: the close of its connection if it came
-    // while the body arrived, and the final state.
-    void reportEnd();
-    long retryDelayMs() const;
 
     bool succeeded() const;
     QString failureMessage() const;
@@ -78,34 +96,30 @@ public:
     const QByteArray &contentType() const { return m_contentType; }
     const QString &finalUrl() const { return m_finalUrl; }
 
-    // The transfer's place in the service; kept by the service.
-    int ticket = 0;
-    bool assigned = false;     // a ticket holds it (until claimed or cancelled)
-    bool active = false;       // in the multi handle
-    bool done = false;         // ended; the outcome is final
-    bool retryPending = false; // waiting to be tried again, out of the multi handle
-    quint64 generation = 0;    // counts the transfers and tries, so a stale retry timer is known
-
     // Called by libcurl's callbacks.
     void resolverStarting();
     void socketOpened();
     void connectionClosed();
-    void requestStarting(int localPort);
+    void requestStarting(const CurlConnections::Ends &ends);
     bool headerReceived(const char *data, size_t size);
     bool bodyReceived(const char *data, size_t size);
 
 private:
-    void push(std::initializer_list<qint16> states);
-    void flushDeferredClose();
-    void beginHop();
+    // Waits delayMs, then the next try.
+    void waitToRetry(long delayMs);
     void resetReply();
 
     CURL *m_easy = nullptr;
     CurlConnections &m_connections;
     curl_slist *m_imageHeaders = nullptr;
-    std::function<void(CurlJob &, qint16)> m_report;
+    CurlStates m_states;
+    std::function<void(CurlJob &)> m_retryDue;
+    QTimer m_retryTimer;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
+    Phase m_phase = Phase::Idle;
+    int m_ticket = 0;
+    bool m_held = false;
     QString m_url;
     CurlRequest m_request;
     int m_retriesLeft = 0;
@@ -116,23 +130,12 @@ private:
     bool m_discardBody = false;
     qint64 m_discarded = 0;
 
-    // Which states of the current request have been reported.
-    bool m_resolveShown = false;
-    bool m_connectShown = false;
-    bool m_headerShown = false;
-    bool m_deferredClose = false;
-
     // Content-Length of the current response, -1 before one is seen.
     qint64 m_declaredLength = -1;
     // Whether this try goes on a fresh connection, after a kept one died under the last try.
     bool m_freshConnection = false;
-    bool m_immediateRetry = false; // the try waiting is that one
 
-    int m_curlCode = CURLE_OK;
-    long m_httpStatus = 0;
-    Abort m_abort = Abort::None;
-    QString m_detail;
-    QString m_finalUrl;        // where the body came from, after redirects
-    QByteArray m_contentType;  // of the final response
-    bool m_notAnImage = false; // an image was asked for and a web page or text came
+    QString m_finalUrl;       // where the body came from, after redirects
+    QByteArray m_contentType; // of the final response
+    curlreply::Ended m_ended; // the outcome, final once done
 };

@@ -1,11 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/curl/curlmulti.h"
 
-#include "platform/urltransfer.h"
+#include "platform/curl/curlcheck.h"
+#include "platform/transferdefaults.h"
 
 #include <QSocketNotifier>
 
 #include <curl/curl.h>
+
+namespace {
+
+// Where a failure cannot be thrown (libcurl's own callbacks, the event loop's handlers), it is
+// told on standard error.
+void warnIfFailed(CURLMcode code, const char *what)
+{
+    if (code != CURLM_OK)
+        qWarning("libcurl refused to %s: %s", what, curl_multi_strerror(code));
+}
+
+} // namespace
 
 // The notifiers of one socket. A child of the CurlMulti, so whatever libcurl does not remove
 // itself goes with it.
@@ -20,11 +33,19 @@ CurlMulti::CurlMulti(std::function<void()> afterAction) : m_afterAction(std::mov
     m_multi = curl_multi_init();
     if (!m_multi)
         throw TransferError(QStringLiteral("cannot create a libcurl handle"));
-    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, 8L);
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::socketCallback);
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::timerCallback);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    try {
+        const auto set = [this](CURLMoption option, auto value) {
+            checkCurl(curl_multi_setopt(m_multi, option, value), "set up its transfers");
+        };
+        set(CURLMOPT_MAXCONNECTS, transferdefaults::kMaxConnections);
+        set(CURLMOPT_SOCKETFUNCTION, &CurlMulti::socketCallback);
+        set(CURLMOPT_SOCKETDATA, this);
+        set(CURLMOPT_TIMERFUNCTION, &CurlMulti::timerCallback);
+        set(CURLMOPT_TIMERDATA, this);
+    } catch (...) {
+        curl_multi_cleanup(m_multi);
+        throw;
+    }
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
 }
@@ -33,7 +54,7 @@ CurlMulti::~CurlMulti()
 {
     // Nothing is acted on any more while libcurl closes its connections.
     m_afterAction = nullptr;
-    curl_multi_cleanup(m_multi);
+    warnIfFailed(curl_multi_cleanup(m_multi), "close its connections");
 }
 
 bool CurlMulti::add(void *easy)
@@ -43,7 +64,7 @@ bool CurlMulti::add(void *easy)
 
 void CurlMulti::remove(void *easy)
 {
-    curl_multi_remove_handle(m_multi, easy);
+    warnIfFailed(curl_multi_remove_handle(m_multi, easy), "end a transfer");
 }
 
 void CurlMulti::takeFinished(const std::function<void(void *, int)> &done)
@@ -54,20 +75,20 @@ void CurlMulti::takeFinished(const std::function<void(void *, int)> &done)
             continue;
         CURL *easy = message->easy_handle;
         const CURLcode code = message->data.result;
-        curl_multi_remove_handle(m_multi, easy);
+        warnIfFailed(curl_multi_remove_handle(m_multi, easy), "end a transfer");
         done(easy, code);
     }
 }
 
 void CurlMulti::setMaxConnects(long count)
 {
-    curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, count);
+    checkCurl(curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, count), "keep more connections");
 }
 
 void CurlMulti::act(int socket, int flags)
 {
     int running = 0;
-    curl_multi_socket_action(m_multi, socket, flags, &running);
+    warnIfFailed(curl_multi_socket_action(m_multi, socket, flags, &running), "go on");
     if (m_afterAction)
         m_afterAction();
 }
@@ -82,7 +103,7 @@ int CurlMulti::socketCallback(void *, int socket, int what, void *self, void *wa
     }
     if (!watch) {
         watch = new Watch(multi);
-        curl_multi_assign(multi->m_multi, socket, watch);
+        warnIfFailed(curl_multi_assign(multi->m_multi, socket, watch), "watch a socket");
     }
     const auto want = [&](QSocketNotifier *&notifier, QSocketNotifier::Type type, bool wanted,
                           int flags) {

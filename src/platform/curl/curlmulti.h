@@ -26,7 +26,8 @@ public:
     // Hands each transfer that has ended since the last call to done (its easy handle, already
     // taken out of the multi handle, and libcurl's result code), in the order they ended.
     void takeFinished(const std::function<void(void *easy, int curlCode)> &done);
-    // Connections kept open for reuse once their transfers have ended.
+    // Connections kept open for reuse once their transfers have ended. Throws TransferError when
+    // libcurl refuses.
     void setMaxConnects(long count);
 
 private:

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/curl/curltransfer.h"
 
+#include "platform/curl/curlcheck.h"
 #include "platform/curl/curljob.h"
 #include "platform/curl/curlmulti.h"
 #include "platform/curl/requestaddress.h"
 #include "platform/pagetext.h"
-
-#include <QTimer>
-#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -15,32 +13,8 @@
 
 namespace {
 
-const char kDefaultUserAgent[] = "Harvix/" HARVIX_VERSION;
 // What an image request asks for: a JPEG, else any picture, else anything.
 const char kImageAccept[] = "Accept: image/jpeg,image/*;q=0.8,*/*;q=0.5";
-
-// One cookie of the browser as a line of a Netscape cookies.txt file, which libcurl's cookie
-// list takes. An expiry in the past removes the cookie of the same name, domain and path.
-QByteArray netscapeLine(const BrowserCookie &cookie, qint64 expires)
-{
-    QByteArray line;
-    if (cookie.httpOnly)
-        line += "#HttpOnly_";
-    line += cookie.domain + '\t' + (cookie.domain.startsWith('.') ? "TRUE" : "FALSE") + '\t' +
-            (cookie.path.isEmpty() ? QByteArray("/") : cookie.path) + '\t' +
-            (cookie.secure ? "TRUE" : "FALSE") + '\t' + QByteArray::number(expires) + '\t' +
-            cookie.name + '\t' + cookie.value;
-    return line;
-}
-
-// Whether a cookie set for domain goes with a request to host.
-bool cookieDomainMatches(const QByteArray &domain, const QString &host)
-{
-    const QString name = QString::fromLatin1(domain).toLower();
-    if (name.startsWith(u'.'))
-        return host == QStringView(name).sliced(1) || host.endsWith(name);
-    return host == name;
-}
 
 TransferError closedWhileFetching(const QString &url)
 {
@@ -80,15 +54,11 @@ CurlTransfer::~CurlTransfer()
     }
     // Unfinished transfers end and the cached connections close; nothing is reported any more.
     for (const auto &job : m_jobs) {
-        if (job->active) {
-            job->active = false;
+        if (job->phase() == CurlJob::Phase::Running)
             m_multi->remove(job->easy());
-        }
     }
     m_multi.reset();
     m_jobs.clear();
-    if (m_share)
-        curl_share_cleanup(m_share);
     curl_slist_free_all(static_cast<curl_slist *>(m_imageHeaders));
 }
 
@@ -116,38 +86,30 @@ void CurlTransfer::start()
 {
     if (m_multi)
         return;
-    static const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (init != CURLE_OK)
-        throw TransferError(QStringLiteral("cannot initialise libcurl: ") +
-                            QString::fromUtf8(curl_easy_strerror(init)));
-    // One cookie engine for every easy handle; all of them run on this thread, so it needs no
-    // lock.
-    CURLSH *share = curl_share_init();
+    void *share = m_session.share();
     curl_slist *accept = curl_slist_append(nullptr, kImageAccept);
-    if (!share || !accept) {
-        if (share)
-            curl_share_cleanup(share);
-        curl_slist_free_all(accept);
+    if (!accept)
         throw TransferError(QStringLiteral("cannot create a libcurl handle"));
-    }
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-    m_share = share;
     m_imageHeaders = accept;
     m_connections = std::make_unique<CurlConnections>();
     m_multi = std::make_unique<CurlMulti>([this] { afterAction(); });
+    Q_UNUSED(share);
     m_oneAtATime = newJob();
 }
 
 CurlJob *CurlTransfer::newJob()
 {
-    m_jobs.push_back(std::make_unique<CurlJob>(m_share, static_cast<curl_slist *>(m_imageHeaders),
-                                               *m_connections, [this](CurlJob &job, qint16 state) {
-                                                   m_pendingStates.push_back({job.ticket, state});
-                                               }));
-    CurlJob *job = m_jobs.back().get();
+    auto job = std::make_unique<CurlJob>(
+        m_session.share(), static_cast<curl_slist *>(m_imageHeaders), *m_connections,
+        [this](CurlJob &from, qint16 state) {
+            m_pendingStates.push_back({from.ticket(), state});
+        },
+        [this](CurlJob &due) { retry(due); });
     if (!m_dnsOverHttps.isEmpty())
-        curl_easy_setopt(job->easy(), CURLOPT_DOH_URL, m_dnsOverHttps.constData());
-    return job;
+        setCurlOption(job->easy(), CURLOPT_DOH_URL, m_dnsOverHttps.constData(),
+                      "look names up over HTTPS");
+    m_jobs.push_back(std::move(job));
+    return m_jobs.back().get();
 }
 
 CurlJob &CurlTransfer::jobFor(Lane lane)
@@ -155,15 +117,16 @@ CurlJob &CurlTransfer::jobFor(Lane lane)
     if (lane == Lane::OneAtATime)
         return *m_oneAtATime;
     for (const auto &candidate : m_jobs) {
-        if (candidate.get() != m_oneAtATime && !candidate->assigned)
+        if (candidate.get() != m_oneAtATime && !candidate->isHeld())
             return *candidate;
     }
     CurlJob *job = newJob();
     // Wait for a connection that may turn out to take several streams (HTTP/2) rather than open
     // another one at once.
-    curl_easy_setopt(job->easy(), CURLOPT_PIPEWAIT, 1L);
+    setCurlOption(job->easy(), CURLOPT_PIPEWAIT, 1L, "wait for a shared connection");
     // Keep a connection for every easy handle (and more), so none is closed between images.
-    m_multi->setMaxConnects(long(qMax<size_t>(8, m_jobs.size() + 1)));
+    m_multi->setMaxConnects(
+        long(qMax<size_t>(size_t(transferdefaults::kMaxConnections), m_jobs.size() + 1)));
     return *job;
 }
 
@@ -185,24 +148,26 @@ int CurlTransfer::startTransfer(const QString &url, qint32 dataType, const QStri
     start();
 
     CurlJob &job = jobFor(lane);
+    // The address is read once, here, and goes with the transfer.
+    const TransferAddress address = transferAddress(url);
+    const bool image = dataType == icByteArray;
+    const CurlRequest request{address,
+                              image,
+                              referer.toUtf8(),
+                              m_session.userAgentFor(address.host),
+                              image ? m_maxBodySize : m_maxPageSize,
+                              m_timeoutSeconds,
+                              m_maxTimeSeconds,
+                              m_retries};
     if (++m_lastTicket <= 0)
         m_lastTicket = 1;
     const int ticket = m_lastTicket;
-    job.ticket = ticket;
-    job.assigned = true;
+    job.start(ticket, url, request);
     m_tickets[ticket] = &job;
     if (lane == Lane::OneAtATime)
         m_oneAtATimeTicket = ticket;
-
-    const bool image = dataType == icByteArray;
-    job.prepare(url, CurlRequest{requestAddress(url), image, referer.toUtf8(), userAgentFor(url),
-                                 image ? m_maxBodySize : m_maxPageSize, m_timeoutSeconds,
-                                 m_maxTimeSeconds, m_retries});
-    job.active = true;
-    if (!m_multi->add(job.easy())) {
-        job.active = false;
+    if (!m_multi->add(job.easy()))
         ended(job, CURLE_FAILED_INIT);
-    }
     return ticket;
 }
 
@@ -216,7 +181,7 @@ QCoro::Task<TransferReply> CurlTransfer::finishTransfer(int ticket)
     // The states of a transfer that ended as it started.
     deliverStates();
     // A receiver of its states may have cancelled it.
-    if (m_tickets.count(ticket) && !job.done)
+    if (m_tickets.count(ticket) && job.phase() != CurlJob::Phase::Done)
         co_await TransferEnd(*this, ticket);
     if (m_closing)
         throw closedWhileFetching(url);
@@ -246,7 +211,7 @@ void CurlTransfer::cancelTransfer(int ticket)
             m_pendingStates[i].state = icError;
     }
     release(ticket, job);
-    abort(job, true);
+    abort(job);
     job.takeBody();
     // Its awaiter, if any, learns of it now, whether or not the transfer had ended already.
     if (m_awaiters.count(ticket) &&
@@ -259,63 +224,51 @@ void CurlTransfer::cancelTransfer(int ticket)
 void CurlTransfer::release(int ticket, CurlJob &job)
 {
     m_tickets.erase(ticket);
-    job.assigned = false;
+    if (job.ticket() == ticket)
+        job.release();
     if (m_oneAtATimeTicket == ticket)
         m_oneAtATimeTicket = 0;
 }
 
-void CurlTransfer::abort(CurlJob &job, bool cancelled)
+void CurlTransfer::abort(CurlJob &job)
 {
-    if (job.retryPending) {
-        // Waiting to be tried again: only the wait is given up.
-        job.retryPending = false;
-        ended(job, CURLE_ABORTED_BY_CALLBACK, cancelled);
-        return;
+    switch (job.phase()) {
+    case CurlJob::Phase::Running:
+        // Ends the unfinished transfer; its connection is closed and reported as such.
+        m_multi->remove(job.easy());
+        ended(job, CURLE_ABORTED_BY_CALLBACK, CurlJob::Abort::Cancelled);
+        break;
+    case CurlJob::Phase::WaitingToRetry:
+        // Only the wait is given up.
+        ended(job, CURLE_ABORTED_BY_CALLBACK, CurlJob::Abort::Cancelled);
+        break;
+    case CurlJob::Phase::Idle:
+    case CurlJob::Phase::Done:
+        break;
     }
-    if (!job.active)
-        return;
-    // Ends the unfinished transfer; its connection is closed and reported as such.
-    m_multi->remove(job.easy());
-    job.active = false;
-    ended(job, CURLE_ABORTED_BY_CALLBACK, cancelled);
 }
 
-void CurlTransfer::ended(CurlJob &job, int curlCode, bool cancelled)
+void CurlTransfer::ended(CurlJob &job, int curlCode, CurlJob::Abort reason)
 {
-    if (!job.end(curlCode, cancelled ? CurlJob::Abort::Cancelled : CurlJob::Abort::None)) {
-        CurlJob *const waiting = &job;
-        const quint64 generation = job.generation;
-        QTimer::singleShot(int(job.retryDelayMs()), this, [this, waiting, generation] {
-            if (waiting->retryPending && waiting->generation == generation)
-                retry(*waiting);
-        });
+    // A passing failure waits for its next try on the job's own timer (retry below).
+    if (!job.end(curlCode, reason))
         return;
-    }
-    // Nobody waits for the final state of a transfer before it is reported.
-    job.reportEnd();
-    if (m_awaiters.count(job.ticket))
-        m_ended.push_back(job.ticket);
+    if (m_awaiters.count(job.ticket()))
+        m_ended.push_back(job.ticket());
 }
 
 void CurlTransfer::retry(CurlJob &job)
 {
-    job.prepareRetry();
-    job.active = true;
-    if (!m_multi->add(job.easy())) {
-        job.active = false;
+    if (!m_multi->add(job.easy()))
         ended(job, CURLE_FAILED_INIT);
-    }
     deliverStates();
     resumeAwaiters();
 }
 
 void CurlTransfer::afterAction()
 {
-    m_multi->takeFinished([this](void *easy, int curlCode) {
-        CurlJob &job = *CurlJob::of(easy);
-        job.active = false;
-        ended(job, curlCode);
-    });
+    m_multi->takeFinished(
+        [this](void *easy, int curlCode) { ended(*CurlJob::of(easy), curlCode); });
     deliverStates();
     resumeAwaiters();
 }
@@ -349,69 +302,16 @@ void CurlTransfer::resumeAwaiters()
     }
 }
 
-QByteArray CurlTransfer::userAgentFor(const QString &url) const
-{
-    if (!m_userAgent.isEmpty())
-        return m_userAgent;
-    if (!m_browserUserAgent.isEmpty() && !m_browserCookies.isEmpty()) {
-        const QString trimmed = url.trimmed();
-        const QUrl parsed(trimmed.contains(u"://") ? trimmed : QStringLiteral("http://") + trimmed);
-        const QString host = parsed.host().toLower();
-        for (const BrowserCookie &cookie : m_browserCookies) {
-            if (cookieDomainMatches(cookie.domain, host))
-                return m_browserUserAgent;
-        }
-    }
-    return QByteArray(kDefaultUserAgent);
-}
-
 void CurlTransfer::setRetries(int retries)
 {
     m_retries = qMax(0, retries);
-}
-
-void CurlTransfer::setUserAgent(const QString &userAgent)
-{
-    m_userAgent = userAgent.toUtf8();
-}
-
-void CurlTransfer::addCookies(const QList<QByteArray> &netscapeLines)
-{
-    start();
-    for (const QByteArray &line : netscapeLines)
-        curl_easy_setopt(m_oneAtATime->easy(), CURLOPT_COOKIELIST, line.constData());
-}
-
-qsizetype CurlTransfer::forgetBrowserCookie(const BrowserCookie &cookie)
-{
-    return m_browserCookies.removeIf([&cookie](const BrowserCookie &held) {
-        return held.name == cookie.name && held.domain == cookie.domain && held.path == cookie.path;
-    });
-}
-
-void CurlTransfer::browserCookieAdded(const BrowserCookie &cookie)
-{
-    // The line replaces a cookie of the same name, domain and path in libcurl's jar too.
-    forgetBrowserCookie(cookie);
-    m_browserCookies.append(cookie);
-    addCookies({netscapeLine(cookie, cookie.expires)});
-}
-
-void CurlTransfer::browserCookieRemoved(const BrowserCookie &cookie)
-{
-    if (forgetBrowserCookie(cookie) > 0)
-        addCookies({netscapeLine(cookie, 1)});
 }
 
 void CurlTransfer::setDnsOverHttps(const QString &url)
 {
     m_dnsOverHttps = url.toUtf8();
     for (const auto &job : m_jobs)
-        curl_easy_setopt(job->easy(), CURLOPT_DOH_URL,
-                         m_dnsOverHttps.isEmpty() ? nullptr : m_dnsOverHttps.constData());
-}
-
-void CurlTransfer::setBrowserUserAgent(const QString &userAgent)
-{
-    m_browserUserAgent = userAgent.toUtf8();
+        setCurlOption(job->easy(), CURLOPT_DOH_URL,
+                      m_dnsOverHttps.isEmpty() ? nullptr : m_dnsOverHttps.constData(),
+                      "look names up over HTTPS");
 }

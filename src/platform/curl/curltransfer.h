@@ -2,7 +2,10 @@
 #pragma once
 
 #include "platform/browsersession.h"
+#include "platform/curl/curljob.h"
+#include "platform/curl/curlsession.h"
 #include "platform/pagetext.h"
+#include "platform/transferdefaults.h"
 #include "platform/urltransfer.h"
 
 #include <QByteArray>
@@ -14,8 +17,6 @@
 #include <memory>
 #include <vector>
 
-class CurlConnections;
-class CurlJob;
 class CurlMulti;
 
 // The URL transfer service on libcurl's multi-socket interface, run by the event loop of the
@@ -45,13 +46,13 @@ class CurlMulti;
 // Image requests (byte transfers) ask for a JPEG first (Accept) and carry the Referer they are
 // given; a reply to one that is a web page or text instead of a picture fails. libcurl's cookie
 // engine runs in memory for the life of the service, shared by every transfer: a cookie a page
-// sets goes with its images. The cookies of the simple browser come in through BrowserSession;
-// a request to a host the browser holds cookies for goes with the browser's User-Agent, every
-// other one with "Harvix/<version>".
+// sets goes with its images. The cookies of the simple browser come in through session()
+// (curlsession.h); a request to a host the browser holds cookies for goes with the browser's
+// User-Agent, every other one with "Harvix/<version>".
 //
 // libcurl is set up by the first transfer, not by the constructor, so creating the service
 // costs nothing at program start.
-class CurlTransfer : public UrlTransfer, public BrowserSession {
+class CurlTransfer : public UrlTransfer {
     Q_OBJECT
 public:
     explicit CurlTransfer(QObject *parent = nullptr);
@@ -65,10 +66,11 @@ public:
     // Time allowed to connect, and longest time a response may stay slower than one byte a
     // second (so a stalled or trickling server fails, while a long download that keeps sending
     // is never cut off). 0 lifts the speed limit (libcurl still gives up connecting after 300
-    // seconds). Default 60; applies from the next transfer.
+    // seconds). Default transferdefaults::kLowSpeedSeconds; applies from the next transfer.
     void setTimeoutSeconds(int seconds);
     // Longest time one transfer (the page, or one image) may take as a whole, however fast it
-    // goes; a longer one fails as timed out. 0 for no limit. Default 600.
+    // goes; a longer one fails as timed out. 0 for no limit. Default
+    // transferdefaults::kMaxTimeSeconds.
     void setMaxTimeSeconds(int seconds);
     // Longest accepted body of a byte transfer (an image); a larger one fails as soon as it is
     // seen. Default 256 MiB.
@@ -83,17 +85,15 @@ public:
     void setRetries(int retries);
     // Sent as User-Agent with every request instead of "Harvix/<version>" (and instead of the
     // browser's). Empty for the default.
-    void setUserAgent(const QString &userAgent);
+    void setUserAgent(const QString &userAgent) { m_session.setUserAgent(userAgent); }
     // Puts cookies into the service's cookie engine: lines of a Netscape cookies.txt file.
-    void addCookies(const QList<QByteArray> &netscapeLines);
+    void addCookies(const QList<QByteArray> &netscapeLines) { m_session.addCookies(netscapeLines); }
     // Host names are looked up with DNS over HTTPS at this address (https, or an IP address
     // that needs no lookup itself) instead of the system's resolver. Empty for the system's.
     void setDnsOverHttps(const QString &url);
 
-    // BrowserSession
-    void browserCookieAdded(const BrowserCookie &cookie) override;
-    void browserCookieRemoved(const BrowserCookie &cookie) override;
-    void setBrowserUserAgent(const QString &userAgent) override;
+    // Where the simple browser hands its cookies and User-Agent over; as long as the service.
+    BrowserSession &session() { return m_session; }
 
 private:
     class TransferEnd;
@@ -107,9 +107,10 @@ private:
     CurlJob *newJob();
     CurlJob &jobFor(Lane lane);
     void release(int ticket, CurlJob &job);
-    void abort(CurlJob &job, bool cancelled);
+    void abort(CurlJob &job);
     // A transfer has ended (or failed for a passing reason, and waits to be tried again).
-    void ended(CurlJob &job, int curlCode, bool cancelled = false);
+    void ended(CurlJob &job, int curlCode, CurlJob::Abort reason = CurlJob::Abort::None);
+    // A transfer's next try is due.
     void retry(CurlJob &job);
     // Collects the transfers libcurl has finished and delivers the states: after each of
     // libcurl's actions.
@@ -117,11 +118,8 @@ private:
     void deliverStates();
     // Resumes the awaiters of the transfers that have ended, once their states are out.
     void resumeAwaiters();
-    QByteArray userAgentFor(const QString &url) const;
-    // Drops a cookie of the browser's from the list of those held; how many were dropped.
-    qsizetype forgetBrowserCookie(const BrowserCookie &cookie);
 
-    void *m_share = nullptr;        // the cookie engine every easy handle shares
+    CurlSession m_session;          // first: every easy handle uses its cookie engine
     void *m_imageHeaders = nullptr; // the Accept header of image requests
     std::unique_ptr<CurlConnections> m_connections;
     std::vector<std::unique_ptr<CurlJob>> m_jobs; // every easy handle ever made, kept for reuse
@@ -138,13 +136,10 @@ private:
     std::vector<int> m_ended;                          // awaited tickets that ended, in order
     bool m_closing = false;                            // the destructor has begun
     int m_lastTicket = 0;
-    int m_timeoutSeconds = 60;
-    int m_maxTimeSeconds = 600;
+    int m_timeoutSeconds = transferdefaults::kLowSpeedSeconds;
+    int m_maxTimeSeconds = transferdefaults::kMaxTimeSeconds;
     qint64 m_maxBodySize = qint64(256) * 1024 * 1024;
     qint64 m_maxPageSize = pagetext::kMaxPageSize;
     int m_retries = 0;
-    QByteArray m_userAgent;        // set by setUserAgent, empty for the default
-    QByteArray m_browserUserAgent; // the simple browser's
     QByteArray m_dnsOverHttps;
-    QList<BrowserCookie> m_browserCookies;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/curl/requestaddress.h"
 
+#include <QUrl>
+
 QByteArray requestAddress(const QString &url)
 {
     const QByteArray address = url.trimmed().toUtf8();
@@ -18,4 +20,14 @@ QByteArray requestAddress(const QString &url)
             repaired += c;
     }
     return repaired;
+}
+
+TransferAddress transferAddress(const QString &url)
+{
+    TransferAddress address;
+    address.request = requestAddress(url);
+    const QString request = QString::fromUtf8(address.request);
+    const QUrl parsed(request.contains(u"://") ? request : QStringLiteral("http://") + request);
+    address.host = parsed.host().toLower();
+    return address;
 }

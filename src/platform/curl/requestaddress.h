@@ -10,3 +10,12 @@
 // makes the address bad). libcurl's own URL parser refuses control characters even when asked
 // to encode, and writes a space in the query as "+", so this stays our own.
 QByteArray requestAddress(const QString &url);
+
+// A transfer's address, read once when the transfer starts and carried with it: what libcurl
+// is asked for, and the host it goes to (lower case; empty when there is none). An address
+// without a scheme is http, as libcurl reads it.
+struct TransferAddress {
+    QByteArray request;
+    QString host;
+};
+TransferAddress transferAddress(const QString &url);
