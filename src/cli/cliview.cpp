@@ -35,6 +35,14 @@ void CliView::imageSaved(const QString &name)
     }
 }
 
+void CliView::imageKept(const QString &name)
+{
+    if (m_verbose)
+        printDiagnostic(u"harvix-cli: kept "_s + terminalSafe(name) +
+                        u", which was there already"_s);
+    imageSaved(name);
+}
+
 void CliView::setStatusText(const QString &text)
 {
     printDiagnostic(text);

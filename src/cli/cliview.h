@@ -16,6 +16,8 @@ public:
     void clearImageList() override;
     void addImageListEntry(const QString &name) override;
     void imageSaved(const QString &name) override;
+    // Named on standard error with --verbose; listed as saved.
+    void imageKept(const QString &name) override;
     void setStatusText(const QString &text) override;
     void setBusyPointer(bool busy) override;
     void showMessage(const QString &text, const QString &detail = {}) override;

@@ -32,6 +32,7 @@ constexpr int kMaxRetries = 100;
 
 const char kHarvestUsage[] =
     "Usage: harvix-cli harvest [OPTIONS] URL SAVE_DIR\n"
+    "       harvix-cli harvest [OPTIONS] -i FILE SAVE_DIR\n"
     "       harvix-cli harvest --rendered [OPTIONS] URL SAVE_DIR\n"
     "\n"
     "Fetches the page at URL, finds its JPEG image references and saves every image into\n"
@@ -51,15 +52,26 @@ const char kHarvestUsage[] =
     "With --parallel N, up to N images are downloaded at once; they are still saved and\n"
     "listed in reference order. The harvest stops at the first image that fails, unless\n"
     "--keep-going is given. --verbose then puts the number of its image, as [N], before each\n"
-    "transfer state.\n";
+    "transfer state.\n"
+    "\n"
+    "A picture the page references twice at one address is fetched once and listed twice.\n"
+    "With --no-clobber (-nc), an image whose file is in SAVE_DIR already is kept as it is and\n"
+    "not fetched (listed as saved). With --input-file FILE (-i; \"-\" for standard input),\n"
+    "each page address in FILE, one a line (blank lines and lines starting with # are\n"
+    "skipped), is harvested in turn into SAVE_DIR, with the cookies the pages before it set;\n"
+    "with --keep-going a page that fails is reported and the next one goes on, and a last\n"
+    "line says how many pages failed.\n";
 const char kHarvestExit[] =
     "Exit status: 0 all images saved, 1 the page references no image, 2 the harvest failed\n"
-    "(with --keep-going: any image failed), 64 wrong usage or an unreadable cookies file.\n";
+    "(with --keep-going: any image failed), 64 wrong usage or an unreadable cookies or input\n"
+    "file. With --input-file, the status of the worst page.\n";
 
 // What the harvest command was asked to do.
 struct HarvestRequest {
-    QString url;
+    QStringList pages; // URL, or the addresses of --input-file
+    bool fromInputFile = false;
     QString saveDir; // ends with "/"
+    bool noClobber = false;
     bool verbose = false;
     int parallel = 1;
     bool keepGoing = false;
@@ -81,6 +93,13 @@ QList<QCommandLineOption> harvestOptions()
         QCommandLineOption(u"rendered"_s,
                            u"harvest the page as a browser renders it (its scripts run, its lazy "
                            u"pictures loaded; needs harvix-browser)"_s),
+        QCommandLineOption({u"i"_s, u"input-file"_s},
+                           u"harvest each page address in FILE, one a line (- for standard "
+                           u"input), instead of URL"_s,
+                           u"FILE"_s),
+        QCommandLineOption(u"no-clobber"_s,
+                           u"keep an image file that is there already, and do not fetch its "
+                           u"image (also -nc)"_s),
         QCommandLineOption({u"k"_s, u"keep-going"_s},
                            u"go on past an image that fails (exit status 2 if any did)"_s),
         QCommandLineOption(u"retries"_s,
@@ -104,22 +123,68 @@ QList<QCommandLineOption> harvestOptions()
     };
 }
 
-// Fills request from args, or returns the exit status to end with (help shown, wrong usage).
-int parseHarvest(const QStringList &args, HarvestRequest &request)
+// Most bytes an --input-file may hold: far more than any list of page addresses.
+constexpr qint64 kMaxInputFile = 16 << 20;
+
+// The page addresses of an --input-file (standard input for "-"): one a line, blank lines and
+// "#" comments skipped. Nothing, with a message written, when it cannot be read or names none.
+std::optional<QStringList> readInputFile(const QString &name)
 {
+    QFile file;
+    const bool opened = name == u"-" ? file.open(stdin, QIODevice::ReadOnly)
+                                     : (file.setFileName(name), file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = opened ? file.read(kMaxInputFile + 1) : QByteArray();
+    if (!opened || file.error() != QFileDevice::NoError) {
+        writeLine(stderr,
+                  u"harvix-cli: cannot read input file "_s + name + u": "_s + file.errorString());
+        return std::nullopt;
+    }
+    if (bytes.size() > kMaxInputFile) {
+        writeLine(stderr, u"harvix-cli: input file "_s + name +
+                              u" is larger than %1 bytes"_s.arg(QString::number(kMaxInputFile)));
+        return std::nullopt;
+    }
+    QStringList pages;
+    for (const QString &line : QString::fromUtf8(bytes).split(u'\n')) {
+        const QString address = line.trimmed();
+        if (!address.isEmpty() && !address.startsWith(u'#'))
+            pages.append(address);
+    }
+    if (pages.isEmpty()) {
+        writeLine(stderr, u"harvix-cli: input file "_s + name + u" names no page"_s);
+        return std::nullopt;
+    }
+    return pages;
+}
+
+// Fills request from args, or returns the exit status to end with (help shown, wrong usage).
+int parseHarvest(QStringList args, HarvestRequest &request)
+{
+    // -nc is one word, as in wget, not -n and -c.
+    for (QString &arg : args) {
+        if (arg == u"--")
+            break;
+        if (arg == u"-nc")
+            arg = u"--no-clobber"_s;
+    }
     const QList<QCommandLineOption> options = harvestOptions();
     const QString help = commandHelp(kHarvestUsage, options, kHarvestExit);
     QCommandLineParser parser;
     if (const int status = parseCommand(parser, args, options, help); status >= 0)
         return status;
     const QStringList operands = parser.positionalArguments();
-    if (operands.size() != 2)
+    request.fromInputFile = parser.isSet(u"input-file"_s);
+    if (request.fromInputFile && operands.size() != 1)
+        return usageError(u"harvest -i FILE takes SAVE_DIR only, no URL"_s);
+    if (!request.fromInputFile && operands.size() != 2)
         return usageError(u"harvest needs URL and SAVE_DIR"_s);
-    if (operands.at(1).isEmpty())
+    if (operands.last().isEmpty())
         return usageError(u"SAVE_DIR must not be empty"_s);
 
-    request.url = operands.at(0);
-    request.saveDir = operands.at(1);
+    if (!request.fromInputFile)
+        request.pages = QStringList{operands.first()};
+    request.saveDir = operands.last();
+    request.noClobber = parser.isSet(u"no-clobber"_s);
     if (!request.saveDir.endsWith(u'/'))
         request.saveDir += u'/';
     request.verbose = parser.isSet(u"verbose"_s);
@@ -153,7 +218,28 @@ int parseHarvest(const QStringList &args, HarvestRequest &request)
         }
         request.cookies = *cookies;
     }
+    if (request.fromInputFile) {
+        const auto pages = readInputFile(parser.value(u"input-file"_s));
+        if (!pages)
+            return kExitUsage;
+        request.pages = *pages;
+    }
     return -1;
+}
+
+int exitStatusOf(PageHarvest::Outcome outcome)
+{
+    switch (outcome) {
+    case PageHarvest::Outcome::Finished:
+        return kExitOk;
+    case PageHarvest::Outcome::NoImages:
+        return kExitNoImages;
+    case PageHarvest::Outcome::Failed:
+    case PageHarvest::Outcome::Incomplete:
+    case PageHarvest::Outcome::Refused:
+        break;
+    }
+    return kExitFailed;
 }
 
 } // namespace
@@ -189,40 +275,49 @@ QCoro::Task<int> runHarvest(QStringList args)
     PageHarvest harvest(*inet, view);
     harvest.setSavePathName(request.saveDir);
     harvest.setKeepGoing(request.keepGoing);
+    harvest.setNoClobber(request.noClobber);
     harvest.setPageReferer(request.referer);
     if (fetch)
         harvest.setImageFetch(&*fetch);
-    PageHarvest::Outcome outcome = PageHarvest::Outcome::Failed;
-    if (request.rendered) {
-        // The page is loaded in an off-screen browser page, whose cookies go with the images.
-        const RenderedRead read = co_await renderedPage(request.url, &inet->session());
-        if (read.page) {
-            outcome =
-                co_await harvest.runOnPage(read.page->html, read.page->url, read.page->baseUrl);
+    // The pages one after another, with one cookie engine: what one page sets goes to the next.
+    int worst = kExitOk;
+    qsizetype failedPages = 0;
+    for (const QString &url : std::as_const(request.pages)) {
+        PageHarvest::Outcome outcome = PageHarvest::Outcome::Failed;
+        if (request.rendered) {
+            // The page is loaded in an off-screen browser page, whose cookies go with the
+            // images.
+            const RenderedRead read = co_await renderedPage(url, &inet->session());
+            if (read.page) {
+                outcome =
+                    co_await harvest.runOnPage(read.page->html, read.page->url, read.page->baseUrl);
+            } else {
+                // As a page that cannot be fetched.
+                view.showMessage(PageHarvest::connectionErrorMessage());
+                view.printDiagnostic(u"harvix-cli: "_s + read.error);
+            }
         } else {
-            // As a page that cannot be fetched.
-            view.showMessage(PageHarvest::connectionErrorMessage());
-            view.printDiagnostic(u"harvix-cli: "_s + read.error);
+            outcome = co_await harvest.run(url);
         }
-    } else {
-        outcome = co_await harvest.run(request.url);
+        // The window shows only the connection-error message; a terminal user also gets the
+        // cause, and of which page when there are several.
+        if (outcome != PageHarvest::Outcome::Finished && !harvest.failureDetail().isEmpty())
+            view.printDiagnostic(u"harvix-cli: "_s +
+                                 (request.fromInputFile ? url + u": "_s : QString()) +
+                                 harvest.failureDetail());
+        const int status = exitStatusOf(outcome);
+        worst = qMax(worst, status);
+        if (status == kExitFailed) {
+            ++failedPages;
+            if (!request.keepGoing)
+                break;
+        }
     }
-    // The window shows only the connection-error message; a terminal user also gets the cause.
-    if (outcome != PageHarvest::Outcome::Finished && !harvest.failureDetail().isEmpty())
-        view.printDiagnostic(u"harvix-cli: "_s + harvest.failureDetail());
+    if (request.fromInputFile)
+        view.printDiagnostic(u"harvix-cli: %1 of %2 pages failed"_s.arg(
+            QString::number(failedPages), QString::number(request.pages.size())));
     view.finish();
-
-    switch (outcome) {
-    case PageHarvest::Outcome::Finished:
-        co_return kExitOk;
-    case PageHarvest::Outcome::NoImages:
-        co_return kExitNoImages;
-    case PageHarvest::Outcome::Failed:
-    case PageHarvest::Outcome::Incomplete:
-    case PageHarvest::Outcome::Refused:
-        break;
-    }
-    co_return kExitFailed;
+    co_return worst;
 }
 
 } // namespace cli

@@ -17,6 +17,8 @@ public:
     virtual void addImageListEntry(const QString &name) = 0;
     // The image of the last entry added is now in its file.
     virtual void imageSaved(const QString &name) { Q_UNUSED(name); }
+    // The last entry added names a file that was there already and is kept as it is.
+    virtual void imageKept(const QString &name) { imageSaved(name); }
     // A state of the transfer the harvest waits for (UrlTransfer::State).
     virtual void transferState(qint16 state) { Q_UNUSED(state); }
     // Replaces the status bar's one line of text (SB).

@@ -9,6 +9,8 @@
 #include "platform/programfolder.h"
 #include "platform/urltransfer.h"
 
+#include <QFileInfo>
+#include <QHash>
 #include <QScopeGuard>
 #include <QUrl>
 
@@ -149,13 +151,17 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
         // A rendered page brings the base its document resolves against.
         const QUrl base = given && !given->baseUrl.isEmpty() ? QUrl(given->baseUrl)
                                                              : referenceBase(pageAddress, page);
+        // A file kept by no-clobber is not fetched.
+        const auto kept = [&](const QString &name) {
+            return m_noClobber && QFileInfo::exists(m_savePathName + name);
+        };
         const auto requestFor = [&](qsizetype i) {
             const QString written = writtenReference(page, refs.at(i), positions.at(i));
             const QUrl url = resolveReference(base, written);
             // An address that cannot be resolved is asked for as written, so that its failure
             // names it.
             return ImageRequest{url.isValid() ? url.toString(QUrl::FullyEncoded) : written,
-                                refererFor(pageAddress, url)};
+                                refererFor(pageAddress, url), !kept(imageFileName(refs.at(i)))};
         };
 
         m_view.clearImageList();
@@ -168,18 +174,32 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
                 fetch->end();
         });
         qsizetype failed = 0;
+        // The addresses saved in this harvest and their names: a picture referenced again
+        // (data-src and src, srcset) is listed again and counted as saved, not fetched again.
+        QHash<QString, QString> savedFrom;
         for (qsizetype i = 0; i < refs.size(); ++i) {
             const QString &ref = refs.at(i);
+            const QString name = imageFileName(ref);
             try {
+                const ImageRequest image = requestFor(i);
+                if (const auto before = savedFrom.constFind(image.url);
+                    before != savedFrom.cend() && *before == name) {
+                    m_view.addImageListEntry(name);
+                    m_view.imageSaved(name);
+                    continue;
+                }
+                if (kept(name)) {
+                    m_view.addImageListEntry(name);
+                    m_view.imageKept(name);
+                    continue;
+                }
                 QByteArray bytes;
                 if (fetch) {
                     bytes = co_await fetch->take(i);
                 } else {
-                    const ImageRequest image = requestFor(i);
                     bytes = (co_await transfer(image.url, UrlTransfer::icByteArray, image.referer))
                                 .bytes;
                 }
-                const QString name = imageFileName(ref);
                 m_imageFile = name;
                 // The entry is added after the download and before the write: a failed download
                 // leaves it out, a failed write leaves it in.
@@ -190,6 +210,7 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
                 m_imageFile = path;
                 prepareSaveFolder(m_savePathName);
                 writeFileAtomically(path, bytes);
+                savedFrom.insert(image.url, name);
                 m_view.imageSaved(name);
             } catch (const std::exception &e) {
                 // A stopped run goes no further, whatever it was asked to do with failures.

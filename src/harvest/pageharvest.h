@@ -63,6 +63,9 @@ public:
     // Whether an image that cannot be fetched or saved ends the harvest (the default, as the
     // window has it) or is reported to the view and passed over.
     void setKeepGoing(bool keepGoing) { m_keepGoing = keepGoing; }
+    // Whether an image whose file already exists in the save folder is kept, not fetched (it is
+    // listed and counted as saved all the same). Off by default.
+    void setNoClobber(bool noClobber) { m_noClobber = noClobber; }
     // The Referer of the page request; none by default.
     void setPageReferer(const QString &referer) { m_pageReferer = referer; }
 
@@ -104,6 +107,7 @@ private:
     QMetaObject::Connection m_states;
     ImageFetch *m_fetch = nullptr;
     bool m_keepGoing = false;
+    bool m_noClobber = false;
     QString m_pageReferer;
     QString m_savePathName;
     QString m_imageFile;

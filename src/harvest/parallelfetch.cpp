@@ -35,14 +35,22 @@ void ParallelFetch::begin(qsizetype count, std::function<ImageRequest(qsizetype)
                                 });
 }
 
+int ParallelFetch::start(qsizetype index, const ImageRequest &image)
+{
+    const int ticket = m_transfers.startTransfer(image.url, UrlTransfer::icByteArray, image.referer,
+                                                 UrlTransfer::Lane::SideBySide);
+    m_started.insert(image.url);
+    m_tickets[index] = ticket;
+    m_indexOf[ticket] = index;
+    return ticket;
+}
+
 void ParallelFetch::startUpTo(qsizetype end)
 {
     for (end = qMin(end, m_images); m_next < end; ++m_next) {
         const ImageRequest image = m_request(m_next);
-        const int ticket = m_transfers.startTransfer(image.url, UrlTransfer::icByteArray,
-                                                     image.referer, UrlTransfer::Lane::SideBySide);
-        m_tickets[m_next] = ticket;
-        m_indexOf[ticket] = m_next;
+        if (image.wanted && !m_started.contains(image.url))
+            start(m_next, image);
     }
 }
 
@@ -50,9 +58,12 @@ QCoro::Task<QByteArray> ParallelFetch::take(qsizetype index)
 {
     // The images before index have been taken: their places go to the next ones.
     startUpTo(index + m_count);
+    if (index >= m_next)
+        throw TransferError(QStringLiteral("image %1 was not asked for in turn").arg(index + 1));
+    // Not started ahead (its address was, or the harvest did not want it): it is wanted now.
+    if (!m_tickets.count(index))
+        start(index, m_request(index));
     const auto found = m_tickets.find(index);
-    if (found == m_tickets.end())
-        throw TransferError(QStringLiteral("image %1 was not started").arg(index + 1));
     const int ticket = found->second;
     m_tickets.erase(found);
     m_awaited = ticket;
@@ -80,6 +91,7 @@ void ParallelFetch::end()
         m_indexOf.erase(ticket);
     }
     QObject::disconnect(m_states);
+    m_started.clear();
     m_images = 0;
     m_request = nullptr;
 }

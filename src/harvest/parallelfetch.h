@@ -5,6 +5,8 @@
 
 #include <QList>
 #include <QMetaObject>
+#include <QSet>
+#include <QString>
 
 #include <functional>
 #include <map>
@@ -13,10 +15,13 @@ class UrlTransfer;
 
 // Fetches a harvest's images with up to `count` transfers in flight, ahead of the image the
 // harvest is saving. Transfers start in reference order, and a finished body waits for its turn;
-// the ones running or waiting are never more than `count`, so neither are the bodies held. When
-// the harvest ends (also at a failed image) the transfers still under way are cancelled, so
-// nothing after a failed reference is saved. The transfers run side by side with the
-// service's one-at-a-time transfers.
+// the ones running or waiting are never more than `count`, so neither are the bodies held. An
+// address already started in this harvest is not started again ahead: by its turn the first
+// transfer of that address has ended, and the harvest has its image (if the harvest asks for it
+// all the same, it is fetched then). Nor is an image the harvest does not want. When the harvest
+// ends (also at a failed image) the transfers still under way are cancelled, so nothing after a
+// failed reference is saved. The transfers run side by side with the service's one-at-a-time
+// transfers.
 class ParallelFetch : public ImageFetch {
 public:
     ParallelFetch(UrlTransfer &transfers, int count);
@@ -34,6 +39,7 @@ public:
 
 private:
     void startUpTo(qsizetype end);
+    int start(qsizetype index, const ImageRequest &image);
 
     UrlTransfer &m_transfers;
     int m_count;
@@ -43,6 +49,7 @@ private:
     qsizetype m_next = 0;               // the next index to start
     std::map<qsizetype, int> m_tickets; // started and not yet taken: index -> ticket
     std::map<int, qsizetype> m_indexOf; // ticket -> index, for the states
+    QSet<QString> m_started;            // addresses started in this harvest
     int m_awaited = 0;                  // the ticket take() waits for, 0 when none
     std::function<void(qsizetype, qint16)> m_onState;
     QMetaObject::Connection m_states;

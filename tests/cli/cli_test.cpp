@@ -16,6 +16,8 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -75,6 +77,7 @@ TEST(HarvixCli, HelpAndWrongUsage)
         {{u"harvest"_s, u"-j"_s, u"0"_s, u"a"_s, u"b"_s}, 64, u""},
         {{u"harvest"_s, u"--parallel"_s, u"17"_s, u"a"_s, u"b"_s}, 64, u""},
         {{u"harvest"_s, u"-j"_s, u"two"_s, u"a"_s, u"b"_s}, 64, u""},
+        {{u"harvest"_s, u"-i"_s, u"list.txt"_s, u"http://127.0.0.1:9/"_s, u"b"_s}, 64, u""},
         {{u"scan"_s, u"a.html"_s, u"b.html"_s}, 64, u""},
         {{u"scan"_s, u"-x"_s}, 64, u""},
     };
@@ -247,6 +250,24 @@ protected:
             res.set_content("ASKED", "image/jpeg");
         });
         s.Get("/members.html", members("<img src=\"m.jpg\">", "text/html"));
+        // The login page sets the member's cookie.
+        s.Get("/login.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_header("Set-Cookie", "member=yes; Path=/");
+            res.set_content("<img src=\"count/welcome.jpg\">", "text/html");
+        });
+        // Images whose requests are counted by name.
+        s.Get("/twice.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<img data-src=\"count/t.jpg\" src=\"count/t.jpg\"><img "
+                            "src=\"count/u.jpg\"><img src=\"/count/t.jpg\">",
+                            "text/html");
+        });
+        s.Get(R"(/count/(\w+\.jpg))", [this](const httplib::Request &req, httplib::Response &res) {
+            {
+                const std::lock_guard lock(countMutex);
+                ++counted[req.matches[1].str()];
+            }
+            res.set_content("\xFF\xD8\xFF " + req.matches[1].str(), "image/jpeg");
+        });
         s.Get("/m.jpg", members("MEMBER", "image/jpeg"));
         server.start();
         ASSERT_TRUE(dir.isValid());
@@ -266,6 +287,13 @@ protected:
     std::atomic<int> flakyRequests{0};
     std::vector<std::chrono::steady_clock::time_point> laterRequests;
     std::atomic<int> memberRequests{0};
+    std::mutex countMutex;
+    std::map<std::string, int> counted; // requests of /count/NAME
+    int requestsOf(const std::string &name)
+    {
+        const std::lock_guard lock(countMutex);
+        return counted[name];
+    }
 };
 
 TEST_F(HarvixCliHarvest, SavesImagesAndReportsEachLine)
@@ -400,6 +428,70 @@ TEST_F(HarvixCliHarvest, KeepGoingSavesEveryImageThatCanBeHad)
         EXPECT_TRUE(lines.at(0).contains(u"404"_s));
         EXPECT_EQ(lines.at(1), u"取り込み終了。"_s);
         EXPECT_EQ(lines.at(2), u"harvix-cli: 1 of 3 images failed"_s);
+    }
+}
+
+TEST_F(HarvixCliHarvest, AnAddressReferencedAgainIsFetchedOnceAndListedEachTime)
+{
+    for (const char *parallel : {"1", "4"}) {
+        SCOPED_TRACE(parallel);
+        QTemporaryDir into;
+        const int before = requestsOf("t.jpg");
+        const Result r = runCli({u"harvest"_s, u"-j"_s, QString::fromLatin1(parallel),
+                                 server.url(u"/twice.html"_s), into.path()});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, u"t.jpg\nt.jpg\nu.jpg\nt.jpg\n"_s);
+        EXPECT_EQ(requestsOf("t.jpg") - before, 1);
+        EXPECT_EQ(readFile(into.filePath(u"t.jpg"_s)), QByteArray("\xFF\xD8\xFF t.jpg"));
+    }
+}
+
+TEST_F(HarvixCliHarvest, NoClobberKeepsAFileThatIsThereAndDoesNotFetchIt)
+{
+    QFile old(dir.filePath(u"t.jpg"_s));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("OLD");
+    old.close();
+    const Result r =
+        runCli({u"harvest"_s, u"-nc"_s, u"-v"_s, server.url(u"/twice.html"_s), dir.path()});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, u"t.jpg\nt.jpg\nu.jpg\nt.jpg\n"_s);
+    EXPECT_EQ(requestsOf("t.jpg"), 0);
+    EXPECT_EQ(readFile(dir.filePath(u"t.jpg"_s)), QByteArray("OLD"));
+    EXPECT_EQ(readFile(dir.filePath(u"u.jpg"_s)), QByteArray("\xFF\xD8\xFF u.jpg"));
+    EXPECT_TRUE(r.err.contains(u"kept t.jpg"_s)) << r.err.toStdString();
+}
+
+TEST_F(HarvixCliHarvest, InputFileHarvestsEachPageWithTheCookiesOfThoseBefore)
+{
+    // The login page's cookie opens the members' page; the missing page between them fails.
+    const QString list = dir.filePath(u"pages.txt"_s);
+    QFile file(list);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write((u"# the pages\n"_s + server.url(u"/login.html"_s) + u"\n\n"_s +
+                server.url(u"/missing.html"_s) + u"\n"_s + server.url(u"/members.html"_s) + u"\n"_s)
+                   .toUtf8());
+    file.close();
+    QTemporaryDir into;
+    Result r = runCli({u"harvest"_s, u"-k"_s, u"-i"_s, list, into.path()});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, u"welcome.jpg\nm.jpg\n"_s);
+    EXPECT_EQ(readFile(into.filePath(u"m.jpg"_s)), QByteArray("MEMBER"));
+    EXPECT_TRUE(r.err.contains(server.url(u"/missing.html"_s) + u": "_s)) << r.err.toStdString();
+    EXPECT_TRUE(r.err.endsWith(u"harvix-cli: 1 of 3 pages failed\n"_s)) << r.err.toStdString();
+
+    // Without -k the failed page ends the run; from standard input too.
+    QTemporaryDir stopped;
+    r = runCli({u"harvest"_s, u"-i"_s, u"-"_s, stopped.path()}, readFile(list));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, u"welcome.jpg\n"_s);
+    EXPECT_TRUE(r.err.endsWith(u"harvix-cli: 1 of 3 pages failed\n"_s)) << r.err.toStdString();
+
+    // A list that cannot be read, or names no page, is wrong usage and fetches nothing.
+    for (const QString &bad : {dir.filePath(u"none.txt"_s), writeCookies("# nothing\n\n")}) {
+        r = runCli({u"harvest"_s, u"-i"_s, bad, into.path()});
+        EXPECT_EQ(r.exitCode, 64) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(bad)) << r.err.toStdString();
     }
 }
 
