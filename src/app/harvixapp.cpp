@@ -31,15 +31,15 @@ frmHarvix *HarvixApp::mainWindow() const
 frmHarvix *HarvixApp::showMainWindow()
 {
     return showSingleWindow(m_main, [this] {
-        MainWindowHooks hooks;
-        hooks.showConnect = [this] { showConnect(); };
-        hooks.showBrowser = [this] { showBrowser(); };
-        hooks.showHelp = [this] { showHelp(); };
-        hooks.showVersion = [this] { showVersion(); };
-        hooks.launchBrowser = [this] { launchBrowser(); };
-        hooks.endProgram = m_endProgram;
-        hooks.closing = [this] { mainWindowClosing(); };
-        return new frmHarvix(m_inet, m_prompter, m_pictures, std::move(hooks));
+        auto *main = new frmHarvix(m_inet, m_prompter, m_pictures);
+        connect(main, &frmHarvix::connectRequested, this, &HarvixApp::showConnect);
+        connect(main, &frmHarvix::browserRequested, this, &HarvixApp::showBrowser);
+        connect(main, &frmHarvix::helpRequested, this, &HarvixApp::showHelp);
+        connect(main, &frmHarvix::versionRequested, this, &HarvixApp::showVersion);
+        connect(main, &frmHarvix::systemBrowserRequested, this, &HarvixApp::launchBrowser);
+        connect(main, &frmHarvix::endRequested, this, &HarvixApp::endProgram);
+        connect(main, &frmHarvix::closing, this, &HarvixApp::mainWindowClosing);
+        return main;
     });
 }
 
@@ -123,6 +123,12 @@ void HarvixApp::setStatusText(const QString &text)
 {
     if (m_main)
         m_main->setStatusText(text);
+}
+
+void HarvixApp::endProgram()
+{
+    if (m_endProgram)
+        m_endProgram();
 }
 
 void HarvixApp::mainWindowClosing()

@@ -70,6 +70,7 @@ public:
 
 private:
     QWidget *show(QPointer<QWidget> &window, const std::function<QWidget *(HarvixApp &)> &make);
+    void endProgram();
     void mainWindowClosing();
 
     UrlTransfer &m_inet;
