@@ -9,10 +9,10 @@
 #include <QLineEdit>
 
 HarvixApp::HarvixApp(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
-                     ProgramLauncher &launcher, AppWindowMakers makers,
+                     ProgramLauncher &launcher, AppWindows &windows,
                      std::function<void()> endProgram)
     : m_inet(inet), m_prompter(prompter), m_pictures(pictures), m_launcher(launcher),
-      m_makers(std::move(makers)), m_endProgram(std::move(endProgram))
+      m_windows(windows), m_endProgram(std::move(endProgram))
 {
 }
 
@@ -56,32 +56,32 @@ void HarvixApp::harvestRendered(const std::optional<RenderedPage> &page)
         main, [main, page] { main->harvestRendered(page); }, Qt::QueuedConnection);
 }
 
-QWidget *HarvixApp::show(QPointer<QWidget> &window,
-                         const std::function<QWidget *(HarvixApp &)> &make)
+QWidget *HarvixApp::show(QPointer<QWidget> &window, QWidget *(AppWindows::*make)(HarvixApp &))
 {
-    if (!make)
-        return nullptr;
-    return showSingleWindow(window, [&] { return make(*this); });
+    QWidget *made = window ? nullptr : (m_windows.*make)(*this);
+    if (!window && !made)
+        return nullptr; // the program has no window of this kind
+    return showSingleWindow(window, [made] { return made; });
 }
 
 QWidget *HarvixApp::showConnect()
 {
-    return show(m_connect, m_makers.connect);
+    return show(m_connect, &AppWindows::makeConnect);
 }
 
 QWidget *HarvixApp::showBrowser()
 {
-    return show(m_browser, m_makers.browser);
+    return show(m_browser, &AppWindows::makeBrowser);
 }
 
 QWidget *HarvixApp::showHelp()
 {
-    return show(m_help, m_makers.help);
+    return show(m_help, &AppWindows::makeHelp);
 }
 
 QWidget *HarvixApp::showVersion()
 {
-    return show(m_version, m_makers.version);
+    return show(m_version, &AppWindows::makeVersion);
 }
 
 namespace {

@@ -18,13 +18,16 @@ class Prompter;
 class UrlTransfer;
 class HarvixApp;
 
-// How the windows around the main window are made; main() supplies the real ones, tests
-// supply their own.
-struct AppWindowMakers {
-    std::function<QWidget *(HarvixApp &)> connect; // the dial-up dialog
-    std::function<QWidget *(HarvixApp &)> browser; // the simple browser
-    std::function<QWidget *(HarvixApp &)> help;    // the help viewer
-    std::function<QWidget *(HarvixApp &)> version; // the version dialog
+// Makes the windows around the main window, on their first showing; main() makes the real
+// ones, tests their own. A window made null means the program has no window of that kind: its
+// menu does nothing.
+class AppWindows {
+public:
+    virtual ~AppWindows() = default;
+    virtual QWidget *makeConnect(HarvixApp &app) = 0; // the dial-up dialog
+    virtual QWidget *makeBrowser(HarvixApp &app) = 0; // the simple browser
+    virtual QWidget *makeHelp(HarvixApp &app) = 0;    // the help viewer
+    virtual QWidget *makeVersion(HarvixApp &app) = 0; // the version dialog
 };
 
 // The program's windows: one main window, and the windows its menus open, each of which
@@ -33,7 +36,7 @@ class HarvixApp : public QObject {
     Q_OBJECT
 public:
     HarvixApp(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
-              ProgramLauncher &launcher, AppWindowMakers makers,
+              ProgramLauncher &launcher, AppWindows &windows,
               std::function<void()> endProgram = {});
     ~HarvixApp() override;
 
@@ -69,7 +72,7 @@ public:
     void setStatusText(const QString &text);
 
 private:
-    QWidget *show(QPointer<QWidget> &window, const std::function<QWidget *(HarvixApp &)> &make);
+    QWidget *show(QPointer<QWidget> &window, QWidget *(AppWindows::*make)(HarvixApp &));
     void endProgram();
     void mainWindowClosing();
 
@@ -77,7 +80,7 @@ private:
     Prompter &m_prompter;
     PictureLoader &m_pictures;
     ProgramLauncher &m_launcher;
-    AppWindowMakers m_makers;
+    AppWindows &m_windows;
     std::function<void()> m_endProgram;
     std::function<QStringList()> m_defaultBrowser; // when empty, the desktop is asked
 

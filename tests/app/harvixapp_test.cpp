@@ -49,19 +49,24 @@ void flushDeletes()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-class App : public ::testing::Test {
+// The program's windows with a help viewer that counts its makings and a dial-up dialog that
+// counts its closings; there is no browser and no version dialog.
+class App : public ::testing::Test, public AppWindows {
 protected:
     App()
     {
-        AppWindowMakers makers;
-        makers.help = [this](HarvixApp &) {
-            ++helpMade;
-            return new QWidget;
-        };
-        makers.connect = [this](HarvixApp &) { return new CountingWindow(&connectCloses); };
-        app = std::make_unique<HarvixApp>(inet, prompter, pictures, launcher, makers,
+        app = std::make_unique<HarvixApp>(inet, prompter, pictures, launcher, *this,
                                           [this] { ++ended; });
     }
+
+    QWidget *makeConnect(HarvixApp &) override { return new CountingWindow(&connectCloses); }
+    QWidget *makeBrowser(HarvixApp &) override { return nullptr; }
+    QWidget *makeHelp(HarvixApp &) override
+    {
+        ++helpMade;
+        return new QWidget;
+    }
+    QWidget *makeVersion(HarvixApp &) override { return nullptr; }
 
     QAction *action(frmHarvix *w, const char *name)
     {
