@@ -10,9 +10,10 @@
 
 HarvixApp::HarvixApp(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
                      ProgramLauncher &launcher, AppWindows &windows,
-                     std::function<void()> endProgram)
+                     std::function<void()> endProgram, std::function<QStringList()> defaultBrowser)
     : m_inet(inet), m_prompter(prompter), m_pictures(pictures), m_launcher(launcher),
-      m_windows(windows), m_endProgram(std::move(endProgram))
+      m_windows(windows), m_endProgram(std::move(endProgram)),
+      m_defaultBrowser(std::move(defaultBrowser))
 {
 }
 

@@ -35,9 +35,11 @@ public:
 class HarvixApp : public QObject {
     Q_OBJECT
 public:
+    // endProgram is what the end menu does; defaultBrowser gives the command of the desktop's
+    // default browser in place of asking the desktop (when empty, the desktop is asked).
     HarvixApp(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
-              ProgramLauncher &launcher, AppWindows &windows,
-              std::function<void()> endProgram = {});
+              ProgramLauncher &launcher, AppWindows &windows, std::function<void()> endProgram = {},
+              std::function<QStringList()> defaultBrowser = {});
     ~HarvixApp() override;
 
     // The main window, or null when it has been closed.
@@ -57,11 +59,6 @@ public:
     // Starts the system web browser. The launch is a task that goes on while the event loop
     // runs; a message box says so when no browser could be started.
     void launchBrowser();
-    // The command of the desktop's default browser, in place of asking the desktop (tests).
-    void setDefaultBrowser(std::function<QStringList()> find)
-    {
-        m_defaultBrowser = std::move(find);
-    }
 
     QWidget *connectWindow() const { return m_connect; }
     QWidget *browserWindow() const { return m_browser; }

@@ -55,8 +55,9 @@ class App : public ::testing::Test, public AppWindows {
 protected:
     App()
     {
-        app = std::make_unique<HarvixApp>(inet, prompter, pictures, launcher, *this,
-                                          [this] { ++ended; });
+        app = std::make_unique<HarvixApp>(
+            inet, prompter, pictures, launcher, *this, [this] { ++ended; },
+            [] { return QStringList{QStringLiteral("firefox-esr")}; });
     }
 
     QWidget *makeConnect(HarvixApp &) override { return new CountingWindow(&connectCloses); }
@@ -162,7 +163,6 @@ TEST_F(App, BrowserMenuStartsANewBrowserEachTime)
 
     // When no browser can be started, a box says so.
     launcher.refuse = true;
-    app->setDefaultBrowser([] { return QStringList{QStringLiteral("firefox-esr")}; });
     action(main, "mnuIE")->trigger();
     ASSERT_EQ(prompter.shown.size(), 1);
     EXPECT_EQ(prompter.shown.first().text, QStringLiteral("Web ブラウザを起動できませんでした。"));
