@@ -75,9 +75,8 @@ QString groupedLines(const QString &page)
 } // namespace
 
 frmHarvix::frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
-                     MainWindowHooks hooks, QWidget *parent)
-    : QMainWindow(parent), m_prompter(prompter), m_pictures(pictures), m_hooks(std::move(hooks)),
-      m_harvest(inet, *this)
+                     QWidget *parent)
+    : QMainWindow(parent), m_prompter(prompter), m_pictures(pictures), m_harvest(inet, *this)
 {
     setObjectName(QStringLiteral("frmHarvix"));
     setWindowTitle(QStringLiteral("HTMLファイルを解析し，画像ファイルの取得(Harvix 1.0)"));
@@ -201,32 +200,26 @@ void frmHarvix::createMenus()
 
     QMenu *browser = addMenu(QStringLiteral("mnuBrowser"), QStringLiteral("ブラウザ"));
     addItem(browser, QStringLiteral("mnuIE"), QStringLiteral("InternetExplorer"),
-            [this] { call(m_hooks.launchBrowser); });
+            &frmHarvix::systemBrowserRequested);
     addSeparator(browser, QStringLiteral("mnuSep4"));
     addItem(browser, QStringLiteral("mnuSinple"), QStringLiteral("簡易ブラウザ"),
-            [this] { call(m_hooks.showBrowser); });
+            &frmHarvix::browserRequested);
 
     addItem(addMenu(QStringLiteral("mnuTool"), QStringLiteral("ツール")),
             QStringLiteral("mnuConnect"), QStringLiteral("ダイアルアップ接続"),
-            [this] { call(m_hooks.showConnect); });
+            &frmHarvix::connectRequested);
     addItem(addMenu(QStringLiteral("mnuHozonM"), QStringLiteral("保存場所")),
             QStringLiteral("mnuHozon"), QStringLiteral("場所を指定"), [this] { mnuHozon_Click(); });
 
     QMenu *help = addMenu(QStringLiteral("mnuHelpM"), QStringLiteral("ヘルプ"));
     addItem(help, QStringLiteral("mnuHelp"), QStringLiteral("ヘルプを表示"),
-            [this] { call(m_hooks.showHelp); });
+            &frmHarvix::helpRequested);
     addSeparator(help, QStringLiteral("mnuSep6"));
     addItem(help, QStringLiteral("mnuVersion"), QStringLiteral("バージョン情報"),
-            [this] { call(m_hooks.showVersion); });
+            &frmHarvix::versionRequested);
 
     addItem(addMenu(QStringLiteral("mnuEndM"), QStringLiteral("終了")), QStringLiteral("mnuEnd"),
-            QStringLiteral("終了する"), [this] { call(m_hooks.endProgram); });
-}
-
-void frmHarvix::call(const std::function<void()> &hook)
-{
-    if (hook)
-        hook();
+            QStringLiteral("終了する"), &frmHarvix::endRequested);
 }
 
 QListWidget *frmHarvix::List1() const
@@ -382,7 +375,7 @@ bool frmHarvix::eventFilter(QObject *watched, QEvent *event)
 
 void frmHarvix::closeEvent(QCloseEvent *event)
 {
-    call(m_hooks.closing);
+    emit closing();
     // The harvest ends here, quietly, wherever it waits: nobody is left to read its messages.
     m_harvest.stop();
     event->accept();

@@ -10,7 +10,6 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <functional>
 #include <optional>
 
 class ImageList;
@@ -24,24 +23,15 @@ class QPlainTextEdit;
 class StatusLine;
 class UrlTransfer;
 
-// What the main window's menus open or do outside the window itself.
-struct MainWindowHooks {
-    std::function<void()> showConnect;   // the dial-up dialog
-    std::function<void()> showBrowser;   // the simple browser
-    std::function<void()> showHelp;      // the help viewer
-    std::function<void()> showVersion;   // the version dialog
-    std::function<void()> launchBrowser; // the system web browser
-    std::function<void()> endProgram;    // ends the process at once
-    std::function<void()> closing;       // the window is closing (closes hidden dialogs)
-};
-
 // The main window: address box, image list, picture area, page source and status bar.
 // It is the harvest's view: the harvest writes its texts, list and pointer here.
+// What its menus open or do outside the window itself it asks for by its signals; whoever
+// made the window answers them.
 class frmHarvix : public QMainWindow, public HarvestView {
     Q_OBJECT
 public:
     frmHarvix(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
-              MainWindowHooks hooks = {}, QWidget *parent = nullptr);
+              QWidget *parent = nullptr);
     ~frmHarvix() override;
 
     QLineEdit *TURL() const { return m_TURL; }
@@ -75,6 +65,15 @@ public:
     void showMessage(const QString &text, const QString &detail = {}) override;
     void beep() override;
 
+signals:
+    void connectRequested();       // the dial-up dialog
+    void browserRequested();       // the simple browser
+    void helpRequested();          // the help viewer
+    void versionRequested();       // the version dialog
+    void systemBrowserRequested(); // the system web browser
+    void endRequested();           // the end of the program, at once
+    void closing();                // the window is closing (hidden dialogs close with it)
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -82,7 +81,6 @@ protected:
 private:
     void createControls();
     void createMenus();
-    void call(const std::function<void()> &hook);
     int selectedRow() const;
     // Asks for the next frame of the harvest's changes, one frame after the last one.
     void frameDue();
@@ -91,7 +89,6 @@ private:
 
     Prompter &m_prompter;
     PictureLoader &m_pictures;
-    MainWindowHooks m_hooks;
     PageHarvest m_harvest;
 
     QLineEdit *m_TURL = nullptr;

@@ -9,10 +9,11 @@
 #include <QLineEdit>
 
 HarvixApp::HarvixApp(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
-                     ProgramLauncher &launcher, AppWindowMakers makers,
-                     std::function<void()> endProgram)
+                     ProgramLauncher &launcher, AppWindows &windows,
+                     std::function<void()> endProgram, std::function<QStringList()> defaultBrowser)
     : m_inet(inet), m_prompter(prompter), m_pictures(pictures), m_launcher(launcher),
-      m_makers(std::move(makers)), m_endProgram(std::move(endProgram))
+      m_windows(windows), m_endProgram(std::move(endProgram)),
+      m_defaultBrowser(std::move(defaultBrowser))
 {
 }
 
@@ -31,15 +32,15 @@ frmHarvix *HarvixApp::mainWindow() const
 frmHarvix *HarvixApp::showMainWindow()
 {
     return showSingleWindow(m_main, [this] {
-        MainWindowHooks hooks;
-        hooks.showConnect = [this] { showConnect(); };
-        hooks.showBrowser = [this] { showBrowser(); };
-        hooks.showHelp = [this] { showHelp(); };
-        hooks.showVersion = [this] { showVersion(); };
-        hooks.launchBrowser = [this] { launchBrowser(); };
-        hooks.endProgram = m_endProgram;
-        hooks.closing = [this] { mainWindowClosing(); };
-        return new frmHarvix(m_inet, m_prompter, m_pictures, std::move(hooks));
+        auto *main = new frmHarvix(m_inet, m_prompter, m_pictures);
+        connect(main, &frmHarvix::connectRequested, this, &HarvixApp::showConnect);
+        connect(main, &frmHarvix::browserRequested, this, &HarvixApp::showBrowser);
+        connect(main, &frmHarvix::helpRequested, this, &HarvixApp::showHelp);
+        connect(main, &frmHarvix::versionRequested, this, &HarvixApp::showVersion);
+        connect(main, &frmHarvix::systemBrowserRequested, this, &HarvixApp::launchBrowser);
+        connect(main, &frmHarvix::endRequested, this, &HarvixApp::endProgram);
+        connect(main, &frmHarvix::closing, this, &HarvixApp::mainWindowClosing);
+        return main;
     });
 }
 
@@ -56,32 +57,32 @@ void HarvixApp::harvestRendered(const std::optional<RenderedPage> &page)
         main, [main, page] { main->harvestRendered(page); }, Qt::QueuedConnection);
 }
 
-QWidget *HarvixApp::show(QPointer<QWidget> &window,
-                         const std::function<QWidget *(HarvixApp &)> &make)
+QWidget *HarvixApp::show(QPointer<QWidget> &window, QWidget *(AppWindows::*make)(HarvixApp &))
 {
-    if (!make)
-        return nullptr;
-    return showSingleWindow(window, [&] { return make(*this); });
+    QWidget *made = window ? nullptr : (m_windows.*make)(*this);
+    if (!window && !made)
+        return nullptr; // the program has no window of this kind
+    return showSingleWindow(window, [made] { return made; });
 }
 
 QWidget *HarvixApp::showConnect()
 {
-    return show(m_connect, m_makers.connect);
+    return show(m_connect, &AppWindows::makeConnect);
 }
 
 QWidget *HarvixApp::showBrowser()
 {
-    return show(m_browser, m_makers.browser);
+    return show(m_browser, &AppWindows::makeBrowser);
 }
 
 QWidget *HarvixApp::showHelp()
 {
-    return show(m_help, m_makers.help);
+    return show(m_help, &AppWindows::makeHelp);
 }
 
 QWidget *HarvixApp::showVersion()
 {
-    return show(m_version, m_makers.version);
+    return show(m_version, &AppWindows::makeVersion);
 }
 
 namespace {
@@ -123,6 +124,12 @@ void HarvixApp::setStatusText(const QString &text)
 {
     if (m_main)
         m_main->setStatusText(text);
+}
+
+void HarvixApp::endProgram()
+{
+    if (m_endProgram)
+        m_endProgram();
 }
 
 void HarvixApp::mainWindowClosing()

@@ -18,13 +18,16 @@ class Prompter;
 class UrlTransfer;
 class HarvixApp;
 
-// How the windows around the main window are made; main() supplies the real ones, tests
-// supply their own.
-struct AppWindowMakers {
-    std::function<QWidget *(HarvixApp &)> connect; // the dial-up dialog
-    std::function<QWidget *(HarvixApp &)> browser; // the simple browser
-    std::function<QWidget *(HarvixApp &)> help;    // the help viewer
-    std::function<QWidget *(HarvixApp &)> version; // the version dialog
+// Makes the windows around the main window, on their first showing; main() makes the real
+// ones, tests their own. A window made null means the program has no window of that kind: its
+// menu does nothing.
+class AppWindows {
+public:
+    virtual ~AppWindows() = default;
+    virtual QWidget *makeConnect(HarvixApp &app) = 0; // the dial-up dialog
+    virtual QWidget *makeBrowser(HarvixApp &app) = 0; // the simple browser
+    virtual QWidget *makeHelp(HarvixApp &app) = 0;    // the help viewer
+    virtual QWidget *makeVersion(HarvixApp &app) = 0; // the version dialog
 };
 
 // The program's windows: one main window, and the windows its menus open, each of which
@@ -32,9 +35,11 @@ struct AppWindowMakers {
 class HarvixApp : public QObject {
     Q_OBJECT
 public:
+    // endProgram is what the end menu does; defaultBrowser gives the command of the desktop's
+    // default browser in place of asking the desktop (when empty, the desktop is asked).
     HarvixApp(UrlTransfer &inet, Prompter &prompter, PictureLoader &pictures,
-              ProgramLauncher &launcher, AppWindowMakers makers,
-              std::function<void()> endProgram = {});
+              ProgramLauncher &launcher, AppWindows &windows, std::function<void()> endProgram = {},
+              std::function<QStringList()> defaultBrowser = {});
     ~HarvixApp() override;
 
     // The main window, or null when it has been closed.
@@ -54,11 +59,6 @@ public:
     // Starts the system web browser. The launch is a task that goes on while the event loop
     // runs; a message box says so when no browser could be started.
     void launchBrowser();
-    // The command of the desktop's default browser, in place of asking the desktop (tests).
-    void setDefaultBrowser(std::function<QStringList()> find)
-    {
-        m_defaultBrowser = std::move(find);
-    }
 
     QWidget *connectWindow() const { return m_connect; }
     QWidget *browserWindow() const { return m_browser; }
@@ -69,14 +69,15 @@ public:
     void setStatusText(const QString &text);
 
 private:
-    QWidget *show(QPointer<QWidget> &window, const std::function<QWidget *(HarvixApp &)> &make);
+    QWidget *show(QPointer<QWidget> &window, QWidget *(AppWindows::*make)(HarvixApp &));
+    void endProgram();
     void mainWindowClosing();
 
     UrlTransfer &m_inet;
     Prompter &m_prompter;
     PictureLoader &m_pictures;
     ProgramLauncher &m_launcher;
-    AppWindowMakers m_makers;
+    AppWindows &m_windows;
     std::function<void()> m_endProgram;
     std::function<QStringList()> m_defaultBrowser; // when empty, the desktop is asked
 

@@ -50,6 +50,34 @@ int answerInfoOption(int argc, char **argv)
     return -1;
 }
 
+// The program's windows around the main window.
+class ProgramWindows : public AppWindows {
+public:
+    ProgramWindows(RemoteAccess &ras, Prompter &prompter, const WebViewFactory &webViews)
+        : m_ras(ras), m_prompter(prompter), m_webViews(webViews)
+    {
+    }
+
+    QWidget *makeConnect(HarvixApp &harvix) override
+    {
+        return new frmRAS(m_ras, m_prompter,
+                          [&harvix](const QString &text) { harvix.setStatusText(text); });
+    }
+    QWidget *makeBrowser(HarvixApp &harvix) override
+    {
+        return new frmBrowser(
+            m_webViews, [&harvix](const QString &address) { harvix.handToHarvest(address); },
+            [&harvix](const std::optional<RenderedPage> &page) { harvix.harvestRendered(page); });
+    }
+    QWidget *makeHelp(HarvixApp &) override { return new frmHelp(m_prompter); }
+    QWidget *makeVersion(HarvixApp &) override { return new frmVersion(); }
+
+private:
+    RemoteAccess &m_ras;
+    Prompter &m_prompter;
+    const WebViewFactory &m_webViews;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -75,26 +103,15 @@ int main(int argc, char **argv)
     QtProgramLauncher launcher;
     const std::unique_ptr<RemoteAccess> ras = makePppRemoteAccess();
 
-    AppWindowMakers makers;
-    makers.connect = [&](HarvixApp &harvix) {
-        return new frmRAS(*ras, prompter,
-                          [&harvix](const QString &text) { harvix.setStatusText(text); });
-    };
     // One factory for the life of the program: it loads the web engine module once, on the
     // first opening of the browser.
     // The harvest is fetched with the browser's cookies, so a page the user logged in to in the
     // browser harvests as it shows there.
     const WebViewFactory webViews = webEngineViewFactory(webEngineModuleFolders(), &inet.session());
-    makers.browser = [&webViews](HarvixApp &harvix) {
-        return new frmBrowser(
-            webViews, [&harvix](const QString &address) { harvix.handToHarvest(address); },
-            [&harvix](const std::optional<RenderedPage> &page) { harvix.harvestRendered(page); });
-    };
-    makers.help = [&](HarvixApp &) { return new frmHelp(prompter); };
-    makers.version = [](HarvixApp &) { return new frmVersion(); };
+    ProgramWindows windows(*ras, prompter, webViews);
 
     // mnuEnd ends the process at once: no window's closing handling runs, no question is asked.
-    HarvixApp harvix(inet, prompter, pictures, launcher, std::move(makers), [] { ::_exit(0); });
+    HarvixApp harvix(inet, prompter, pictures, launcher, windows, [] { ::_exit(0); });
     harvix.showMainWindow();
     return app.exec();
 }

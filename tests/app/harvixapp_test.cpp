@@ -49,19 +49,25 @@ void flushDeletes()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-class App : public ::testing::Test {
+// The program's windows with a help viewer that counts its makings and a dial-up dialog that
+// counts its closings; there is no browser and no version dialog.
+class App : public ::testing::Test, public AppWindows {
 protected:
     App()
     {
-        AppWindowMakers makers;
-        makers.help = [this](HarvixApp &) {
-            ++helpMade;
-            return new QWidget;
-        };
-        makers.connect = [this](HarvixApp &) { return new CountingWindow(&connectCloses); };
-        app = std::make_unique<HarvixApp>(inet, prompter, pictures, launcher, makers,
-                                          [this] { ++ended; });
+        app = std::make_unique<HarvixApp>(
+            inet, prompter, pictures, launcher, *this, [this] { ++ended; },
+            [] { return QStringList{QStringLiteral("firefox-esr")}; });
     }
+
+    QWidget *makeConnect(HarvixApp &) override { return new CountingWindow(&connectCloses); }
+    QWidget *makeBrowser(HarvixApp &) override { return nullptr; }
+    QWidget *makeHelp(HarvixApp &) override
+    {
+        ++helpMade;
+        return new QWidget;
+    }
+    QWidget *makeVersion(HarvixApp &) override { return nullptr; }
 
     QAction *action(frmHarvix *w, const char *name)
     {
@@ -157,7 +163,6 @@ TEST_F(App, BrowserMenuStartsANewBrowserEachTime)
 
     // When no browser can be started, a box says so.
     launcher.refuse = true;
-    app->setDefaultBrowser([] { return QStringList{QStringLiteral("firefox-esr")}; });
     action(main, "mnuIE")->trigger();
     ASSERT_EQ(prompter.shown.size(), 1);
     EXPECT_EQ(prompter.shown.first().text, QStringLiteral("Web ブラウザを起動できませんでした。"));

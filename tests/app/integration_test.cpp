@@ -35,25 +35,29 @@ void flushDeletes()
 }
 
 // The program's windows wired as main() wires them, over a simulated dial-up service.
-class Program : public ::testing::Test {
+class Program : public ::testing::Test, public AppWindows {
 protected:
     Program()
     {
         ras.setEntries({QStringLiteral("Office")});
-        AppWindowMakers makers;
-        makers.connect = [this](HarvixApp &h) {
-            return new frmRAS(
-                ras, prompter, [&h](const QString &t) { h.setStatusText(t); }, nullptr,
-                programFolder.path() + QLatin1Char('/'),
-                programFolder.path() + QStringLiteral("/config/harvix/"));
-        };
-        makers.browser = [](HarvixApp &h) {
-            return new frmBrowser([](QWidget *parent) { return createBlankWebView(parent); },
-                                  [&h](const QString &a) { h.handToHarvest(a); });
-        };
-        app = std::make_unique<HarvixApp>(inet, prompter, pictures, launcher, makers);
+        app = std::make_unique<HarvixApp>(inet, prompter, pictures, launcher, *this);
         main = app->showMainWindow();
     }
+
+    QWidget *makeConnect(HarvixApp &h) override
+    {
+        return new frmRAS(
+            ras, prompter, [&h](const QString &t) { h.setStatusText(t); }, nullptr,
+            programFolder.path() + QLatin1Char('/'),
+            programFolder.path() + QStringLiteral("/config/harvix/"));
+    }
+    QWidget *makeBrowser(HarvixApp &h) override
+    {
+        return new frmBrowser([](QWidget *parent) { return createBlankWebView(parent); },
+                              [&h](const QString &a) { h.handToHarvest(a); });
+    }
+    QWidget *makeHelp(HarvixApp &) override { return nullptr; }
+    QWidget *makeVersion(HarvixApp &) override { return nullptr; }
 
     void trigger(const char *name) { main->findChild<QAction *>(QLatin1String(name))->trigger(); }
 
