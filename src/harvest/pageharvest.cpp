@@ -149,8 +149,11 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
         // A rendered page brings the base its document resolves against.
         const QUrl base = given && !given->baseUrl.isEmpty() ? QUrl(given->baseUrl)
                                                              : referenceBase(pageAddress, page);
+        // A reference is an attribute value: its character references ("&#x2F;", "&amp;") are
+        // decoded before anything else is done with it.
         const auto requestFor = [&](qsizetype i) {
-            const QString written = writtenReference(page, refs.at(i), positions.at(i));
+            const QString written =
+                decodeCharacterReferences(writtenReference(page, refs.at(i), positions.at(i)));
             const QUrl url = resolveReference(base, written);
             // An address that cannot be resolved is asked for as written, so that its failure
             // names it.
