@@ -13,8 +13,16 @@
 // position is found only by a search that starts before it.
 qsizetype lastSlashPosition(QStringView text, qsizetype start);
 
+// value with its character references decoded as a browser decodes them in an attribute value:
+// numeric ones ("&#47;", "&#x2F;", with or without the ";") and the named ones of HTML
+// ("&amp;", "&eacute;"). The old names that HTML reads without their ";" ("&amp", "&copy") are
+// decoded so only when no "=", letter or digit follows. A numeric reference to 0, a surrogate or
+// a code point beyond U+10FFFF gives U+FFFD, and one to 0x80-0x9F the Windows-1252 character
+// of that byte. Anything else that starts with "&" stays as written.
+QString decodeCharacterReferences(QStringView value);
+
 // The value of the href attribute of the page's first <base> element that has one (outside
-// comments), or a null string when there is none.
+// comments), with its character references decoded, or a null string when there is none.
 QString firstBaseHref(QStringView page);
 
 // What references are resolved against: the first <base href> of the page, itself resolved
@@ -41,7 +49,7 @@ QString refererFor(const QUrl &page, const QUrl &target);
 // messages can be shown and logged without giving the password away.
 QString hidePasswords(const QString &text);
 
-// The name an image is saved under: the part of the reference after its last "/" (the whole
-// reference when it holds none), percent-decoded when that gives valid UTF-8 without "/", "\"
-// or control characters, as written otherwise.
+// The name an image is saved under: the part of the reference, its character references
+// decoded, after its last "/" (the whole reference when it holds none), percent-decoded when
+// that gives valid UTF-8 without "/", "\" or control characters, as written otherwise.
 QString imageFileName(const QString &ref);

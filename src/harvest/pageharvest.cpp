@@ -155,8 +155,11 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
         const auto kept = [&](const QString &name) {
             return m_noClobber && QFileInfo::exists(m_savePathName + name);
         };
+        // A reference is an attribute value: its character references ("&#x2F;", "&amp;") are
+        // decoded before anything else is done with it.
         const auto requestFor = [&](qsizetype i) {
-            const QString written = writtenReference(page, refs.at(i), positions.at(i));
+            const QString written =
+                decodeCharacterReferences(writtenReference(page, refs.at(i), positions.at(i)));
             const QUrl url = resolveReference(base, written);
             // An address that cannot be resolved is asked for as written, so that its failure
             // names it.

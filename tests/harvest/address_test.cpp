@@ -55,10 +55,45 @@ TEST(Address, NamesFiles)
         {u"p/a%C2%9Bb.jpg", u"a%C2%9Bb.jpg"},
         {u"p/%82%A0.jpg", u"%82%A0.jpg"},
         {u"p/100%.jpg", u"100%.jpg"},
+        // Character references are decoded first: "&#x2F;" is a slash, and a "%" written as
+        // "&#37;" is percent-decoding's like any other.
+        {u"&#x2F;&#x2F;static.example.de&#x2F;uploads&#x2F;a.jpg", u"a.jpg"},
+        {u"p/caf&eacute;&#37;20x.jpg", u"café x.jpg"},
     };
     for (const auto &c : cases) {
         const QString ref = QString::fromUtf16(c.ref);
         EXPECT_EQ(imageFileName(ref), QString::fromUtf16(c.file)) << ref.toStdString();
+    }
+}
+
+TEST(Address, DecodesCharacterReferencesAsInAnAttributeValue)
+{
+    const struct {
+        const char16_t *value;
+        const char16_t *decoded;
+    } cases[] = {
+        // Numeric, decimal and hexadecimal, with or without ";"; "&#" without a digit is text.
+        {u"&#x2F;&#X2f&#47;&#47a&#;&#x;&#xg", u"////a&#;&#x;&#xg"},
+        {u"&#x1F600;&#128512", u"\U0001F600\U0001F600"},
+        // 0, surrogates and code points beyond U+10FFFF (also after overflowing digits) give
+        // U+FFFD; 0x80-0x9F are the Windows-1252 characters, where that code page has one.
+        {u"&#0;&#xD800;&#xDFFF;&#x110000;&#99999999999999999999;",
+         u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {u"&#x80;&#150;&#x9F;&#x81;&#x9D;", u"\u20AC\u2013\u0178\u0081\u009D"},
+        // Named references of the whole table, case-sensitive, one or two code points, also
+        // beyond U+FFFF.
+        {u"a.jpg?w=1&amp;h=2&AMP;&Amp;&colon;", u"a.jpg?w=1&h=2&&Amp;:"},
+        {u"&NotEqualTilde;&Afr;&CounterClockwiseContourIntegral;", u"\u2242\u0338\U0001D504\u2233"},
+        // Old names go without ";" unless "=", a letter or a digit follows; other names need it.
+        {u"caf&eacute.jpg&copy", u"café.jpg©"},
+        {u"?a=1&copy=2&copyx&not1&notin&notin;&hellip&hellip;",
+         u"?a=1&copy=2&copyx&not1&notin\u2209&hellip\u2026"},
+        {u"&&amp;&foo;& &#", u"&&&foo;& &#"},
+    };
+    for (const auto &c : cases) {
+        const QString value = QString::fromUtf16(c.value);
+        EXPECT_EQ(decodeCharacterReferences(value), QString::fromUtf16(c.decoded))
+            << value.toStdString();
     }
 }
 

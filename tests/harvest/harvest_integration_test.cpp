@@ -404,6 +404,52 @@ TEST_F(HarvestIntegrationTest, TheFirstBaseHrefIsTheBaseOfEveryReference)
     EXPECT_EQ(readFile(saveFolder + u"root.jpg"_s), QByteArray::fromStdString(imageBytes(2)));
 }
 
+TEST_F(HarvestIntegrationTest, CharacterReferencesAreDecodedBeforeAnythingElse)
+{
+    // A page that writes its base and references with character references, as some site
+    // builders do. Only the decoded addresses answer; anything else is a 404 and ends the harvest.
+    serve(other.server(), "/uploads/a.jpg", imageBytes(1));
+    other.start();
+    const std::string port = std::to_string(other.port());
+    serve(server.server(), "/p/page.html",
+          "<base href=\"&#x2F;cdn&#47;x&sol;\">"
+          "<img src=\"&#x2F;&#x2F;127.0.0.1&colon;" +
+              port +
+              "&#x2F;uploads&#x2F;a.jpg\">"
+              "<img src=\"caf&eacute;.jpg\">"
+              "<img src=\"/thumbs?w=1&amp;h=2&copy=3&amp;f=&#x2F;c.jpg\">",
+          "text/html");
+    server.server().Get(".*", [](const httplib::Request &req, httplib::Response &res) {
+        // The loopback server decodes the path it is asked for.
+        if (req.path == "/cdn/x/caf\xC3\xA9.jpg")
+            res.set_content(imageBytes(2), "image/jpeg");
+        else if (req.path == "/thumbs" && req.params.size() == 4 &&
+                 req.get_param_value("w") == "1" && req.get_param_value("h") == "2" &&
+                 req.get_param_value("copy") == "3" && req.get_param_value("f") == "/c.jpg")
+            res.set_content(imageBytes(3), "image/jpeg");
+        else
+            res.status = 404;
+    });
+    server.start();
+
+    const QStringList names{u"a.jpg"_s, u"café.jpg"_s, u"c.jpg"_s};
+    EXPECT_EQ(harvestPage(u"/p/page.html"_s), PageHarvest::Outcome::Finished)
+        << harvest.failureDetail().toStdString();
+    EXPECT_EQ(view.imageList, names);
+    // Side by side, the same addresses and names.
+    RecordingView parallelView;
+    QString folder;
+    EXPECT_EQ(harvestInParallel(u"/p/page.html"_s, 3, parallelView, folder),
+              PageHarvest::Outcome::Finished);
+    EXPECT_EQ(parallelView.imageList, names);
+    for (int i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(readFile(saveFolder + names.at(i)), QByteArray::fromStdString(imageBytes(i + 1)))
+            << names.at(i).toStdString();
+        EXPECT_EQ(readFile(folder + names.at(i)), QByteArray::fromStdString(imageBytes(i + 1)))
+            << names.at(i).toStdString();
+    }
+}
+
 TEST_F(HarvestIntegrationTest, ImagesAreAskedForAsTheBrowserAsksForThem)
 {
     // A hotlink-protected site: its images need the page as Referer (its origin alone from
