@@ -8,6 +8,7 @@
 #include "harvest/pageharvest.h"
 #include "harvest/parallelfetch.h"
 #include "harvest/statetexts.h"
+#include "platform/cookies/browsercookies.h"
 #include "platform/curl/cookiefile.h"
 #include "platform/curl/curltransfer.h"
 #include "platform/transferdefaults.h"
@@ -64,8 +65,9 @@ const char kHarvestUsage[] =
     "line says how many pages failed.\n";
 const char kHarvestExit[] =
     "Exit status: 0 all images saved, 1 the page references no image, 2 the harvest failed\n"
-    "(with --keep-going: any image failed), 64 wrong usage or an unreadable cookies or input\n"
-    "file. With --input-file, the status of the worst page.\n";
+    "(with --keep-going: any image failed), 64 wrong usage, an unreadable cookies or input\n"
+    "file, or browser cookies that cannot be read. With --input-file, the status of the worst\n"
+    "page.\n";
 
 // What the harvest command was asked to do.
 struct HarvestRequest {
@@ -118,6 +120,11 @@ QList<QCommandLineOption> harvestOptions()
         QCommandLineOption(u"cookies"_s,
                            u"send the cookies of FILE (Netscape cookies.txt, as curl -b reads)"_s,
                            u"FILE"_s),
+        QCommandLineOption(u"cookies-from-browser"_s,
+                           u"send the cookies BROWSER keeps (firefox, chromium, chrome, brave), of "
+                           u"its default profile or of the profile folder PROFILE; they are read "
+                           u"for this run only and written nowhere"_s,
+                           u"BROWSER[:PROFILE]"_s),
         QCommandLineOption({u"v"_s, u"verbose"_s},
                            u"also print the transfer states as they change"_s),
         helpOption(),
@@ -218,6 +225,17 @@ int parseHarvest(QStringList args, HarvestRequest &request)
             return kExitUsage;
         }
         request.cookies = *cookies;
+    }
+    if (parser.isSet(u"cookies-from-browser"_s)) {
+        const BrowserCookiesResult browser =
+            readBrowserCookies(parser.value(u"cookies-from-browser"_s));
+        if (!browser.lines) {
+            writeLine(stderr, u"harvix-cli: cannot use the cookies of "_s +
+                                  parser.value(u"cookies-from-browser"_s) + u": "_s +
+                                  browser.error);
+            return kExitUsage;
+        }
+        request.cookies += *browser.lines;
     }
     if (request.fromInputFile) {
         const auto pages = readInputFile(parser.value(u"input-file"_s));

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -575,6 +576,20 @@ TEST_F(HarvixCliHarvest, CookiesFileIsSentOrRefused)
         EXPECT_TRUE(r.err.contains(bad)) << r.err.toStdString();
     }
     EXPECT_EQ(memberRequests, asked) << "nothing is fetched with a bad cookies file";
+
+    // Browser cookies that cannot be had: an unknown browser, a home without a profile.
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    const auto restore = qScopeGuard([&home] { qputenv("HOME", home); });
+    for (const QString &browser : {u"netscape"_s, u"firefox"_s, u"chromium"_s}) {
+        r = runCli({u"harvest"_s, u"--cookies-from-browser"_s, browser,
+                    server.url(u"/members.html"_s), dir.path()});
+        EXPECT_EQ(r.exitCode, 64) << browser.toStdString();
+        EXPECT_TRUE(
+            r.err.startsWith(u"harvix-cli: cannot use the cookies of "_s + browser + u": "_s))
+            << r.err.toStdString();
+    }
+    EXPECT_EQ(memberRequests, asked) << "nothing is fetched without the browser's cookies";
 }
 
 TEST_F(HarvixCliHarvest, RefererAndUserAgentAreTheOnesAskedFor)
