@@ -3,12 +3,15 @@
 
 #include "platform/programlauncher.h"
 
-#include <QCoro/QCoroSignal>
+#include "platform/wake.h"
+
+#include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 
 using namespace std::chrono_literals;
 
@@ -18,15 +21,18 @@ namespace {
 // has. Both come through stateChanged with NotRunning; finished alone would miss a failed start.
 QCoro::Task<bool> processEnded(QProcess &process, QDeadlineTimer deadline)
 {
+    Wake wake;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&wake] { wake.fire(); });
+    QObject::connect(&process, &QProcess::stateChanged, &timer, [&wake] { wake.fire(); });
     while (process.state() != QProcess::NotRunning) {
-        std::chrono::milliseconds left = -1ms; // no timeout
-        if (!deadline.isForever()) {
-            left = std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration());
-            if (left <= 0ms)
-                co_return false;
-        }
-        if (!co_await qCoro(&process, &QProcess::stateChanged, left))
+        if (deadline.hasExpired())
             co_return false;
+        if (!deadline.isForever())
+            timer.start(
+                std::chrono::ceil<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()));
+        co_await wake.next();
     }
     co_return true;
 }

@@ -147,15 +147,6 @@ QCoro::Task<> endChild(pid_t pid, int pidfd, int *status)
 
 } // namespace
 
-void Wake::fire()
-{
-    if (!m_waiting)
-        return;
-    QMetaObject::invokeMethod(
-        &m_context, [waiting = std::exchange(m_waiting, {})] { waiting.resume(); },
-        Qt::QueuedConnection);
-}
-
 void Stop::request()
 {
     m_requested = true;

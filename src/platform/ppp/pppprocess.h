@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/wake.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -26,32 +28,6 @@ struct Run {
     Outcome outcome = Outcome::NotStarted;
     int error = 0;
     int status = 0;
-};
-
-// What a waiting coroutine suspends on when several things may wake it (a process that ends, a
-// timer, a hang-up): the first fire() after it suspended resumes it once, from the event loop,
-// so that whatever fired never runs the rest of the coroutine inside its own call.
-class Wake {
-public:
-    Wake() = default;
-    Wake(const Wake &) = delete;
-    Wake &operator=(const Wake &) = delete;
-
-    void fire();
-
-    // What co_await takes: co_await wake.next().
-    struct Awaiter {
-        Wake *wake;
-        bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> waiting) noexcept { wake->m_waiting = waiting; }
-        void await_resume() const noexcept {}
-    };
-    Awaiter next() { return {this}; }
-
-private:
-    std::coroutine_handle<> m_waiting;
-    // The resumption is posted to this object: a Wake that goes takes its posted resumption along.
-    QObject m_context;
 };
 
 // A request to end a run before its time. Whoever waits on behalf of the run watches it with

@@ -294,7 +294,7 @@ QCoro::Task<quint32> PppRemoteAccess::takeLink(const Dial &dial, Handle *connect
 {
     constexpr int retryMs = 20;
     const QDeadlineTimer deadline(m_options.findLinkTimeoutMs);
-    pppprocess::Wake wake;
+    Wake wake;
     QTimer retry;
     retry.setSingleShot(true);
     QObject::connect(&retry, &QTimer::timeout, &retry, [&wake] { wake.fire(); });
