@@ -154,6 +154,12 @@ qsizetype decodeNamedReference(QStringView value, qsizetype at, QString &out)
 
 } // namespace
 
+QString decodeCharacterReferences(const QString &value)
+{
+    // Most references hold none: they are handed back as they are, without a copy.
+    return value.contains(u'&') ? decodeCharacterReferences(QStringView(value)) : value;
+}
+
 QString decodeCharacterReferences(QStringView value)
 {
     if (!value.contains(u'&'))

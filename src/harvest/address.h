@@ -20,6 +20,7 @@ qsizetype lastSlashPosition(QStringView text, qsizetype start);
 // a code point beyond U+10FFFF gives U+FFFD, and one to 0x80-0x9F the Windows-1252 character
 // of that byte. Anything else that starts with "&" stays as written.
 QString decodeCharacterReferences(QStringView value);
+QString decodeCharacterReferences(const QString &value);
 
 // The value of the href attribute of the page's first <base> element that has one (outside
 // comments), with its character references decoded, or a null string when there is none.

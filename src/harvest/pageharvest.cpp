@@ -87,12 +87,10 @@ void PageHarvest::stop()
     cancel();
 }
 
-QCoro::Task<TransferReply> PageHarvest::transfer(const QString &url, qint32 dataType,
-                                                 const QString &referer)
+int PageHarvest::startTransfer(const QString &url, qint32 dataType, const QString &referer)
 {
     m_ticket = m_inet.startTransfer(url, dataType, referer);
-    const auto forget = qScopeGuard([this] { m_ticket = 0; });
-    co_return co_await m_inet.finishTransfer(m_ticket);
+    return m_ticket;
 }
 
 namespace {
@@ -130,7 +128,9 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
             reply.text = std::move(given->text);
             reply.finalUrl = given->url;
         } else {
-            reply = co_await transfer(address, UrlTransfer::icString, m_pageReferer);
+            const auto forget = qScopeGuard([this] { m_ticket = 0; });
+            reply = co_await m_inet.finishTransfer(
+                startTransfer(address, UrlTransfer::icString, m_pageReferer));
         }
         const QString &page = reply.text;
         m_view.setPageSource(page);
@@ -164,7 +164,8 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
             // An address that cannot be resolved is asked for as written, so that its failure
             // names it.
             return ImageRequest{url.isValid() ? url.toString(QUrl::FullyEncoded) : written,
-                                refererFor(pageAddress, url), !kept(imageFileName(refs.at(i)))};
+                                refererFor(pageAddress, url),
+                                !m_noClobber || !kept(imageFileName(refs.at(i)))};
         };
 
         m_view.clearImageList();
@@ -200,7 +201,9 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
                 if (fetch) {
                     bytes = co_await fetch->take(i);
                 } else {
-                    bytes = (co_await transfer(image.url, UrlTransfer::icByteArray, image.referer))
+                    const auto forget = qScopeGuard([this] { m_ticket = 0; });
+                    bytes = (co_await m_inet.finishTransfer(
+                                 startTransfer(image.url, UrlTransfer::icByteArray, image.referer)))
                                 .bytes;
                 }
                 m_imageFile = name;

@@ -98,9 +98,9 @@ private:
         QString baseUrl;
     };
     QCoro::Task<Outcome> harvest(QString address, std::optional<GivenPage> given);
-    // One transfer of the harvest's own, from start to end; its states go to the view.
-    QCoro::Task<TransferReply> transfer(const QString &url, qint32 dataType,
-                                        const QString &referer);
+    // Starts a transfer of the harvest's own: its states go to the view, cancel() stops it. The
+    // caller awaits its end and clears m_ticket.
+    int startTransfer(const QString &url, qint32 dataType, const QString &referer);
 
     UrlTransfer &m_inet;
     HarvestView &m_view;

@@ -204,6 +204,19 @@ TEST(RequestAddress, SpacesAndControlsAfterTheHostAreEncodedAndNothingElse)
         EXPECT_EQ(requestAddress(QString::fromLatin1(c.typed)), QByteArray(c.sent)) << c.typed;
     EXPECT_EQ(requestAddress(QStringLiteral("http://h/写真.jpg")),
               QStringLiteral("http://h/写真.jpg").toUtf8());
+    // The host a request goes to (whose browser cookies pick the User-Agent).
+    const struct {
+        const char *typed;
+        const char *host;
+    } hosts[] = {
+        {" 127.0.0.1:5/a.jpg", "127.0.0.1"},
+        {"HTTP://User:pw@Example.ORG:8080/p?q=@x", "example.org"},
+        {"https://[::1]:8443/x", "::1"},
+        {"http://h?x/y", "h"},
+    };
+    for (const auto &c : hosts)
+        EXPECT_EQ(transferAddress(QString::fromLatin1(c.typed)).host, QLatin1String(c.host))
+            << c.typed;
 }
 
 TEST_F(CurlTransferTest, AddressesAreRepairedBeforeTheyAreSent)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/curl/requestaddress.h"
 
-#include <QUrl>
+#include <QByteArrayView>
 
 QByteArray requestAddress(const QString &url)
 {
@@ -26,8 +26,25 @@ TransferAddress transferAddress(const QString &url)
 {
     TransferAddress address;
     address.request = requestAddress(url);
-    const QString request = QString::fromUtf8(address.request);
-    const QUrl parsed(request.contains(u"://") ? request : QStringLiteral("http://") + request);
-    address.host = parsed.host().toLower();
+    // The host is what stands between the scheme (http when none is written) and the path, less
+    // the user name and the port: read here by hand, as libcurl will read it, since a full URL
+    // parse for every image would cost more than the rest of the request's set-up.
+    const QByteArrayView request(address.request);
+    const qsizetype scheme = request.indexOf("://");
+    qsizetype start = scheme < 0 ? 0 : scheme + 3;
+    qsizetype end = start;
+    while (end < request.size() && request.at(end) != '/' && request.at(end) != '?' &&
+           request.at(end) != '#')
+        ++end;
+    QByteArrayView authority = request.sliced(start, end - start);
+    if (const qsizetype at = authority.lastIndexOf('@'); at >= 0)
+        authority = authority.sliced(at + 1);
+    if (authority.startsWith('[')) {
+        const qsizetype close = authority.indexOf(']');
+        authority = close < 0 ? authority.sliced(1) : authority.sliced(1, close - 1);
+    } else if (const qsizetype colon = authority.indexOf(':'); colon >= 0) {
+        authority = authority.first(colon);
+    }
+    address.host = QString::fromUtf8(authority).toLower();
     return address;
 }
