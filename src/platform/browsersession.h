@@ -15,6 +15,11 @@ struct BrowserCookie {
     qint64 expires = 0; // seconds since the epoch; 0 for a session cookie
 };
 
+// A cookie as a line of a Netscape cookies.txt file, which libcurl's cookie list takes, with the
+// expiry given (seconds since the epoch; 0 for a session cookie, one in the past removes the
+// cookie of the same name, domain and path).
+QByteArray netscapeLine(const BrowserCookie &cookie, qint64 expires);
+
 // Receives what the simple browser's web engine knows of the user's sessions, so that a
 // harvest of a page the user logged in to is fetched as the browser fetches it.
 class BrowserSession {

@@ -19,19 +19,6 @@ BrowserCookiesResult failure(const QString &error)
     return {std::nullopt, error};
 }
 
-// A cookie as a line of a Netscape cookies.txt file.
-QByteArray netscapeLine(const BrowserCookie &cookie)
-{
-    QByteArray line;
-    if (cookie.httpOnly)
-        line += "#HttpOnly_";
-    line += cookie.domain + '\t' + (cookie.domain.startsWith('.') ? "TRUE" : "FALSE") + '\t' +
-            (cookie.path.isEmpty() ? QByteArray("/") : cookie.path) + '\t' +
-            (cookie.secure ? "TRUE" : "FALSE") + '\t' + QByteArray::number(cookie.expires) + '\t' +
-            cookie.name + '\t' + cookie.value;
-    return line;
-}
-
 // Whether a field can stand in a line of tab-separated fields.
 bool fitsAField(const QByteArray &field)
 {
@@ -50,7 +37,7 @@ void take(QList<QByteArray> &lines, const BrowserCookie &cookie, qint64 now)
     if (cookie.domain.isEmpty() || cookie.name.isEmpty() || !fitsAField(cookie.domain) ||
         !fitsAField(cookie.path) || !fitsAField(cookie.name) || !fitsAField(cookie.value))
         return;
-    lines.append(netscapeLine(cookie));
+    lines.append(netscapeLine(cookie, cookie.expires));
 }
 
 BrowserCookiesResult noCookie(const QString &database, const QString &why = {})

@@ -9,20 +9,6 @@ namespace {
 
 const char kDefaultUserAgent[] = "Harvix/" HARVIX_VERSION;
 
-// One cookie of the browser as a line of a Netscape cookies.txt file, which libcurl's cookie
-// list takes. An expiry in the past removes the cookie of the same name, domain and path.
-QByteArray netscapeLine(const BrowserCookie &cookie, qint64 expires)
-{
-    QByteArray line;
-    if (cookie.httpOnly)
-        line += "#HttpOnly_";
-    line += cookie.domain + '\t' + (cookie.domain.startsWith('.') ? "TRUE" : "FALSE") + '\t' +
-            (cookie.path.isEmpty() ? QByteArray("/") : cookie.path) + '\t' +
-            (cookie.secure ? "TRUE" : "FALSE") + '\t' + QByteArray::number(expires) + '\t' +
-            cookie.name + '\t' + cookie.value;
-    return line;
-}
-
 // Whether a cookie set for domain goes with a request to host.
 bool cookieDomainMatches(const QByteArray &domain, const QString &host)
 {
