@@ -259,10 +259,15 @@ void frmHarvix::mnuStop_Click()
 
 void frmHarvix::mnuHozon_Click()
 {
-    frmPath dialog([this](const QString &folder) { m_Text1->setText(folder); }, this);
+    // A harvest goes on while the dialog is open: the folder chosen takes effect at once, for
+    // the next image it writes.
+    frmPath dialog(
+        [this](const QString &folder) {
+            m_Text1->setText(folder);
+            m_harvest.setSavePathName(folder);
+        },
+        this);
     dialog.exec();
-    m_harvest.setSavePathName(m_Text1->text());
-    m_Text1->setText(m_harvest.savePathName());
 }
 
 void frmHarvix::Inet_StateChanged(qint16 state)

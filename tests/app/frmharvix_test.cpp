@@ -563,13 +563,15 @@ TEST_F(MainWindow, FilesAfterTheSaveDialogClosesGoToTheNewFolder)
     QTemporaryDir other;
     win->show();
     win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
-    // Once the first image is saved and the second is being requested, the user picks
-    // another folder.
+    // Once the first image is saved and the second is being requested (its answer held back
+    // meanwhile), the user picks another folder.
+    holdBlue = true;
     bool opened = false;
     onState(UrlTransfer::icRequesting, 1, [&] {
         opened = true;
         onSaveDialog([&](frmPath *d) { choose(d, other.path(), "Command3"); });
         win->mnuHozon_Click();
+        holdBlue = false;
     });
     harvestNow();
     EXPECT_TRUE(opened);
