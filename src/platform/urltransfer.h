@@ -72,8 +72,8 @@ public:
     ~UrlTransfer() override = default;
 
     // Starts fetching url and returns the transfer's ticket (never 0). A byte transfer asks for
-    // an image: a reply that is a web page or text instead of a picture fails. referer, when not
-    // empty, is sent as the request's Referer. A bad address is not an error here: the transfer
+    // an image: a reply that is not a picture (curlreply.h says what is one) fails. referer, when
+    // not empty, is sent as the request's Referer. A bad address is not an error here: the transfer
     // fails, and finishTransfer says so. Throws TransferError for an unknown data type, for a
     // text transfer side by side, and for a OneAtATime transfer while one is under way.
     virtual int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},

@@ -197,23 +197,30 @@ protected:
             res.set_content("<p>no images</p>", "text/html");
         });
         s.Get("/a.jpg", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content(std::string("A\0A", 3), "image/jpeg");
+            res.set_content(std::string("\xFF\xD8\xFF"
+                                        "A\0A",
+                                        6),
+                            "image/jpeg");
         });
         s.Get("/img/b.jpg", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("BBBB", "image/jpeg");
+            res.set_content("\xFF\xD8\xFF"
+                            "BBBB",
+                            "image/jpeg");
         });
         s.Get("/large.html", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("<img src=\"large.jpg\">", "text/html");
         });
         s.Get("/large.jpg", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content(std::string(128 << 20, 'L'), "image/jpeg");
+            res.set_content("\xFF\xD8\xFF" + std::string(128 << 20, 'L'), "image/jpeg");
         });
         // Fails twice with 503, then answers.
         s.Get("/flaky.jpg", [this](const httplib::Request &, httplib::Response &res) {
             if (++flakyRequests <= 2)
                 res.status = 503;
             else
-                res.set_content("FLAKY", "image/jpeg");
+                res.set_content("\xFF\xD8\xFF"
+                                "FLAKY",
+                                "image/jpeg");
         });
         // Asks once to be tried again two seconds later.
         s.Get("/later.jpg", [this](const httplib::Request &, httplib::Response &res) {
@@ -222,7 +229,9 @@ protected:
                 res.status = 429;
                 res.set_header("Retry-After", "2");
             } else {
-                res.set_content("LATER", "image/jpeg");
+                res.set_content("\xFF\xD8\xFF"
+                                "LATER",
+                                "image/jpeg");
             }
         });
         s.Get("/retry.html", [](const httplib::Request &, httplib::Response &res) {
@@ -248,7 +257,9 @@ protected:
         s.Get("/asked.jpg", [](const httplib::Request &req, httplib::Response &res) {
             const bool asked = req.get_header_value("User-Agent") == "Viewer/2.0";
             res.status = asked ? 200 : 403;
-            res.set_content("ASKED", "image/jpeg");
+            res.set_content("\xFF\xD8\xFF"
+                            "ASKED",
+                            "image/jpeg");
         });
         s.Get("/members.html", members("<img src=\"m.jpg\">", "text/html"));
         // The login page sets the member's cookie.
@@ -269,7 +280,9 @@ protected:
             }
             res.set_content("\xFF\xD8\xFF " + req.matches[1].str(), "image/jpeg");
         });
-        s.Get("/m.jpg", members("MEMBER", "image/jpeg"));
+        s.Get("/m.jpg", members("\xFF\xD8\xFF"
+                                "MEMBER",
+                                "image/jpeg"));
         server.start();
         ASSERT_TRUE(dir.isValid());
     }
@@ -304,8 +317,11 @@ TEST_F(HarvixCliHarvest, SavesImagesAndReportsEachLine)
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, u"a.jpg\nb.jpg\n"_s);
     EXPECT_EQ(r.err, u"取り込み終了。\n"_s);
-    EXPECT_EQ(readFile(dir.filePath(u"a.jpg"_s)), QByteArray("A\0A", 3));
-    EXPECT_EQ(readFile(dir.filePath(u"b.jpg"_s)), QByteArray("BBBB"));
+    EXPECT_EQ(readFile(dir.filePath(u"a.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                             "A\0A",
+                                                             6));
+    EXPECT_EQ(readFile(dir.filePath(u"b.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                             "BBBB"));
 }
 
 TEST_F(HarvixCliHarvest, ExitCodesOfTheOtherEndings)
@@ -422,7 +438,8 @@ TEST_F(HarvixCliHarvest, KeepGoingSavesEveryImageThatCanBeHad)
                                  server.url(u"/broken.html"_s), into.path()});
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_EQ(r.out, u"a.jpg\nb.jpg\n"_s);
-        EXPECT_EQ(readFile(into.filePath(u"b.jpg"_s)), QByteArray("BBBB"));
+        EXPECT_EQ(readFile(into.filePath(u"b.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                                  "BBBB"));
         const QStringList lines = r.err.split(u'\n', Qt::SkipEmptyParts);
         ASSERT_EQ(lines.size(), 3) << r.err.toStdString();
         EXPECT_TRUE(lines.at(0).startsWith(u"harvix-cli: "_s + server.url(u"/gone.jpg"_s)));
@@ -477,7 +494,8 @@ TEST_F(HarvixCliHarvest, InputFileHarvestsEachPageWithTheCookiesOfThoseBefore)
     Result r = runCli({u"harvest"_s, u"-k"_s, u"-i"_s, list, into.path()});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, u"welcome.jpg\nm.jpg\n"_s);
-    EXPECT_EQ(readFile(into.filePath(u"m.jpg"_s)), QByteArray("MEMBER"));
+    EXPECT_EQ(readFile(into.filePath(u"m.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                              "MEMBER"));
     EXPECT_TRUE(r.err.contains(server.url(u"/missing.html"_s) + u": "_s)) << r.err.toStdString();
     EXPECT_TRUE(r.err.endsWith(u"harvix-cli: 1 of 3 pages failed\n"_s)) << r.err.toStdString();
 
@@ -501,8 +519,10 @@ TEST_F(HarvixCliHarvest, RetriesPassingFailures)
     const Result r =
         runCli({u"harvest"_s, u"--retries"_s, u"2"_s, server.url(u"/retry.html"_s), dir.path()});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(readFile(dir.filePath(u"flaky.jpg"_s)), QByteArray("FLAKY"));
-    EXPECT_EQ(readFile(dir.filePath(u"later.jpg"_s)), QByteArray("LATER"));
+    EXPECT_EQ(readFile(dir.filePath(u"flaky.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                                 "FLAKY"));
+    EXPECT_EQ(readFile(dir.filePath(u"later.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                                 "LATER"));
     EXPECT_EQ(flakyRequests, 3);
     ASSERT_EQ(laterRequests.size(), 2u);
     // The server's Retry-After, not the first retry's own one second.
@@ -534,7 +554,8 @@ TEST_F(HarvixCliHarvest, RenderedPagesAreScannedAndHarvestedAsABrowserShowsThem)
 
     r = runCli({u"harvest"_s, u"--rendered"_s, url, dir.path()});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(readFile(dir.filePath(u"b.jpg"_s)), QByteArray("BBBB"));
+    EXPECT_EQ(readFile(dir.filePath(u"b.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                             "BBBB"));
 
     // Where the browser module is not beside the program (nor installed), a clear failure.
     QTemporaryDir alone;
@@ -565,7 +586,8 @@ TEST_F(HarvixCliHarvest, CookiesFileIsSentOrRefused)
     Result r =
         runCli({u"harvest"_s, u"--cookies"_s, good, server.url(u"/members.html"_s), dir.path()});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(readFile(dir.filePath(u"m.jpg"_s)), QByteArray("MEMBER"));
+    EXPECT_EQ(readFile(dir.filePath(u"m.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                             "MEMBER"));
 
     const int asked = memberRequests;
     for (const QString &bad :
@@ -598,7 +620,8 @@ TEST_F(HarvixCliHarvest, RefererAndUserAgentAreTheOnesAskedFor)
         runCli({u"harvest"_s, u"--referer"_s, u"http://portal.test/list"_s, u"--user-agent"_s,
                 u"Viewer/2.0"_s, server.url(u"/asked.html"_s), dir.path()});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(readFile(dir.filePath(u"asked.jpg"_s)), QByteArray("ASKED"));
+    EXPECT_EQ(readFile(dir.filePath(u"asked.jpg"_s)), QByteArray("\xFF\xD8\xFF"
+                                                                 "ASKED"));
 }
 
 TEST_F(HarvixCliHarvest, KilledWhileWritingAnImageLeavesNoFileBehind)

@@ -48,11 +48,13 @@ namespace {
 const QString kConnectionError = u"message:接続エラーの様です。"_s;
 
 // Distinct binary content for each image: every byte value occurs, and sizes differ.
+// A picture of its own for each n: a JPEG's signature, then bytes of every value.
 std::string imageBytes(int n)
 {
     std::string s(size_t(3000 + n * 517), '\0');
     for (size_t i = 0; i < s.size(); ++i)
         s[i] = char((i * 31 + size_t(n) * 7 + i / 256) & 0xFF);
+    s.replace(0, 3, "\xFF\xD8\xFF");
     return s;
 }
 
@@ -538,26 +540,65 @@ TEST_F(HarvestIntegrationTest, NoRefererGoesFromAnHttpsPageToAnHttpImage)
     EXPECT_EQ(readFile(saveFolder + u"plain.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
 }
 
-TEST_F(HarvestIntegrationTest, AWebPageServedAsAnImageFailsAndKeepsTheFile)
+TEST_F(HarvestIntegrationTest, OnlyAPictureReplacesAFile)
 {
-    serve(server.server(), "/p.html", "src=login.jpg src=gone.jpg src=real.jpg", "text/html");
-    // A login page, and a plain "not found" text, served with 200 where the pictures should be.
-    serve(server.server(), "/login.jpg", "<!DOCTYPE html><title>Sign in</title>", "text/html");
-    serve(server.server(), "/gone.jpg", "Not Found", "text/plain");
-    serve(server.server(), "/real.jpg", "\xFF\xD8\xFF new picture");
-    server.start();
-    for (const QString &name : {u"login.jpg"_s, u"gone.jpg"_s}) {
-        QFile old(saveFolder + name);
+    // Replies served with 200 where the pictures should be: each fails as not an image, and
+    // the file of its name is kept; a picture, also an SVG drawing, replaces its file.
+    const struct {
+        const char *name;
+        std::string body;
+        const char *type; // nullptr: untyped
+        const char *kind; // nullptr: a picture
+    } cases[] = {
+        {"login.jpg", "<!DOCTYPE html><title>Sign in</title>", "text/html", "HTML"},
+        {"fragment.jpg", "<h1>Not found</h1>", "image/jpeg", "HTML"},
+        {"spaced.jpg", std::string(1024, ' ') + "<html>", "image/jpeg", "HTML"},
+        {"utf16.jpg", std::string("\xFF\xFE<\0h\0t\0m\0l\0>\0", 14), "image/jpeg", "HTML"},
+        {"gone.jpg", "Not Found", "text/plain", "text"},
+        {"problem.jpg", "{\"title\":\"Not Found\"}", "application/problem+json", "JSON"},
+        {"untyped.jpg", "[1, 2]", nullptr, "JSON"},
+        {"empty.jpg", "", "image/jpeg", "empty"},
+        {"drawing.jpg", "<?xml version=\"1.0\"?>\n<!-- d -->\n<svg xmlns=\"x\"/>", "image/svg+xml",
+         nullptr},
+        {"real.jpg", "\xFF\xD8\xFF new picture", "image/jpeg", nullptr},
+    };
+    std::string page;
+    for (const auto &c : cases) {
+        page += std::string("src=") + c.name + " ";
+        const std::string body = c.body;
+        const char *type = c.type;
+        server.server().Get(std::string("/") + c.name,
+                            [body, type](const httplib::Request &, httplib::Response &res) {
+                                if (type)
+                                    res.set_content(body, type);
+                                else
+                                    res.body = body;
+                            });
+        QFile old(saveFolder + QString::fromLatin1(c.name));
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("\xFF\xD8\xFF old picture");
     }
+    serve(server.server(), "/p.html", page, "text/html");
+    server.start();
 
+    QStringList failures;
+    view.onFailure = [&failures](const QString &, const QString &cause) { failures.append(cause); };
     harvest.setKeepGoing(true);
     EXPECT_EQ(harvestPage(u"/p.html"_s), PageHarvest::Outcome::Incomplete);
-    EXPECT_EQ(view.imageList, QStringList{u"real.jpg"_s});
-    for (const QString &name : {u"login.jpg"_s, u"gone.jpg"_s})
-        EXPECT_EQ(readFile(saveFolder + name), QByteArray("\xFF\xD8\xFF old picture"))
-            << name.toStdString();
+    EXPECT_EQ(view.imageList, QStringList({u"drawing.jpg"_s, u"real.jpg"_s}));
+    qsizetype failed = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray saved = readFile(saveFolder + QString::fromLatin1(c.name));
+        if (c.kind) {
+            EXPECT_EQ(saved, QByteArray("\xFF\xD8\xFF old picture"));
+            ASSERT_LT(failed, failures.size());
+            EXPECT_TRUE(failures.at(failed++).contains(u"not an image ("_s + QLatin1String(c.kind)))
+                << failures.at(failed - 1).toStdString();
+        } else {
+            EXPECT_EQ(saved, QByteArray::fromStdString(c.body));
+        }
+    }
 }
 
 TEST_F(HarvestIntegrationTest, CancelDuringASlowBodyEndsTheHarvest)

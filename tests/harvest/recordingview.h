@@ -18,6 +18,11 @@ public:
     void setBusyPointer(bool busy) override;
     void showMessage(const QString &text, const QString &detail = {}) override;
     void beep() override;
+    void imageFailed(const QString &address, const QString &cause) override
+    {
+        if (onFailure)
+            onFailure(address, cause);
+    }
 
     QString typedAddress; // the address the test harvests
     QString pageSource;
@@ -25,6 +30,8 @@ public:
     QString statusText;
     bool busy = false;
     QStringList events;
+    // Run for each image a keep-going harvest passes over.
+    std::function<void(const QString &address, const QString &cause)> onFailure;
     // Run after each entry is added (to act in the middle of a harvest).
     std::function<void(const QString &)> onEntryAdded;
 };

@@ -26,11 +26,13 @@ using State = UrlTransfer::State;
 
 namespace {
 
+// A picture's bytes: a JPEG's signature, then bytes of every value.
 std::string bytePattern(size_t size)
 {
     std::string s(size, '\0');
     for (size_t i = 0; i < size; ++i)
         s[i] = char((i * 7 + i / 256) & 0xFF);
+    s.replace(0, 3, "\xFF\xD8\xFF");
     return s;
 }
 
@@ -93,7 +95,7 @@ protected:
         serve("/sjis", codepage::toCp932(QStringLiteral("取り込み\\")).toStdString(),
               "text/html; charset=Shift_JIS");
         s.Get("/echo/.*", [](const httplib::Request &req, httplib::Response &res) {
-            res.set_content(req.path, "image/jpeg");
+            res.set_content("\xFF\xD8\xFF" + req.path, "image/jpeg");
         });
         s.Get("/close", [](const httplib::Request &, httplib::Response &res) {
             res.set_header("Connection", "close");
@@ -115,9 +117,12 @@ protected:
                 res.set_content("<html>error page</html>", "text/html");
         });
         // A body of the given size, declared or (chunked) seen only as it comes; asked for as a
-        // page and as an image, so it is typed as neither.
+        // page and as an image, so it is typed as neither (and begins "BM", a bitmap's
+        // signature, in plain ASCII).
         s.Get(R"(/(size|chunked)/(\d+))", [](const httplib::Request &req, httplib::Response &res) {
-            const std::string body(std::stoul(req.matches[2]), 'a');
+            std::string body(std::stoul(req.matches[2]), 'a');
+            body.replace(0, std::min<size_t>(2, body.size()),
+                         std::string("BM").substr(0, body.size()));
             if (req.matches[1] == "size")
                 return res.set_content(body, "application/octet-stream");
             res.set_chunked_content_provider(
@@ -223,7 +228,7 @@ TEST_F(CurlTransferTest, AddressesAreRepairedBeforeTheyAreSent)
 {
     CurlTransfer t;
     EXPECT_EQ(openBytes(t, QStringLiteral(" 127.0.0.1:%1/echo/my photo.jpg").arg(m_server.port())),
-              QByteArray("/echo/my photo.jpg"));
+              QByteArray("\xFF\xD8\xFF/echo/my photo.jpg"));
 }
 
 TEST_F(CurlTransferTest, ProxyFromTheEnvironmentIsUsed)
@@ -481,7 +486,7 @@ TEST_F(CurlTransferTest, ATransferCancelledWhileItsFinishWaitsLeavesItsHandleToT
     // A receiver of the states cancels the transfer being waited for and starts another one,
     // which takes over its easy handle; the wait ends as cancelled and the other goes on.
     CannedServer never({"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"});
-    CannedServer complete({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"});
+    CannedServer complete({"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nBMa"});
     CurlTransfer t;
     int first = 0;
     int second = 0;
@@ -502,7 +507,7 @@ TEST_F(CurlTransferTest, ATransferCancelledWhileItsFinishWaitsLeavesItsHandleToT
         EXPECT_TRUE(e.message().contains(QStringLiteral("cancelled"))) << e.what();
     }
     ASSERT_NE(second, 0);
-    EXPECT_EQ(finish(t, second).bytes, QByteArray("abc"));
+    EXPECT_EQ(finish(t, second).bytes, QByteArray("BMa"));
 }
 
 TEST_F(CurlTransferTest, BadAddressesFail)

@@ -294,11 +294,13 @@ bool CurlJob::end(int curlCode, Abort reason)
     m_ended.contentType = m_contentType;
     // No web page is ever saved as a picture: a login or "not found" page served as a success
     // fails like a 404.
-    m_ended.notAnImage = m_request.image && !stopped && curlCode == CURLE_OK &&
-                         curlreply::isBodyStatus(m_ended.httpStatus) &&
-                         curlreply::isTextInsteadOfImage(m_contentType, m_body);
-    if (m_ended.notAnImage)
-        m_body = QByteArray();
+    if (m_request.image && !stopped && curlCode == CURLE_OK &&
+        curlreply::isBodyStatus(m_ended.httpStatus)) {
+        if (const auto instead = curlreply::notAnImage(m_body)) {
+            m_ended.notAnImage = *instead;
+            m_body = QByteArray();
+        }
+    }
     m_ended.detail = QString::fromUtf8(m_errorBuffer);
     if (m_ended.detail.isEmpty())
         m_ended.detail = QString::fromUtf8(curl_easy_strerror(CURLcode(curlCode)));

@@ -7,6 +7,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
 namespace curlreply {
 
 namespace {
@@ -43,41 +45,85 @@ bool beginsWithImageSignature(QByteArrayView body)
     const auto at = [body](qsizetype offset, QByteArrayView bytes) {
         return body.size() >= offset + bytes.size() && body.sliced(offset, bytes.size()) == bytes;
     };
+    // HEIF and AVIF: an ISO media file whose brand names a picture.
+    const auto heif = [&] {
+        if (!at(4, "ftyp") || body.size() < 12)
+            return false;
+        const QByteArrayView brand = body.sliced(8, 4);
+        for (const char *picture : {"avif", "avis", "heic", "heix", "hevc", "hevx", "heim", "heis",
+                                    "hevm", "hevs", "mif1", "msf1"}) {
+            if (brand == QByteArrayView(picture))
+                return true;
+        }
+        return false;
+    };
     return at(0, "\xFF\xD8\xFF") || at(0, "\x89PNG\r\n\x1A\n") || at(0, "GIF87a") ||
-           at(0, "GIF89a") || (at(0, "RIFF") && at(8, "WEBP")) || at(4, "ftypavi") ||
-           at(4, "ftypmif1") || at(0, "BM");
+           at(0, "GIF89a") || (at(0, "RIFF") && at(8, "WEBP")) || heif() || at(0, "BM") ||
+           at(0, QByteArrayView("II*\0", 4)) || at(0, QByteArrayView("MM\0*", 4)) ||
+           at(0, "\xFF\x0A") || at(0, QByteArrayView("\0\0\0\x0CJXL \r\n\x87\n", 12)) ||
+           at(0, QByteArrayView("\0\0\x01\0", 4));
 }
 
-// The media type of a Content-Type value, in lower case and without its parameters.
-QByteArray mediaType(QByteArrayView contentType)
+// The body without a UTF-8 byte-order mark and the white space before its first character.
+QByteArrayView leading(QByteArrayView body)
 {
-    const qsizetype semicolon = contentType.indexOf(';');
-    return (semicolon < 0 ? contentType : contentType.first(semicolon))
-        .trimmed()
-        .toByteArray()
-        .toLower();
+    if (body.startsWith("\xEF\xBB\xBF"))
+        body = body.sliced(3);
+    qsizetype i = 0;
+    while (i < body.size() && (body.at(i) == ' ' || body.at(i) == '\t' || body.at(i) == '\n' ||
+                               body.at(i) == '\r' || body.at(i) == '\f'))
+        ++i;
+    return body.sliced(i);
 }
 
-bool isTextType(const QByteArray &media)
+// SVG: XML whose root element is svg, after any XML declaration, comments, processing
+// instructions and document type declaration.
+bool isSvg(QByteArrayView body)
 {
-    return media.startsWith("text/") || media == "application/xhtml+xml" ||
-           media == "application/xml" || media == "application/json" ||
-           media == "application/javascript";
-}
-
-bool beginsWithMarkup(QByteArrayView body)
-{
-    QByteArrayView rest = body.first(qMin<qsizetype>(body.size(), 1024));
-    if (rest.startsWith("\xEF\xBB\xBF"))
-        rest = rest.sliced(3);
-    rest = rest.trimmed();
-    const QByteArray start = rest.first(qMin<qsizetype>(rest.size(), 16)).toByteArray().toLower();
-    for (const char *tag :
-         {"<!doctype", "<html", "<head", "<body", "<?xml", "<!--", "<script", "<title", "<meta"}) {
-        if (start.startsWith(tag))
+    QByteArrayView rest = leading(body);
+    for (int guard = 0; guard < 64 && rest.startsWith('<'); ++guard) {
+        if (rest.startsWith("<svg") && rest.size() > 4 &&
+            (rest.at(4) == '>' || rest.at(4) == ' ' || rest.at(4) == '\n' || rest.at(4) == '\r' ||
+             rest.at(4) == '\t' || rest.at(4) == '/'))
             return true;
+        const char *close = rest.startsWith("<!--") ? "-->"
+                            : rest.startsWith("<?") ? "?>"
+                                                    : nullptr;
+        if (!close && !rest.startsWith("<!"))
+            return false;
+        const qsizetype end = close ? rest.indexOf(close) : rest.indexOf('>');
+        if (end < 0)
+            return false;
+        rest = leading(rest.sliced(end + (close ? qsizetype(qstrlen(close)) : 1)));
     }
     return false;
+}
+
+// What a body that is no picture looks like.
+QString kindOf(QByteArrayView body)
+{
+    if (body.isEmpty())
+        return QStringLiteral("empty");
+    // Text in UTF-16 is read by its first characters.
+    const bool utf16 = body.startsWith("\xFF\xFE") || body.startsWith("\xFE\xFF");
+    QByteArray narrow;
+    if (utf16) {
+        const qsizetype low = body.startsWith("\xFF\xFE") ? 0 : 1;
+        for (qsizetype i = 2 + low; i < qMin<qsizetype>(body.size(), 4096); i += 2)
+            narrow.append(body.at(i));
+        body = narrow;
+    }
+    const QByteArrayView start = leading(body.first(qMin<qsizetype>(body.size(), 1 << 16)));
+    if (start.startsWith('<'))
+        return QStringLiteral("HTML");
+    if (start.startsWith('{') || start.startsWith('['))
+        return QStringLiteral("JSON");
+    const QByteArrayView sample = body.first(qMin<qsizetype>(body.size(), 1024));
+    const bool printable = std::all_of(sample.begin(), sample.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 || byte == '\t' || byte == '\n' || byte == '\r' || byte == '\f';
+    });
+    return printable || utf16 ? QStringLiteral("text") : QStringLiteral("data of no known kind");
 }
 
 } // namespace
@@ -118,21 +164,17 @@ long retryDelayMs(long retryAfterSeconds, int retry)
     return qMin(1000L << qBound(0, retry - 1, 6), kMaxRetryDelayMs);
 }
 
-bool isTextInsteadOfImage(QByteArrayView contentType, QByteArrayView body)
+std::optional<QString> notAnImage(QByteArrayView body)
 {
-    if (beginsWithImageSignature(body))
-        return false;
-    const QByteArray media = mediaType(contentType);
-    // A drawing is a picture even though it is written as markup.
-    if (media.startsWith("image/svg"))
-        return false;
-    return isTextType(media) || beginsWithMarkup(body);
+    if (beginsWithImageSignature(body) || isSvg(body))
+        return std::nullopt;
+    return kindOf(body);
 }
 
 bool succeeded(const Ended &ended)
 {
     return ended.abort == Abort::None && ended.curlCode == CURLE_OK &&
-           isBodyStatus(ended.httpStatus) && !ended.notAnImage;
+           isBodyStatus(ended.httpStatus) && ended.notAnImage.isEmpty();
 }
 
 QString failureMessage(const Ended &ended)
@@ -148,10 +190,12 @@ QString failureMessage(const Ended &ended)
     if (ended.abort == Abort::TooLarge)
         return QStringLiteral("the body of %1 is larger than %2 bytes")
             .arg(url, QString::number(ended.bodyLimit));
-    if (ended.notAnImage)
-        return QStringLiteral("%1 answered with a web page or text (%2), not an image")
-            .arg(url, ended.contentType.isEmpty() ? QStringLiteral("no type")
-                                                  : QString::fromLatin1(ended.contentType));
+    if (!ended.notAnImage.isEmpty())
+        return QStringLiteral("%1 answered with what is not an image (%2, %3)")
+            .arg(url, ended.notAnImage,
+                 ended.contentType.isEmpty()
+                     ? QStringLiteral("no type")
+                     : QStringLiteral("typed ") + QString::fromLatin1(ended.contentType));
 
     QString what;
     switch (ended.curlCode) {

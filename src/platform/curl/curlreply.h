@@ -5,6 +5,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
+
 // What a reply must be to count as the body that was asked for, which failures are worth
 // another try and after how long, and the text that says why a transfer failed: the one place
 // where the service's reply rules live.
@@ -31,11 +33,11 @@ bool isStaleConnection(int curlCode, long connects, bool replyBegun);
 // Retry-After when it gave one, else 1 s, 2 s, 4 s...; at most 60 s either way.
 long retryDelayMs(long retryAfterSeconds, int retry);
 
-// Whether the reply to a request for an image is a web page or text instead of a picture (a
-// login page, or a "not found" page served as a success): its body begins with none of the
-// image signatures (JPEG, PNG, GIF, WebP, AVIF, BMP) and either its Content-Type is text, HTML,
-// XML or JSON, or its body begins with markup.
-bool isTextInsteadOfImage(QByteArrayView contentType, QByteArrayView body);
+// What the body of a reply to a request for an image is, when it is not a picture: "empty",
+// "HTML", "JSON", "text" or "data of no known kind"; nothing when it is one. A picture begins
+// with the signature of a known image format (JPEG, PNG, GIF, WebP, AVIF/HEIF, BMP, TIFF,
+// JPEG XL, ICO), or is SVG: XML whose root element is svg. Only a picture may replace a file.
+std::optional<QString> notAnImage(QByteArrayView body);
 
 // One ended transfer, as far as its failure text needs it.
 struct Ended {
@@ -43,7 +45,7 @@ struct Ended {
     int curlCode = 0;
     long httpStatus = 0;
     Abort abort = Abort::None;
-    bool notAnImage = false;
+    QString notAnImage; // what came instead of a picture, empty when a picture came
     qint64 bodyLimit = 0;
     QByteArray contentType;
     QString detail; // libcurl's own words

@@ -44,7 +44,7 @@ class CurlMulti;
 // server had closed is tried again at once on a fresh one.
 //
 // Image requests (byte transfers) ask for a JPEG first (Accept) and carry the Referer they are
-// given; a reply to one that is a web page or text instead of a picture fails. libcurl's cookie
+// given; a reply to one that is not a picture fails. libcurl's cookie
 // engine runs in memory for the life of the service, shared by every transfer: a cookie a page
 // sets goes with its images. The cookies of the simple browser come in through session()
 // (curlsession.h); a request to a host the browser holds cookies for goes with the browser's
