@@ -211,6 +211,12 @@ int parseHarvest(QStringList args, HarvestRequest &request)
     request.rendered = parser.isSet(u"rendered"_s);
     request.referer = parser.value(u"referer"_s);
     request.userAgent = parser.value(u"user-agent"_s);
+    // A value that goes into a header line must not end it or start another.
+    for (const auto &[option, value] :
+         {std::pair{u"--referer"_s, request.referer}, {u"--user-agent"_s, request.userAgent}}) {
+        if (value.contains(u'\r') || value.contains(u'\n') || value.contains(QChar(0)))
+            return usageError(option + u" must not hold a line break or NUL"_s);
+    }
     if (parser.isSet(u"cookies"_s)) {
         const QString name = parser.value(u"cookies"_s);
         QFile file(name);

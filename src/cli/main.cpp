@@ -41,6 +41,9 @@ void endOnSignals()
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+    // A reader of standard output that goes away makes the writes fail (EPIPE), which the exit
+    // status reports, instead of ending the program without a word.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace
@@ -82,7 +85,7 @@ int main(int argc, char **argv)
     QTimer::singleShot(0, app.get(), [command, args] {
         QCoro::connect(command == u"scan" ? runScan(args) : runHarvest(args),
                        QCoreApplication::instance(),
-                       [](int status) { QCoreApplication::exit(status); });
+                       [](int status) { QCoreApplication::exit(outputChecked(status)); });
     });
     const int status = app->exec();
     // What the command handed to the event loop to delete once it had returned.

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/output.h"
 
+#include "cli/usage.h"
+
 #include <QByteArray>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -32,10 +37,35 @@ QString terminalSafe(const QString &text)
     return out;
 }
 
+namespace {
+
+// The first error of a write to standard output, 0 while there is none.
+int g_stdoutError = 0;
+
+} // namespace
+
 void writeText(std::FILE *file, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file);
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), file) !=
+            static_cast<size_t>(bytes.size()) &&
+        file == stdout && g_stdoutError == 0)
+        g_stdoutError = errno ? errno : EIO;
+}
+
+int outputChecked(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 && g_stdoutError == 0)
+        g_stdoutError = errno ? errno : EIO;
+    if (g_stdoutError == 0 && std::ferror(stdout))
+        g_stdoutError = EIO;
+    if (g_stdoutError == 0)
+        return status;
+    writeLine(stderr, u"harvix-cli: cannot write to standard output: "_s +
+                          QString::fromLocal8Bit(std::strerror(g_stdoutError)));
+    return qMax(status, cli::kExitFailed);
 }
 
 void writeLine(std::FILE *file, const QString &text)

@@ -79,6 +79,8 @@ TEST(HarvixCli, HelpAndWrongUsage)
         {{u"harvest"_s, u"--parallel"_s, u"17"_s, u"a"_s, u"b"_s}, 64, u""},
         {{u"harvest"_s, u"-j"_s, u"two"_s, u"a"_s, u"b"_s}, 64, u""},
         {{u"harvest"_s, u"-i"_s, u"list.txt"_s, u"http://127.0.0.1:9/"_s, u"b"_s}, 64, u""},
+        {{u"harvest"_s, u"--user-agent"_s, u"UA\r\nX-Injected: 1"_s, u"a"_s, u"b"_s}, 64, u""},
+        {{u"harvest"_s, u"--referer"_s, u"http://r/\nX: 1"_s, u"a"_s, u"b"_s}, 64, u""},
         {{u"scan"_s, u"a.html"_s, u"b.html"_s}, 64, u""},
         {{u"scan"_s, u"-x"_s}, 64, u""},
     };
@@ -511,6 +513,27 @@ TEST_F(HarvixCliHarvest, InputFileHarvestsEachPageWithTheCookiesOfThoseBefore)
         r = runCli({u"harvest"_s, u"-i"_s, bad, into.path()});
         EXPECT_EQ(r.exitCode, 64) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(bad)) << r.err.toStdString();
+    }
+}
+
+TEST_F(HarvixCliHarvest, StandardOutputThatCannotBeWrittenIsAFailure)
+{
+    // A full disk or a closed descriptor: the names were lost.
+    for (const char *redirect : {">/dev/full", ">&-"}) {
+        SCOPED_TRACE(redirect);
+        QTemporaryDir into;
+        QProcess process;
+        process.start(
+            u"/bin/sh"_s,
+            {u"-c"_s,
+             u"\"$0\" harvest \"$1\" \"$2\" "_s + QLatin1String(redirect) +
+                 (QByteArrayView(redirect).startsWith("|") ? u""_s : u"; echo \"status $?\" >&2"_s),
+             QStringLiteral(HARVIX_CLI_PATH), server.url(u"/page.html"_s), into.path()});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_TRUE(err.contains(u"harvix-cli: cannot write to standard output"_s))
+            << err.toStdString();
+        EXPECT_TRUE(err.contains(u"status 2"_s)) << err.toStdString();
     }
 }
 
