@@ -97,16 +97,14 @@ QCoro::Task<QStringList> givenBrowser(std::function<QStringList()> find)
 QCoro::Task<> launchBrowserAndReport(QPointer<HarvixApp> app, ProgramLauncher &launcher,
                                      Prompter &prompter, DefaultBrowserLookup defaultBrowser)
 {
-    const qint64 pid = co_await launchSystemBrowser(
+    const ProgramStart start = co_await launchSystemBrowser(
         launcher, QProcessEnvironment::systemEnvironment(), std::move(defaultBrowser));
-    if (pid != 0 || !app)
+    if (start.pid != 0 || !app)
         co_return;
-    // Nothing could be started: say so rather than leave the menu doing nothing.
-    prompter.MsgBox(
-        QStringLiteral("Web ブラウザを起動できませんでした。"), Prompter::Buttons::Ok,
-        Prompter::Icon::None, Prompter::applicationTitle(),
-        QStringLiteral("環境変数 BROWSER のプログラム、x-www-browser、デスクトップの既定の Web "
-                       "ブラウザのどれも起動できません。"));
+    // Nothing could be started: say so, and why the last browser tried did not start, rather
+    // than leave the menu doing nothing.
+    prompter.MsgBox(QStringLiteral("Web ブラウザを起動できませんでした。"), Prompter::Buttons::Ok,
+                    Prompter::Icon::None, Prompter::applicationTitle(), start.failure);
 }
 
 } // namespace

@@ -57,7 +57,8 @@ public:
     QWidget *showHelp();
     QWidget *showVersion();
     // Starts the system web browser. The launch is a task that goes on while the event loop
-    // runs; a message box says so when no browser could be started.
+    // runs; a message box says so when no browser could be started, and why the last one tried
+    // did not start.
     void launchBrowser();
 
     QWidget *connectWindow() const { return m_connect; }

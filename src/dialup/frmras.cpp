@@ -284,8 +284,15 @@ QCoro::Task<> frmRAS::Command2_Click()
         co_return;
     setEnabled(true);
     // A dial in progress is ended by the unload that close() runs.
-    if (m_RasSample && !m_RasSample->isDialing())
-        m_RasSample->HangUp();
+    if (m_RasSample && !m_RasSample->isDialing()) {
+        const bool connected = m_RasSample->Connection() != 0;
+        const qint32 result = m_RasSample->HangUp();
+        // The line is down once hung up, or when it had gone already (the service no longer
+        // knows its handle): the main window's status bar no longer calls it connected.
+        if (connected && (result == qint32(RemoteAccess::Success) ||
+                          result == qint32(RemoteAccess::ErrorInvalidHandle)))
+            m_setStatus(QStringLiteral("切断しました。"));
+    }
     setStatusLabel(QString());
     close();
 }

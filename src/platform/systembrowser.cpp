@@ -2,7 +2,6 @@
 #include "platform/systembrowser.h"
 
 #include "platform/programlauncher.h"
-
 #include "platform/wake.h"
 
 #include <QCoro/QCoroTask>
@@ -96,8 +95,8 @@ QCoro::Task<QStringList> defaultBrowserCommand(std::chrono::milliseconds timeout
     co_return path.isEmpty() ? QStringList() : desktopEntryCommand(path);
 }
 
-QCoro::Task<qint64> launchSystemBrowser(ProgramLauncher &launcher, QProcessEnvironment env,
-                                        DefaultBrowserLookup defaultBrowser)
+QCoro::Task<ProgramStart> launchSystemBrowser(ProgramLauncher &launcher, QProcessEnvironment env,
+                                              DefaultBrowserLookup defaultBrowser)
 {
     const QString browsers = env.value(QStringLiteral("BROWSER"));
     for (const QString &entry : browsers.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
@@ -107,18 +106,21 @@ QCoro::Task<qint64> launchSystemBrowser(ProgramLauncher &launcher, QProcessEnvir
         if (command.isEmpty())
             continue;
         const QString program = command.takeFirst();
-        if (const qint64 pid = co_await launcher.startWatched(program, command))
-            co_return pid;
+        const ProgramStart start = co_await launcher.startWatched(program, command);
+        if (start.pid)
+            co_return start;
     }
-    if (const qint64 pid = co_await launcher.startWatched(QStringLiteral("x-www-browser"), {}))
-        co_return pid;
+    const ProgramStart start = co_await launcher.startWatched(QStringLiteral("x-www-browser"), {});
+    if (start.pid)
+        co_return start;
     // Last, the desktop's default browser, started from its desktop entry without a page
     // (xdg-open itself cannot start a browser without a page to open).
     QStringList command;
     if (defaultBrowser)
         command = co_await defaultBrowser();
     if (command.isEmpty())
-        co_return 0;
+        co_return ProgramStart::failed(
+            QStringLiteral("デスクトップの既定の Web ブラウザがわかりません。"));
     const QString program = command.takeFirst();
     co_return co_await launcher.startWatched(program, command);
 }

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/programlauncher.h"
+
 #include <QCoro/QCoroTask>
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <chrono>
 #include <functional>
-
-class ProgramLauncher;
 
 // The command line of a desktop entry's Exec key (its [Desktop Entry] group) without the field
 // codes that stand for files or addresses (%u, %U, %f...), so that it starts the program with
@@ -32,8 +32,9 @@ using DefaultBrowserLookup = std::function<QCoro::Task<QStringList>()>;
 // Starts the system web browser without a page: the first command of $BROWSER (a ":"-separated
 // list) that starts, else x-www-browser, else the desktop's default web browser (defaultBrowser
 // gives its command). Each is started with ProgramLauncher::startWatched, so one that fails at
-// once counts as not started. Gives the process id, or 0 when no browser could be started. The
-// event loop runs while the task waits; launcher must outlive it.
-QCoro::Task<qint64> launchSystemBrowser(
+// once counts as not started. Gives the process id, or 0 when no browser could be started,
+// with the reason the last one tried did not start. The event loop runs while the task waits;
+// launcher must outlive it.
+QCoro::Task<ProgramStart> launchSystemBrowser(
     ProgramLauncher &launcher, QProcessEnvironment env = QProcessEnvironment::systemEnvironment(),
     DefaultBrowserLookup defaultBrowser = [] { return defaultBrowserCommand(); });

@@ -4,6 +4,7 @@
 #include "platform/twips.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QScrollBar>
@@ -22,6 +23,8 @@ QScrollBar *makeScrollBar(Qt::Orientation orientation, const QString &name, QWid
     bar->setValue(0);
     bar->setSingleStep(50);
     bar->setPageStep(100);
+    // A click on a bar gives the focus to the viewport, which takes the keys.
+    bar->setFocusPolicy(Qt::NoFocus);
     return bar;
 }
 
@@ -33,6 +36,8 @@ ImageViewport::ImageViewport(QWidget *parent) : QFrame(parent)
     setFrameStyle(QFrame::Box | QFrame::Plain);
     setLineWidth(1);
     resize(twips::size(widthTwips, heightTwips));
+    // A click on the picture or its bars gives it the keys; Tab passes it by.
+    setFocusPolicy(Qt::ClickFocus);
 
     // The client clips the picture to the inner area; the scroll bars sit on top of it.
     m_client = new QWidget(this);
@@ -100,20 +105,70 @@ int ImageViewport::imageHeight() const
     return twips::fromPixels(m_Image1->height());
 }
 
+int ImageViewport::wheelStep(int viewportTwips)
+{
+    // The desktop's wheel lines of 20 pixels each, but never more than a third of the viewport,
+    // so a notch never carries the part just looked at out of sight.
+    return std::min(QApplication::wheelScrollLines() * lineTwips, viewportTwips / 3);
+}
+
+void ImageViewport::scrollBy(QScrollBar *bar, int twipsDelta)
+{
+    // The scroll bar keeps its value within its range; its change handler moves the picture.
+    bar->setValue(
+        int(std::clamp<qint64>(qint64(bar->value()) + twipsDelta, bar->minimum(), bar->maximum())));
+}
+
 void ImageViewport::wheelEvent(QWheelEvent *event)
 {
-    // One notch (120) moves as far as the system's wheel lines of arrow steps, as in a list.
+    // One notch (120) moves by one wheel step; finer wheels move by their share of it.
     const QPoint delta = event->angleDelta();
-    const auto scroll = [](QScrollBar *bar, int angle) {
+    const auto scroll = [](QScrollBar *bar, int angle, int viewportTwips) {
         if (angle != 0)
-            bar->setValue(bar->value() - int(qint64(angle) * QApplication::wheelScrollLines() *
-                                             bar->singleStep() / 120));
+            scrollBy(bar, -int(qint64(angle) * wheelStep(viewportTwips) / 120));
     };
     if (event->modifiers() & Qt::ShiftModifier) {
-        scroll(m_HScroll1, delta.y() != 0 ? delta.y() : delta.x());
+        scroll(m_HScroll1, delta.y() != 0 ? delta.y() : delta.x(), widthTwips);
     } else {
-        scroll(m_VScroll1, delta.y());
-        scroll(m_HScroll1, delta.x());
+        scroll(m_VScroll1, delta.y(), heightTwips);
+        scroll(m_HScroll1, delta.x(), widthTwips);
+    }
+    event->accept();
+}
+
+void ImageViewport::keyPressEvent(QKeyEvent *event)
+{
+    // A page is the part of the picture the bars leave in sight, less one line that stays on
+    // screen across the move.
+    const int page = twips::fromPixels(m_HScroll1->geometry().top()) - lineTwips;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        scrollBy(m_VScroll1, -lineTwips);
+        break;
+    case Qt::Key_Down:
+        scrollBy(m_VScroll1, lineTwips);
+        break;
+    case Qt::Key_Left:
+        scrollBy(m_HScroll1, -lineTwips);
+        break;
+    case Qt::Key_Right:
+        scrollBy(m_HScroll1, lineTwips);
+        break;
+    case Qt::Key_PageUp:
+        scrollBy(m_VScroll1, -page);
+        break;
+    case Qt::Key_PageDown:
+        scrollBy(m_VScroll1, page);
+        break;
+    case Qt::Key_Home:
+        m_VScroll1->setValue(m_VScroll1->minimum());
+        break;
+    case Qt::Key_End:
+        m_VScroll1->setValue(m_VScroll1->maximum());
+        break;
+    default:
+        QFrame::keyPressEvent(event);
+        return;
     }
     event->accept();
 }

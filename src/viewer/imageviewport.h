@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/twips.h"
+
 #include <QFrame>
 #include <QImage>
 
@@ -17,6 +19,8 @@ public:
     static constexpr int widthTwips = 8655;
     static constexpr int heightTwips = 5295;
     static constexpr int scrollMargin = 300;
+    // One line of the wheel and of the arrow keys: 20 pixels.
+    static constexpr int lineTwips = twips::fromPixels(20);
 
     explicit ImageViewport(QWidget *parent = nullptr);
 
@@ -39,11 +43,15 @@ public:
     int imageHeight() const;
 
 protected:
-    // The wheel moves the scroll bars (with Shift, the horizontal one), so the picture follows
+    // The wheel and, while the viewport has the focus, the arrow, page and Home/End keys move
+    // the scroll bars (with Shift, the wheel moves the horizontal one), so the picture follows
     // through their change handlers.
     void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    static int wheelStep(int viewportTwips);
+    static void scrollBy(QScrollBar *bar, int twipsDelta);
     void moveImage();
     void VScroll1_Change(int value);
     void HScroll1_Change(int value);

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/harvixapp.h"
+#include "platform/curl/curltransfer.h"
 #include "platform/programlauncher.h"
+#include "platform/qt/qtpictureloader.h"
 #include "platform/qt/qtprogramlauncher.h"
 #include "platform/systembrowser.h"
+
+#include "fakeprompter.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -46,17 +51,47 @@ void writeScript(const QString &path, const QByteArray &body)
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+// Sets an environment variable for the life of the object.
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char *name, const QByteArray &value)
+        : m_name(name), m_old(qgetenv(name)), m_was(qEnvironmentVariableIsSet(name))
+    {
+        qputenv(name, value);
+    }
+    ~EnvironmentVariable()
+    {
+        if (m_was)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    QByteArray m_old;
+    bool m_was;
+};
+
 // Puts a folder first on the PATH for the life of the object.
 class PathFirst {
 public:
-    explicit PathFirst(const QString &folder) : m_old(qgetenv("PATH"))
+    explicit PathFirst(const QString &folder)
+        : m_path("PATH", QFile::encodeName(folder) + ':' + qgetenv("PATH"))
     {
-        qputenv("PATH", QFile::encodeName(folder) + ':' + m_old);
     }
-    ~PathFirst() { qputenv("PATH", m_old); }
 
 private:
-    QByteArray m_old;
+    EnvironmentVariable m_path;
+};
+
+// The program without the windows around its main window.
+class NoWindows : public AppWindows {
+public:
+    QWidget *makeConnect(HarvixApp &) override { return nullptr; }
+    QWidget *makeBrowser(HarvixApp &) override { return nullptr; }
+    QWidget *makeHelp(HarvixApp &) override { return nullptr; }
+    QWidget *makeVersion(HarvixApp &) override { return nullptr; }
 };
 
 QProcessEnvironment envWith(const QString &browser)
@@ -108,14 +143,17 @@ TEST(SystemBrowser, PicksTheFirstBrowserThatStartsWithoutAPage)
     for (const BrowserCase &c : cases) {
         ScriptedLauncher launcher;
         launcher.available = c.available;
-        const qint64 pid = QCoro::waitFor(launchSystemBrowser(launcher, envWith(c.browserVariable),
-                                                              [&] { return answer(fallback); }));
+        const qint64 pid =
+            QCoro::waitFor(launchSystemBrowser(launcher, envWith(c.browserVariable), [&] {
+                return answer(fallback);
+            })).pid;
         EXPECT_EQ(launcher.tried, c.expectedTries) << c.name;
         EXPECT_EQ(pid != 0, c.started) << c.name;
     }
     // No default browser known: nothing more is tried.
     ScriptedLauncher none;
-    EXPECT_EQ(QCoro::waitFor(launchSystemBrowser(none, envWith({}), [] { return answer({}); })), 0);
+    EXPECT_EQ(QCoro::waitFor(launchSystemBrowser(none, envWith({}), [] { return answer({}); })).pid,
+              0);
     EXPECT_EQ(none.tried, QList<QStringList>{{www}});
 }
 
@@ -151,11 +189,11 @@ TEST(SystemBrowser, AHungDefaultBrowserQueryIsKilledWhileTheEventLoopRuns)
     ScriptedLauncher launcher;
     QElapsedTimer clock;
     clock.start();
-    QCoro::Task<qint64> launch =
+    QCoro::Task<ProgramStart> launch =
         launchSystemBrowser(launcher, envWith({}), [] { return defaultBrowserCommand(1000ms); });
     EXPECT_FALSE(launch.isReady()) << "the launch waits for xdg-settings without blocking";
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(pidFile); }, 5000));
-    EXPECT_EQ(QCoro::waitFor(launch), 0);
+    EXPECT_EQ(QCoro::waitFor(launch).pid, 0);
     EXPECT_GE(clock.elapsed(), 900) << "given its timeout (a coarse timer fires up to 5% early)";
     EXPECT_GE(ticks, 10) << "the event loop went on meanwhile";
 
@@ -180,8 +218,8 @@ TEST(SystemBrowser, StartsARealProgramFoundOnThePathAndDoesNotWait)
     const PathFirst path(bin.path());
     QProcessEnvironment env;
     QtProgramLauncher launcher;
-    const qint64 first = QCoro::waitFor(launchSystemBrowser(launcher, env));
-    const qint64 second = QCoro::waitFor(launchSystemBrowser(launcher, env));
+    const qint64 first = QCoro::waitFor(launchSystemBrowser(launcher, env)).pid;
+    const qint64 second = QCoro::waitFor(launchSystemBrowser(launcher, env)).pid;
 
     EXPECT_GT(first, 0);
     EXPECT_GT(second, 0);
@@ -204,15 +242,39 @@ TEST(SystemBrowser, ABrowserThatFailsAtOnceCountsAsNotStarted)
     writeScript(script,
                 "exec >/dev/null 2>&1\necho \"$@\" > '" + QFile::encodeName(marker) + "'\n");
     QtProgramLauncher launcher;
-    const qint64 pid = QCoro::waitFor(launchSystemBrowser(
-        launcher, envWith(QStringLiteral("/bin/false:") + script + QStringLiteral(" --new %s")),
-        [] { return answer({}); }));
+    const qint64 pid =
+        QCoro::waitFor(launchSystemBrowser(launcher,
+                                           envWith(QStringLiteral("/bin/false:") + script +
+                                                   QStringLiteral(" --new %s")),
+                                           [] { return answer({}); }))
+            .pid;
     EXPECT_GT(pid, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(marker); }, 5000))
         << "the entry after /bin/false was tried";
     QFile out(marker);
     ASSERT_TRUE(out.open(QIODevice::ReadOnly));
     EXPECT_EQ(out.readAll(), QByteArray("--new\n"));
+
+    // When none starts, the browser menu's box gives the reason of the last one tried: here the
+    // desktop's default browser, tried after a missing $BROWSER entry, one that fails 1.2 s after
+    // its start (still within the time a browser has to fail) and an x-www-browser that fails
+    // with another status.
+    writeScript(bin.filePath(QStringLiteral("x-www-browser")), "exit 3\n");
+    writeScript(script, "sleep 1.2\nexit 5\n");
+    const PathFirst path(bin.path());
+    const EnvironmentVariable browser("BROWSER", "no-such-browser:" + QFile::encodeName(script));
+    FakePrompter prompter;
+    CurlTransfer inet;
+    QtPictureLoader pictures;
+    NoWindows windows;
+    HarvixApp app(inet, prompter, pictures, launcher, windows, {},
+                  [] { return QStringList{QStringLiteral("/bin/false")}; });
+    app.launchBrowser();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompter.shown.isEmpty(); }, 10000));
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_EQ(prompter.shown.first().text, QStringLiteral("Web ブラウザを起動できませんでした。"));
+    EXPECT_EQ(prompter.shown.first().informative,
+              QStringLiteral("/bin/false が終了コード 1 で終わりました。"));
 }
 
 } // namespace

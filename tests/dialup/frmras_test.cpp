@@ -488,7 +488,11 @@ TEST_F(FrmRasTest, HangUpButtonEndsLineAndUnloadsWithoutAsking)
     struct Case {
         const char *name;
         bool connected;
-    } cases[] = {{"connected", true}, {"not connected", false}};
+        bool lineGoneMeanwhile;
+        bool saysDisconnected;
+    } cases[] = {{"connected", true, false, true},
+                 {"line dropped on its own meanwhile", true, true, true},
+                 {"not connected", false, false, false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         writePswd("home\r\nuser\r\nsecret\r\nON\r\n");
@@ -498,6 +502,9 @@ TEST_F(FrmRasTest, HangUpButtonEndsLineAndUnloadsWithoutAsking)
             form->Command1()->click();
             form->show();
         }
+        if (c.lineGoneMeanwhile)
+            sim.connections.clear();
+        status.clear();
         const auto handle = form->RasSample()->Connection();
         form->Command2()->click();
         // The label shows before the hang-up, which waits for the event loop to come round.
@@ -507,6 +514,9 @@ TEST_F(FrmRasTest, HangUpButtonEndsLineAndUnloadsWithoutAsking)
         EXPECT_TRUE(prompter.shown.isEmpty());
         EXPECT_EQ(sim.hangUps, QList<RemoteAccess::Handle>{handle});
         EXPECT_TRUE(sim.connections.isEmpty());
+        // The main window no longer says the line is connected; without a line it says nothing.
+        EXPECT_EQ(status, c.saysDisconnected ? QStringList{QStringLiteral("切断しました。")}
+                                             : QStringList{});
     }
 }
 

@@ -3,6 +3,7 @@
 #include "../support/httpserver.h"
 #include "dialup/frmras.h"
 #include "dialup/vbras32.h"
+#include "platform/codepage.h"
 #include "platform/curl/curltransfer.h"
 #include "platform/ppp/ppperrors.h"
 #include "platform/ppp/pppremoteaccess.h"
@@ -49,12 +50,18 @@ qint32 dialup(VBRas32 &ras)
 // after writing the linkname pid file when asked to. With "nonRoot" it is the setuid pppd run by
 // an ordinary user: "plugin" on the command line is an option error (status 2), and so is
 // "passwordfd" unless the options file or the called peer file loads the plugin. With "hang" it
-// is a pppd that never gives up (persist, maxfail 0): it runs until SIGTERM.
+// is a pppd that never gives up (persist, maxfail 0): it runs until SIGTERM. It first writes
+// "stdout" to its standard output, where pppd logs until it detaches, then "stderr" to its
+// standard error, where pppd reports a wrong option.
 const char *standIn = R"(#!/usr/bin/python3
 import json, os, re, signal, sys, time
 here = os.path.dirname(os.path.abspath(__file__))
 cfg = json.load(open(os.path.join(here, 'config.json')))
 args = sys.argv[1:]
+for stream in ('stdout', 'stderr'):
+    if stream in cfg:
+        getattr(sys, stream).write(cfg[stream])
+        getattr(sys, stream).flush()
 rec = {'args': args, 'env': list(os.environ.values()), 'password': None, 'pid': os.getpid()}
 def loads_plugin(path):
     try:
@@ -401,6 +408,47 @@ TEST_F(PppBackendTest, PluginOnCommandLineOfNonRootPppdIsAnOptionError)
         strings(calls().value(0)[QStringLiteral("args")]).contains(QStringLiteral("plugin")));
     EXPECT_TRUE(ras.ErrMsg(625).contains(QStringLiteral("オプション")));
     EXPECT_NE(ras.ErrMsg(625), ras.ErrMsg(635));
+}
+
+TEST_F(PppBackendTest, PppdsLastLineEndsTheFailedDialsText)
+{
+    // Far more log than a pipe holds, then the option error: pppd is read while it writes.
+    configure(QJsonObject{
+        {QStringLiteral("status"), 2},
+        {QStringLiteral("stdout"),
+         QStringLiteral("Serial connection established.\n").repeated(3000)},
+        {QStringLiteral("stderr"), QStringLiteral("pppd: unrecognized option '/dev/ttyS9'\n\n")}});
+    options.dialTimeoutMs = 10000;
+    PppRemoteAccess ppp(options);
+    FakePrompter prompter;
+    QTemporaryDir config;
+    QPointer<frmRAS> form = new frmRAS(
+        ppp, prompter, [](const QString &) {}, nullptr, config.filePath(QStringLiteral("program/")),
+        config.path() + u'/');
+    form->show();
+    form->Combo1()->setEditText(QStringLiteral("home"));
+    form->Command1()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&form] { return form.isNull(); }, 15000));
+    ASSERT_EQ(prompter.shown.size(), 1);
+    EXPECT_EQ(prompter.shown[0].informative,
+              ppperrors::text(625) + QStringLiteral("\npppd: unrecognized option '/dev/ttyS9'"));
+
+    // A line longer than the text's room is cut to fit, at a whole character.
+    VBRas32 ras(ppp);
+    ras.setEntry(QStringLiteral("home"));
+    configure(QJsonObject{{QStringLiteral("status"), 2},
+                          {QStringLiteral("stderr"), QStringLiteral("pppd: 設定").repeated(40)}});
+    EXPECT_EQ(dialup(ras), 625);
+    const QString cut = ras.ErrMsg(625);
+    EXPECT_TRUE(cut.startsWith(ppperrors::text(625) + QStringLiteral("\npppd: 設定")))
+        << cut.toStdString();
+    EXPECT_TRUE(cut.endsWith(QStringLiteral("…"))) << cut.toStdString();
+    EXPECT_LT(codepage::toCp932(cut).size(), 255);
+
+    // The next failure is its own: this pppd said nothing.
+    configure(QJsonObject{{QStringLiteral("status"), 2}});
+    EXPECT_EQ(dialup(ras), 625);
+    EXPECT_EQ(ras.ErrMsg(625), ppperrors::text(625));
 }
 
 TEST_F(PppBackendTest, LinkFoundOnlyAfterTheWaitIsEndedAndReportedLost)

@@ -3,7 +3,10 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -123,7 +126,7 @@ TEST(ImageViewport, TallPictureScrollsToItsFarEdge)
     EXPECT_EQ(view.imageLeft() + view.imageWidth(), 8655 - 300);
 }
 
-TEST(ImageViewport, WheelMovesTheScrollBarsAndThePictureFollows)
+TEST(ImageViewport, WheelMovesByTheDesktopsLinesUpToAThirdOfTheViewport)
 {
     ImageViewport view;
     view.setPicture(picture(3000, 2600));
@@ -132,22 +135,58 @@ TEST(ImageViewport, WheelMovesTheScrollBarsAndThePictureFollows)
                           modifiers, Qt::NoScrollPhase, false);
         QApplication::sendEvent(&view, &event);
     };
-    const int notch = QApplication::wheelScrollLines() * view.VScroll1()->singleStep();
+    const int lines = QApplication::wheelScrollLines();
+    const auto restoreLines = qScopeGuard([lines] { QApplication::setWheelScrollLines(lines); });
 
-    wheel(-120, Qt::NoModifier); // one notch towards the user: down
-    EXPECT_EQ(view.VScroll1()->value(), notch);
+    QApplication::setWheelScrollLines(2); // two lines of 20 pixels: 600 twips a notch
+    wheel(-120, Qt::NoModifier);          // one notch towards the user: down
+    EXPECT_EQ(view.VScroll1()->value(), 600);
     EXPECT_EQ(view.HScroll1()->value(), 0);
-    EXPECT_EQ(view.imageTop(), -notch);
-    EXPECT_EQ(view.Image1()->y(), -(notch + 7) / 15);
+    EXPECT_EQ(view.Image1()->y(), -40);
 
     wheel(-240, Qt::ShiftModifier); // with Shift: two notches to the right
-    EXPECT_EQ(view.HScroll1()->value(), 2 * notch);
-    EXPECT_EQ(view.VScroll1()->value(), notch);
-    EXPECT_EQ(view.imageLeft(), -2 * notch);
+    EXPECT_EQ(view.HScroll1()->value(), 1200);
+    EXPECT_EQ(view.VScroll1()->value(), 600);
+    EXPECT_EQ(view.Image1()->x(), -80);
+
+    // Ten lines would be 3000 twips: a notch stops at a third of the viewport's height (5295)
+    // and, sideways, of its width (8655).
+    QApplication::setWheelScrollLines(10);
+    wheel(-120, Qt::NoModifier);
+    EXPECT_EQ(view.VScroll1()->value(), 600 + 1765);
+    wheel(-120, Qt::ShiftModifier);
+    EXPECT_EQ(view.HScroll1()->value(), 1200 + 2885);
 
     wheel(3 * 120, Qt::NoModifier); // back up past the top: the scroll bar stops at 0
     EXPECT_EQ(view.VScroll1()->value(), 0);
     EXPECT_EQ(view.Image1()->y(), 0);
+}
+
+TEST(ImageViewport, ClickGivesTheKeysThatScrollThePicture)
+{
+    QWidget window;
+    auto *before = new QLineEdit(&window);
+    auto *view = new ImageViewport(&window);
+    view->move(0, 30);
+    auto *after = new QLineEdit(&window);
+    after->move(0, 400);
+    view->setPicture(picture(3000, 2600));
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    // Tab passes the picture by.
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+    EXPECT_TRUE(after->hasFocus());
+
+    // A click on the picture gives it the focus, and End takes it to the picture's bottom.
+    QTest::mouseClick(view->Image1(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    ASSERT_TRUE(view->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    EXPECT_EQ(view->VScroll1()->value(), view->VScroll1()->maximum());
+    EXPECT_EQ(view->imageTop() + view->imageHeight(), 5295 - 300);
+    EXPECT_EQ(view->HScroll1()->value(), 0);
 }
 
 } // namespace

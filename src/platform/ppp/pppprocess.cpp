@@ -44,14 +44,14 @@ private:
     std::vector<char *> m_pointers;
 };
 
-// In the forked child: only async-signal-safe calls. Reports a failed exec through errorFd.
-[[noreturn]] void execChild(char *const *argv, int devNull, int keepFd, int errorFd)
+// In the forked child: only async-signal-safe calls. Standard input reads from devNull, standard
+// output and error write to outputFd. Reports a failed exec through errorFd.
+[[noreturn]] void execChild(char *const *argv, int devNull, int outputFd, int keepFd, int errorFd)
 {
-    if (devNull >= 0) {
+    if (devNull >= 0)
         ::dup2(devNull, 0);
-        ::dup2(devNull, 1);
-        ::dup2(devNull, 2);
-    }
+    ::dup2(outputFd, 1);
+    ::dup2(outputFd, 2);
     if (keepFd > 2) {
         ::close_range(3, static_cast<unsigned>(keepFd - 1), CLOSE_RANGE_CLOEXEC);
         ::close_range(static_cast<unsigned>(keepFd + 1), ~0U, CLOSE_RANGE_CLOEXEC);
@@ -76,6 +76,62 @@ int execError(int errorFd)
     } while (n < 0 && errno == EINTR);
     return n == sizeof err ? err : 0;
 }
+
+// What the child writes to its standard output and error, read from the pipe's non-blocking end
+// whenever there is something, so that a talkative pppd never blocks on a full pipe; only the
+// last few KiB are kept. Closes fd when it goes.
+class OutputTail {
+public:
+    explicit OutputTail(int fd) : m_fd(fd), m_notifier(qintptr(fd), QSocketNotifier::Read)
+    {
+        QObject::connect(&m_notifier, &QSocketNotifier::activated, &m_notifier,
+                         [this] { readAvailable(); });
+    }
+    OutputTail(const OutputTail &) = delete;
+    OutputTail &operator=(const OutputTail &) = delete;
+    ~OutputTail() { ::close(m_fd); }
+
+    // The last non-empty line of what has been written so far. The program's descendants may
+    // keep the pipe open after it has ended (pppd's link does until it detaches), so what is
+    // there is read, and no end of file is waited for.
+    QString lastLine()
+    {
+        readAvailable();
+        const QList<QByteArray> lines = m_tail.split('\n');
+        for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+            if (const QByteArray text = line->trimmed(); !text.isEmpty())
+                return QString::fromLocal8Bit(text);
+        }
+        return {};
+    }
+
+private:
+    static constexpr qsizetype keep = 4096;
+
+    void readAvailable()
+    {
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+            if (n > 0) {
+                m_tail.append(chunk, n);
+                if (m_tail.size() > keep)
+                    m_tail.remove(0, m_tail.size() - keep);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            // Every writer has gone: nothing more will come.
+            if (n == 0)
+                m_notifier.setEnabled(false);
+            return;
+        }
+    }
+
+    int m_fd;
+    QSocketNotifier m_notifier;
+    QByteArray m_tail;
+};
 
 // How a wait for a child ended.
 enum class Ended { Exited, Expired, Stopped };
@@ -161,14 +217,24 @@ QCoro::Task<Run> runAndWait(QString program, QStringList arguments, int keepFd, 
     int errorPipe[2] = {-1, -1};
     if (::pipe2(errorPipe, O_CLOEXEC) != 0)
         co_return Run{Run::Outcome::NoPipe, errno, 0};
+    int outputPipe[2] = {-1, -1};
+    if (::pipe2(outputPipe, O_CLOEXEC) != 0) {
+        const int pipeError = errno;
+        ::close(errorPipe[0]);
+        ::close(errorPipe[1]);
+        co_return Run{Run::Outcome::NoPipe, pipeError, 0};
+    }
     const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     const pid_t pid = ::fork();
     if (pid == 0)
-        execChild(argv.data(), devNull, keepFd, errorPipe[1]);
+        execChild(argv.data(), devNull, outputPipe[1], keepFd, errorPipe[1]);
     const int forkError = errno;
     ::close(errorPipe[1]);
+    ::close(outputPipe[1]);
     if (devNull >= 0)
         ::close(devNull);
+    ::fcntl(outputPipe[0], F_SETFL, ::fcntl(outputPipe[0], F_GETFL) | O_NONBLOCK);
+    OutputTail output(outputPipe[0]);
     if (pid < 0) {
         ::close(errorPipe[0]);
         co_return Run{Run::Outcome::NoProcess, forkError, 0};
@@ -194,15 +260,21 @@ QCoro::Task<Run> runAndWait(QString program, QStringList arguments, int keepFd, 
     const Ended ended = co_await awaitExit(pid, pidfd.fd, timeoutMs, stop, &run.status, &lost);
     if (ended != Ended::Exited) {
         co_await endChild(pid, pidfd.fd, &run.status);
+        run.outcome = ended == Ended::Expired ? Run::Outcome::TimedOut : Run::Outcome::Stopped;
         if (ended == Ended::Expired)
-            co_return Run{Run::Outcome::TimedOut, 0, 0};
-        co_return Run{Run::Outcome::Stopped, 0, run.status};
+            run.status = 0;
+    } else if (notRun != 0) {
+        run.outcome = Run::Outcome::NotStarted;
+        run.error = notRun;
+    } else if (lost != 0) {
+        run.outcome = Run::Outcome::Lost;
+        run.error = lost;
+        run.status = 0;
+    } else {
+        run.outcome = Run::Outcome::Exited;
     }
-    if (notRun != 0)
-        co_return Run{Run::Outcome::NotStarted, notRun, run.status};
-    if (lost != 0)
-        co_return Run{Run::Outcome::Lost, lost, 0};
-    run.outcome = Run::Outcome::Exited;
+    // Everything it wrote is in the pipe by the time it has ended.
+    run.lastMessage = output.lastLine();
     co_return run;
 }
 

@@ -28,6 +28,9 @@ struct Run {
     Outcome outcome = Outcome::NotStarted;
     int error = 0;
     int status = 0;
+    // The last line the program wrote to its standard output or error before it ended (pppd's
+    // own account of the end, such as an option it did not take); empty when it wrote none.
+    QString lastMessage = {};
 };
 
 // A request to end a run before its time. Whoever waits on behalf of the run watches it with
@@ -47,10 +50,11 @@ private:
 // Runs program with arguments until it ends, at most timeoutMs: then it gets SIGTERM (and
 // SIGKILL if it is still there a few seconds later) and the run has timed out. A request on
 // stop (may be null) ends it the same way at once. started is called with the process id as
-// soon as it runs, before the coroutine first suspends. keepFd stays open in the program; the
-// standard descriptors read from and write to /dev/null, and every other descriptor is closed.
-// The coroutine suspends on the process's pidfd and a timer, so the program goes on meanwhile:
-// the caller keeps what could start a second run disabled.
+// soon as it runs, before the coroutine first suspends. keepFd stays open in the program; its
+// standard input reads from /dev/null, its standard output and error write into one pipe that
+// is read as it fills (the last few KiB kept, for Run::lastMessage), and every other
+// descriptor is closed. The coroutine suspends on the process's pidfd and a timer, so the
+// program goes on meanwhile: the caller keeps what could start a second run disabled.
 QCoro::Task<Run> runAndWait(QString program, QStringList arguments, int keepFd, int timeoutMs,
                             Stop *stop = nullptr, std::function<void(qint64)> started = {});
 

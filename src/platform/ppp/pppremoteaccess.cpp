@@ -40,6 +40,27 @@ void wipe(QByteArray &secret)
     std::fill(secret.begin(), secret.end(), '\0');
 }
 
+// text followed by a line with message, both in CP932, to fit size bytes with the terminating
+// NUL: a message too long for the room left is cut at a whole character and ends with "…".
+QByteArray withMessageLine(const QByteArray &text, const QString &message, quint32 size)
+{
+    const QByteArray line = codepage::toCp932(message);
+    if (quint64(text.size()) + 1 + quint64(line.size()) + 1 <= size)
+        return text + '\n' + line;
+    const QByteArray ellipsis = codepage::toCp932(QStringLiteral("…"));
+    const qint64 room = qint64(size) - 1 - text.size() - 1 - ellipsis.size();
+    if (room <= 0)
+        return text;
+    qsizetype cut = 0;
+    while (cut < line.size()) {
+        const int length = codepage::cp932CharLength(static_cast<unsigned char>(line[cut]));
+        if (cut + length > room)
+            break;
+        cut += length;
+    }
+    return text + '\n' + line.first(cut) + ellipsis;
+}
+
 } // namespace
 
 // One dial as RasDialA works through it.
@@ -130,6 +151,8 @@ QCoro::Task<quint32> PppRemoteAccess::RasDialA(const void *extensions, const cha
                                                Handle *connection)
 {
     Q_UNUSED(extensions);
+    // Whatever pppd said about an earlier dial is not about this one.
+    m_lastDialFailure = {};
     // The end of the dial is the end of the task: no notifier is taken.
     if (!dialParams || !connection || notifierType != 0 || notifier)
         co_return ErrorInvalidParameter;
@@ -168,8 +191,11 @@ QCoro::Task<quint32> PppRemoteAccess::RasDialA(const void *extensions, const cha
     };
     const auto run = co_await pppprocess::runAndWait(pppd, pppdArguments(dial), dial.passwordFd,
                                                      m_options.dialTimeoutMs, &stop, started);
-    if (const quint32 failed = codeForRun(run))
-        co_return stop.requested() ? quint32(ErrorUserDisconnection) : failed;
+    if (const quint32 failed = codeForRun(run)) {
+        const quint32 code = stop.requested() ? quint32(ErrorUserDisconnection) : failed;
+        m_lastDialFailure = {code, run.lastMessage};
+        co_return code;
+    }
     co_return co_await takeLink(dial, connection, &stop);
 }
 
@@ -433,5 +459,9 @@ quint32 PppRemoteAccess::RasGetErrorStringA(quint32 code, char *buffer, quint32 
 {
     if (!buffer || bufferSize == 0)
         return ErrorInvalidParameter;
-    return raslayout::copyText(buffer, bufferSize, codepage::toCp932(ppperrors::text(code)));
+    QByteArray text = codepage::toCp932(ppperrors::text(code));
+    // The code the last dial failed with: pppd's own words say what went wrong in particular.
+    if (code == m_lastDialFailure.code && !m_lastDialFailure.message.isEmpty())
+        text = withMessageLine(text, m_lastDialFailure.message, bufferSize);
+    return raslayout::copyText(buffer, bufferSize, text);
 }

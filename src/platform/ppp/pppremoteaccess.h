@@ -23,7 +23,10 @@
 //   ends that pppd (and the link it may have left by then) and the dial fails with 631;
 // - a connection handle is the process id of the pppd that keeps the link; the service holds
 //   each process it handed out, and hanging up sends SIGTERM, without waiting, to that very
-//   process (never to a later one that reuses the number).
+//   process (never to a later one that reuses the number);
+// - when pppd ends a dial with a failure, the last line it wrote (to its standard output, where
+//   it logs until it detaches, or its standard error, where it reports wrong options) is kept
+//   until the next dial, and the error text of that dial's code ends with it.
 // Nothing is read at construction: the peers folder is read by the calls that need it.
 class PppRemoteAccess : public RemoteAccess {
 public:
@@ -98,6 +101,12 @@ private:
     std::map<Handle, procscan::HeldPppd> m_handedOut;
     // The dials in progress, by the handle they were given: a request ends each.
     std::map<Handle, pppprocess::Stop *> m_dialing;
+    // The code the last dial failed with, and pppd's last line then (empty: none).
+    struct DialFailure {
+        quint32 code = Success;
+        QString message;
+    };
+    DialFailure m_lastDialFailure;
 };
 
 std::unique_ptr<RemoteAccess> makePppRemoteAccess();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include <cerrno>
 #include <csignal>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -41,8 +42,8 @@ bool havePidfds()
 
 // Starts program (looked up on the PATH) as a child in a session of its own, with every signal
 // at its default and none blocked, as a program started from the desktop would be. Returns its
-// process id, or 0.
-pid_t spawn(const QString &program, const QStringList &arguments)
+// process id, or 0 with the error in *error.
+pid_t spawn(const QString &program, const QStringList &arguments, int *error)
 {
     std::vector<QByteArray> words{QFile::encodeName(program)};
     for (const QString &argument : arguments)
@@ -53,7 +54,7 @@ pid_t spawn(const QString &program, const QStringList &arguments)
     argv.push_back(nullptr);
 
     posix_spawnattr_t attributes;
-    if (::posix_spawnattr_init(&attributes) != 0)
+    if ((*error = ::posix_spawnattr_init(&attributes)) != 0)
         return 0;
     sigset_t none;
     sigset_t all;
@@ -67,6 +68,7 @@ pid_t spawn(const QString &program, const QStringList &arguments)
     const int failed =
         ::posix_spawnp(&pid, argv.front(), nullptr, &attributes, argv.data(), environ);
     ::posix_spawnattr_destroy(&attributes);
+    *error = failed;
     return failed ? 0 : pid;
 }
 
@@ -127,6 +129,24 @@ void reapWhenEnded(pid_t pid, int pidfd)
     });
 }
 
+// Why program could not be started, from posix_spawnp's error.
+QString notStarted(const QString &program, int error)
+{
+    if (error == ENOENT)
+        return program + QStringLiteral(" が見つかりません。");
+    if (error == EACCES || error == ENOEXEC)
+        return program + QStringLiteral(" を実行できません。");
+    return program + QStringLiteral(" を起動できません。");
+}
+
+// Why program, ended with the wait status status, counts as not started.
+QString endedBadly(const QString &program, int status)
+{
+    if (WIFSIGNALED(status))
+        return program + QStringLiteral(" がシグナル %1 で終わりました。").arg(WTERMSIG(status));
+    return program + QStringLiteral(" が終了コード %1 で終わりました。").arg(WEXITSTATUS(status));
+}
+
 } // namespace
 
 qint64 QtProgramLauncher::startDetached(const QString &program, const QStringList &arguments)
@@ -137,28 +157,36 @@ qint64 QtProgramLauncher::startDetached(const QString &program, const QStringLis
     return pid;
 }
 
-QCoro::Task<qint64> QtProgramLauncher::startWatched(QString program, QStringList arguments)
+QCoro::Task<ProgramStart> QtProgramLauncher::startWatched(QString program, QStringList arguments)
 {
-    if (!havePidfds())
-        co_return startDetached(program, arguments);
-    const pid_t pid = spawn(program, arguments);
+    if (!havePidfds()) {
+        if (const qint64 pid = startDetached(program, arguments))
+            co_return ProgramStart{pid, {}};
+        co_return ProgramStart::failed(notStarted(program, 0));
+    }
+    int error = 0;
+    const pid_t pid = spawn(program, arguments, &error);
     if (pid <= 0)
-        co_return 0;
+        co_return ProgramStart::failed(notStarted(program, error));
     const int pidfd = pidfdOpen(pid);
     if (pidfd < 0) {
         // No descriptor left to watch it with: it runs unwatched, and stays a zombie once it
         // ends until the program ends.
-        co_return pid;
+        co_return ProgramStart{pid, {}};
     }
     ProcessEnd end(pidfd, failureWindow);
     if (!co_await end) {
         // Still running: started.
         reapWhenEnded(pid, pidfd);
-        co_return pid;
+        co_return ProgramStart{pid, {}};
     }
     int status = 0;
     const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
     ::close(pidfd);
     // Ended at once: well when it handed its work to a browser already running, else failed.
-    co_return reaped == pid &&WIFEXITED(status) && WEXITSTATUS(status) == 0 ? pid : 0;
+    if (reaped != pid)
+        co_return ProgramStart::failed(notStarted(program, 0));
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        co_return ProgramStart{pid, {}};
+    co_return ProgramStart::failed(endedBadly(program, status));
 }

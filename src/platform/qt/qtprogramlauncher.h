@@ -10,9 +10,10 @@
 class QtProgramLauncher : public ProgramLauncher {
 public:
     // How long a watched program may take to fail at once (a browser command that cannot open a
-    // window ends within a moment; one that hands its window to a running browser ends well).
-    static constexpr std::chrono::milliseconds failureWindow{1000};
+    // window ends within a moment, a wrapper script that finds no browser within a second or
+    // two; one that hands its window to a running browser ends well).
+    static constexpr std::chrono::milliseconds failureWindow{2000};
 
     qint64 startDetached(const QString &program, const QStringList &arguments) override;
-    QCoro::Task<qint64> startWatched(QString program, QStringList arguments) override;
+    QCoro::Task<ProgramStart> startWatched(QString program, QStringList arguments) override;
 };
