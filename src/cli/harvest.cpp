@@ -15,6 +15,7 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 #include <optional>
@@ -219,6 +220,13 @@ int parseHarvest(QStringList args, HarvestRequest &request)
     }
     if (parser.isSet(u"cookies"_s)) {
         const QString name = parser.value(u"cookies"_s);
+        // A FIFO with no writer would hold the open, a device would never end.
+        if (!QFileInfo(name).isFile()) {
+            writeLine(stderr, u"harvix-cli: cannot read cookies file "_s + name +
+                                  (QFileInfo::exists(name) ? u": not a regular file"_s
+                                                           : u": no such file"_s));
+            return kExitUsage;
+        }
         QFile file(name);
         if (!file.open(QIODevice::ReadOnly)) {
             writeLine(stderr, u"harvix-cli: cannot read cookies file "_s + name + u": "_s +
@@ -226,7 +234,7 @@ int parseHarvest(QStringList args, HarvestRequest &request)
             return kExitUsage;
         }
         QString error;
-        const auto cookies = readNetscapeCookies(file.readAll(), error);
+        const auto cookies = readNetscapeCookies(file.read(kMaxCookieFileSize + 1), error);
         if (!cookies) {
             writeLine(stderr, u"harvix-cli: bad cookies file "_s + name + u": "_s + error);
             return kExitUsage;
@@ -236,13 +244,16 @@ int parseHarvest(QStringList args, HarvestRequest &request)
     if (parser.isSet(u"cookies-from-browser"_s)) {
         const BrowserCookiesResult browser =
             readBrowserCookies(parser.value(u"cookies-from-browser"_s));
-        if (!browser.lines) {
+        // The browser's cookies are held to the rules of a cookies file.
+        QString error = browser.error;
+        const auto checked =
+            browser.lines ? readNetscapeCookies(browser.lines->join('\n'), error) : std::nullopt;
+        if (!checked) {
             writeLine(stderr, u"harvix-cli: cannot use the cookies of "_s +
-                                  parser.value(u"cookies-from-browser"_s) + u": "_s +
-                                  browser.error);
+                                  parser.value(u"cookies-from-browser"_s) + u": "_s + error);
             return kExitUsage;
         }
-        request.cookies += *browser.lines;
+        request.cookies += *checked;
     }
     if (request.fromInputFile) {
         const auto pages = readInputFile(parser.value(u"input-file"_s));

@@ -24,6 +24,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -613,10 +614,27 @@ TEST_F(HarvixCliHarvest, CookiesFileIsSentOrRefused)
                                                              "MEMBER"));
 
     const int asked = memberRequests;
-    for (const QString &bad :
-         {writeCookies("127.0.0.1 FALSE / FALSE 0 member yes\n"), dir.filePath(u"none.txt"_s)}) {
+    // Malformed, missing, a control character or an overlong value in a field, a FIFO without
+    // a writer, a device without end.
+    const auto named = [this](const char *name, const QByteArray &content) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+        return file.fileName();
+    };
+    const QString fifo = dir.filePath(u"fifo.txt"_s);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString bads[] = {
+        named("spaces.txt", "127.0.0.1 FALSE / FALSE 0 member yes\n"),
+        dir.filePath(u"none.txt"_s),
+        named("control.txt", "127.0.0.1\tFALSE\t/\tFALSE\t0\tmember\tye\rs\n"),
+        named("long.txt", "127.0.0.1\tFALSE\t/\tFALSE\t0\tmember\t" + QByteArray(5000, 'y') + "\n"),
+        fifo,
+        u"/dev/zero"_s,
+    };
+    for (const QString &bad : bads) {
         r = runCli({u"harvest"_s, u"--cookies"_s, bad, server.url(u"/members.html"_s), dir.path()});
-        EXPECT_EQ(r.exitCode, 64);
+        EXPECT_EQ(r.exitCode, 64) << bad.toStdString();
         EXPECT_TRUE(r.err.startsWith(u"harvix-cli: "_s)) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(bad)) << r.err.toStdString();
     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/curl/cookiefile.h"
 
+#include <algorithm>
+
 namespace {
 
 bool isFlag(const QByteArray &field)
@@ -19,10 +21,24 @@ bool isNumber(const QByteArray &field)
     return true;
 }
 
+// Whether a field holds a byte that would end or bend the header it goes into: NUL, CR, LF
+// and the other control characters.
+bool holdsControl(const QByteArray &field)
+{
+    return std::any_of(field.cbegin(), field.cend(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 } // namespace
 
 std::optional<QList<QByteArray>> readNetscapeCookies(const QByteArray &content, QString &error)
 {
+    if (content.size() > kMaxCookieFileSize) {
+        error = QStringLiteral("larger than %1 bytes").arg(QString::number(kMaxCookieFileSize));
+        return std::nullopt;
+    }
     QList<QByteArray> cookies;
     const QList<QByteArray> lines = content.split('\n');
     for (qsizetype number = 0; number < lines.size(); ++number) {
@@ -48,6 +64,13 @@ std::optional<QList<QByteArray>> readNetscapeCookies(const QByteArray &content, 
             return bad("the expiry is not a number");
         if (fields.at(5).isEmpty())
             return bad("no cookie name");
+        if (std::any_of(fields.cbegin(), fields.cend(), holdsControl))
+            return bad("a control character (NUL, CR, LF...) in a field");
+        if (fields.at(5).size() > kMaxCookieFieldSize ||
+            (fields.size() == 7 && fields.at(6).size() > kMaxCookieFieldSize))
+            return bad("a name or value longer than 4096 bytes");
+        if (cookies.size() == kMaxCookies)
+            return bad("more than 10000 cookies");
         cookies.append(line);
     }
     return cookies;
