@@ -237,6 +237,14 @@ protected:
                                 "image/jpeg");
             }
         });
+        // Never there.
+        s.Get("/down.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<img src=\"down.jpg\">", "text/html");
+        });
+        s.Get("/down.jpg", [this](const httplib::Request &, httplib::Response &res) {
+            ++downRequests;
+            res.status = 503;
+        });
         s.Get("/retry.html", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("<img src=\"flaky.jpg\"><img src=\"later.jpg\">", "text/html");
         });
@@ -302,6 +310,7 @@ protected:
     TestHttpServer server;
     QTemporaryDir dir;
     std::atomic<int> flakyRequests{0};
+    std::atomic<int> downRequests{0};
     std::vector<std::chrono::steady_clock::time_point> laterRequests;
     std::atomic<int> memberRequests{0};
     std::mutex countMutex;
@@ -551,6 +560,16 @@ TEST_F(HarvixCliHarvest, RetriesPassingFailures)
     ASSERT_EQ(laterRequests.size(), 2u);
     // The server's Retry-After, not the first retry's own one second.
     EXPECT_GE(laterRequests.at(1) - laterRequests.at(0), std::chrono::milliseconds(1900));
+
+    // The whole-time limit holds an image with all its tries: after 1 s the next wait (2 s)
+    // would end past 2 s, so no third try starts.
+    const Result bounded = runCli({u"harvest"_s, u"--retries"_s, u"100"_s, u"--max-time"_s, u"2"_s,
+                                   server.url(u"/down.html"_s), dir.path()});
+    EXPECT_EQ(bounded.exitCode, 2);
+    EXPECT_EQ(downRequests, 2);
+    EXPECT_TRUE(bounded.err.contains(u"timed out fetching "_s + server.url(u"/down.jpg"_s) +
+                                     u" after 2 tries"_s))
+        << bounded.err.toStdString();
 }
 
 TEST_F(HarvixCliHarvest, NamesArePrintedWithTheirControlsEscaped)

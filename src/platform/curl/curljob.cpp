@@ -129,6 +129,11 @@ CurlJob::CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connect
         m_states.flushDeferredClose();
         resetReply();
         curl_easy_setopt(m_easy, CURLOPT_FRESH_CONNECT, m_freshConnection ? 1L : 0L);
+        // The whole-time limit counts from the first try: this one has what is left of it.
+        if (m_request.maxTimeSeconds > 0)
+            curl_easy_setopt(m_easy, CURLOPT_TIMEOUT_MS,
+                             long(qMax<qint64>(1, m_request.maxTimeSeconds * 1000LL -
+                                                      m_sinceFirstTry.elapsed())));
         m_retryDue(*this);
     });
     m_easy = curl_easy_init();
@@ -209,6 +214,7 @@ void CurlJob::start(int ticket, const QString &url, const CurlRequest &request)
     m_request = request;
     m_retriesLeft = request.retries;
     m_retriesMade = 0;
+    m_sinceFirstTry.start();
     m_ended = curlreply::Ended{};
     m_ended.url = url;
     m_ended.bodyLimit = request.bodyLimit;
@@ -226,7 +232,7 @@ void CurlJob::start(int ticket, const QString &url, const CurlRequest &request)
     // libcurl keeps its own copies of the strings.
     set(CURLOPT_URL, request.address.request.constData());
     set(CURLOPT_CONNECTTIMEOUT, long(request.timeoutSeconds));
-    set(CURLOPT_TIMEOUT, long(request.maxTimeSeconds));
+    set(CURLOPT_TIMEOUT_MS, long(request.maxTimeSeconds) * 1000L);
     set(CURLOPT_LOW_SPEED_LIMIT, request.timeoutSeconds > 0 ? 1L : 0L);
     set(CURLOPT_LOW_SPEED_TIME, long(request.timeoutSeconds));
     set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.bodyLimit));
@@ -278,12 +284,19 @@ bool CurlJob::end(int curlCode, Abort reason)
     }
     if (!stopped && m_retriesLeft > 0 &&
         curlreply::isPassingFailure(curlCode, m_ended.httpStatus)) {
-        --m_retriesLeft;
-        ++m_retriesMade;
         curl_off_t retryAfter = 0;
         curl_easy_getinfo(m_easy, CURLINFO_RETRY_AFTER, &retryAfter);
-        waitToRetry(curlreply::retryDelayMs(long(retryAfter), m_retriesMade));
-        return false;
+        const long delay = curlreply::retryDelayMs(long(retryAfter), m_retriesMade + 1);
+        // No try starts that would begin past the whole-time limit.
+        if (m_request.maxTimeSeconds > 0 &&
+            m_sinceFirstTry.elapsed() + delay >= m_request.maxTimeSeconds * 1000LL) {
+            m_ended.outOfTimeAfterTries = m_retriesMade + 1;
+        } else {
+            --m_retriesLeft;
+            ++m_retriesMade;
+            waitToRetry(delay);
+            return false;
+        }
     }
     const char *finalUrl = nullptr;
     curl_easy_getinfo(m_easy, CURLINFO_EFFECTIVE_URL, &finalUrl);

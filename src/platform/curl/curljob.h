@@ -7,6 +7,7 @@
 #include "platform/transferdefaults.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
@@ -124,6 +125,7 @@ private:
     CurlRequest m_request;
     int m_retriesLeft = 0;
     int m_retriesMade = 0;
+    QElapsedTimer m_sinceFirstTry; // the whole-time limit counts from the first try
 
     QByteArray m_body;
     bool m_responseChecked = false;

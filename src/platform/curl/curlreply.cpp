@@ -179,6 +179,13 @@ bool succeeded(const Ended &ended)
 
 QString failureMessage(const Ended &ended)
 {
+    if (ended.outOfTimeAfterTries > 0) {
+        Ended last = ended;
+        last.outOfTimeAfterTries = 0;
+        return QStringLiteral("timed out fetching %1 after %2 tries, the last: ")
+                   .arg(ended.url, QString::number(ended.outOfTimeAfterTries)) +
+               failureMessage(last);
+    }
     const QString &url = ended.url;
     if (ended.abort == Abort::Cancelled)
         return QStringLiteral("transfer of %1 cancelled").arg(url);

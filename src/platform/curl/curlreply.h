@@ -49,6 +49,9 @@ struct Ended {
     qint64 bodyLimit = 0;
     QByteArray contentType;
     QString detail; // libcurl's own words
+    // The tries made when a passing failure could not be tried again within the whole-time
+    // limit; 0 otherwise.
+    int outOfTimeAfterTries = 0;
 };
 
 // Whether the transfer gave the body that was asked for.
