@@ -319,13 +319,20 @@ namespace {
 QString decodedName(const QString &name)
 {
     const QByteArray bytes = QByteArray::fromPercentEncoding(name.toUtf8());
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A byte-order mark at the start is a character of the name, not a mark to skip.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString decoded = utf8(bytes);
     if (utf8.hasError() || decoded.isEmpty())
         return {};
     for (const QChar c : std::as_const(decoded)) {
         const char16_t u = c.unicode();
         if (u == u'/' || u == u'\\' || u < 0x20 || u == 0x7f || (u >= 0x80 && u <= 0x9f))
+            return {};
+        // Invisible format characters (a byte-order mark, zero-width ones, the marks of
+        // bidirectional text) would make a name that looks like another one and may stand over
+        // its file: such a name stays percent-encoded.
+        if (c.category() == QChar::Other_Format)
             return {};
     }
     return decoded;

@@ -55,6 +55,9 @@ TEST(Address, NamesFiles)
         {u"p/a%C2%9Bb.jpg", u"a%C2%9Bb.jpg"},
         {u"p/%82%A0.jpg", u"%82%A0.jpg"},
         {u"p/100%.jpg", u"100%.jpg"},
+        // Invisible format characters keep the name as written.
+        {u"p/%EF%BB%BFa.jpg", u"%EF%BB%BFa.jpg"},
+        {u"p/a%E2%80%8Bb.jpg", u"a%E2%80%8Bb.jpg"},
         // Character references are decoded first: "&#x2F;" is a slash, and a "%" written as
         // "&#37;" is percent-decoding's like any other.
         {u"&#x2F;&#x2F;static.example.de&#x2F;uploads&#x2F;a.jpg", u"a.jpg"},
