@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
 
+#include "app/causetexts.h"
 #include "app/imagelist.h"
 #include "app/statusline.h"
 
@@ -193,8 +194,9 @@ void frmHarvix::createMenus()
         menu->addSeparator()->setObjectName(name);
     };
 
-    addItem(addMenu(QStringLiteral("mnuCgetM"), QStringLiteral("画像の読み込み")),
-            QStringLiteral("mnuCget"), QStringLiteral("読み込み開始"), [this] { mnuCget_Click(); });
+    QMenu *harvestMenu = addMenu(QStringLiteral("mnuCgetM"), QStringLiteral("画像の読み込み"));
+    addItem(harvestMenu, QStringLiteral("mnuCget"), QStringLiteral("読み込み開始"),
+            [this] { mnuCget_Click(); });
     addItem(addMenu(QStringLiteral("mnuStopM"), QStringLiteral("読み込み中止")),
             QStringLiteral("mnuStop"), QStringLiteral("中止する"), [this] { mnuStop_Click(); });
 
@@ -357,6 +359,14 @@ void frmHarvix::showMessage(const QString &text, const QString &detail)
     showFrame();
     m_prompter.MsgBox(text, Prompter::Buttons::Ok, Prompter::Icon::None,
                       Prompter::applicationTitle(), detail);
+}
+
+void frmHarvix::showFailure(const QString &text, const TransferError &failure)
+{
+    // What led to the message is on the screen before it.
+    showFrame();
+    m_prompter.MsgBox(text, Prompter::Buttons::Ok, Prompter::Icon::None,
+                      Prompter::applicationTitle(), causeAndPlace(failure), failure.message());
 }
 
 void frmHarvix::beep()

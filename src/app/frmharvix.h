@@ -63,6 +63,9 @@ public:
     void setStatusText(const QString &text) override;
     void setBusyPointer(bool busy) override;
     void showMessage(const QString &text, const QString &detail = {}) override;
+    // The connection-error box: why in Japanese with the address on a line of its own, the
+    // transfer's own words in its details.
+    void showFailure(const QString &text, const TransferError &failure) override;
     void beep() override;
 
 signals:
