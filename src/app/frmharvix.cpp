@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 
 #include <QCoro/QCoroTask>
@@ -34,6 +35,16 @@ constexpr int clientHeight = 8565;
 constexpr int statusHeight = 255;
 
 const QString greyBackground = QStringLiteral("background-color: #E0E0E0;");
+
+// The harvest menu's choice to go on past pictures that fail, kept for the user's next start.
+const QString skipSetting = QStringLiteral("harvest/skipFailedImages");
+// A harvest that goes on past failed pictures tries each transfer that failed for a passing
+// reason twice more, as harvix-cli --retries 2 does.
+constexpr int skipRetries = 2;
+// Failed pictures the box lists by name; the rest are summed up by "…".
+constexpr int failedImagesListed = 20;
+// Failures the box's details give in the transfer's own words.
+constexpr int failedImagesDetailed = 1000;
 
 // The designed widths fit a narrow Japanese font; never cut a caption short.
 void fitText(QLabel *label)
@@ -197,6 +208,12 @@ void frmHarvix::createMenus()
     QMenu *harvestMenu = addMenu(QStringLiteral("mnuCgetM"), QStringLiteral("画像の読み込み"));
     addItem(harvestMenu, QStringLiteral("mnuCget"), QStringLiteral("読み込み開始"),
             [this] { mnuCget_Click(); });
+    m_mnuSkip = harvestMenu->addAction(QStringLiteral("エラーの画像を飛ばして続ける"));
+    m_mnuSkip->setObjectName(QStringLiteral("mnuSkip"));
+    m_mnuSkip->setCheckable(true);
+    m_mnuSkip->setChecked(QSettings().value(skipSetting, false).toBool());
+    connect(m_mnuSkip, &QAction::toggled, this,
+            [](bool checked) { QSettings().setValue(skipSetting, checked); });
     addItem(addMenu(QStringLiteral("mnuStopM"), QStringLiteral("読み込み中止")),
             QStringLiteral("mnuStop"), QStringLiteral("中止する"), [this] { mnuStop_Click(); });
 
@@ -236,8 +253,44 @@ QString frmHarvix::SimpleText() const
 
 void frmHarvix::mnuCget_Click()
 {
-    // The harvest runs on while this handler returns; its end is shown at once.
-    QCoro::connect(m_harvest.run(m_TURL->text()), this, [this] { showFrame(); });
+    startHarvest([this] { return m_harvest.run(m_TURL->text()); });
+}
+
+void frmHarvix::startHarvest(const std::function<QCoro::Task<PageHarvest::Outcome>()> &run)
+{
+    if (!m_harvest.isRunning()) {
+        // A harvest keeps the menu's choice it started with.
+        const bool skip = m_mnuSkip->isChecked();
+        m_harvest.setKeepGoing(skip);
+        m_harvest.setRetries(skip ? skipRetries : UrlTransfer::kServiceRetries);
+        m_failedImages.clear();
+    }
+    // The harvest runs on while the handler returns; its end is shown at once.
+    QCoro::connect(run(), this, [this](PageHarvest::Outcome outcome) { harvestEnded(outcome); });
+}
+
+void frmHarvix::harvestEnded(PageHarvest::Outcome outcome)
+{
+    showFrame();
+    if (outcome != PageHarvest::Outcome::Incomplete || m_failedImages.isEmpty())
+        return;
+    const QList<FailedImage> failed = std::exchange(m_failedImages, {});
+    QStringList causes;
+    QStringList messages;
+    for (const FailedImage &image : failed) {
+        if (causes.size() < failedImagesListed)
+            causes.append(image.name + QStringLiteral("：") + image.cause);
+        if (messages.size() < failedImagesDetailed)
+            messages.append(image.message);
+    }
+    if (failed.size() > failedImagesListed)
+        causes.append(QStringLiteral("…"));
+    if (failed.size() > failedImagesDetailed)
+        messages.append(QStringLiteral("…"));
+    m_prompter.MsgBox(
+        QStringLiteral("%1 個の画像を取り込めませんでした。").arg(QString::number(failed.size())),
+        Prompter::Buttons::Ok, Prompter::Icon::None, Prompter::applicationTitle(),
+        causes.join(QLatin1Char('\n')), messages.join(QLatin1Char('\n')));
 }
 
 void frmHarvix::harvestRendered(const std::optional<RenderedPage> &page)
@@ -249,8 +302,8 @@ void frmHarvix::harvestRendered(const std::optional<RenderedPage> &page)
     }
     if (!m_harvest.isRunning())
         m_TURL->setText(page->url);
-    QCoro::connect(m_harvest.runOnPage(page->html, page->url, page->baseUrl), this,
-                   [this] { showFrame(); });
+    startHarvest(
+        [this, page] { return m_harvest.runOnPage(page->html, page->url, page->baseUrl); });
 }
 
 void frmHarvix::mnuStop_Click()
@@ -308,6 +361,11 @@ void frmHarvix::addImageListEntry(const QString &name)
 {
     m_pendingEntries.append(name);
     frameDue();
+}
+
+void frmHarvix::imageFailed(const QString &name, const QString &, const TransferError &failure)
+{
+    m_failedImages.append(FailedImage{name, causeText(failure), failure.message()});
 }
 
 void frmHarvix::setStatusText(const QString &text)

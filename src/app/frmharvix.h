@@ -10,9 +10,11 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 
 class ImageList;
+class QAction;
 class ImageViewport;
 class PictureLoader;
 class Prompter;
@@ -67,6 +69,8 @@ public:
     // transfer's own words in its details.
     void showFailure(const QString &text, const TransferError &failure) override;
     void beep() override;
+    void imageFailed(const QString &name, const QString &address,
+                     const TransferError &failure) override;
 
 signals:
     void connectRequested();       // the dial-up dialog
@@ -84,6 +88,10 @@ protected:
 private:
     void createControls();
     void createMenus();
+    // Starts a harvest (refused while one runs) with the options of the menu as they are now.
+    void startHarvest(const std::function<QCoro::Task<PageHarvest::Outcome>()> &run);
+    // The harvest has ended: the pictures it passed over, if any, in one box.
+    void harvestEnded(PageHarvest::Outcome outcome);
     int selectedRow() const;
     // Asks for the next frame of the harvest's changes, one frame after the last one.
     void frameDue();
@@ -100,12 +108,20 @@ private:
     ImageList *m_List1 = nullptr;
     ImageViewport *m_Picture1 = nullptr;
     StatusLine *m_status = nullptr; // SB's one line of text
+    QAction *m_mnuSkip = nullptr;   // go on past a picture that cannot be fetched or saved
 
     int m_rowAtPress = -1; // List1's selected row when the mouse was last pressed on it
 
     // The harvest's changes not shown yet, and the clock that shows them once per frame.
     QStringList m_pendingEntries;
     std::optional<QString> m_pendingStatus;
+    // The pictures the harvest passed over, with their causes.
+    struct FailedImage {
+        QString name;
+        QString cause;   // in the window's words
+        QString message; // the transfer's own
+    };
+    QList<FailedImage> m_failedImages;
     QElapsedTimer m_lastFrame; // when the changes were last shown
     QTimer m_frame;
 };
