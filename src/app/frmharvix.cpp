@@ -170,6 +170,13 @@ void frmHarvix::createControls()
     m_status = new StatusLine(bar);
     m_status->setObjectName(QStringLiteral("SimpleText"));
     bar->addWidget(m_status, 1);
+    // The harvest's count stands at the right, apart from the state texts.
+    m_progress = new StatusLine(bar);
+    m_progress->setObjectName(QStringLiteral("Progress"));
+    m_progress->setAlignment(Qt::AlignRight);
+    m_progress->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    m_progress->hide();
+    bar->addPermanentWidget(m_progress);
     setStatusBar(bar);
 
     connect(m_TURL, &QLineEdit::returnPressed, this, &frmHarvix::mnuCget_Click);
@@ -251,6 +258,11 @@ QString frmHarvix::SimpleText() const
     return m_status->text();
 }
 
+QString frmHarvix::progressText() const
+{
+    return m_progress->text();
+}
+
 void frmHarvix::mnuCget_Click()
 {
     startHarvest([this] { return m_harvest.run(m_TURL->text()); });
@@ -264,6 +276,10 @@ void frmHarvix::startHarvest(const std::function<QCoro::Task<PageHarvest::Outcom
         m_harvest.setKeepGoing(skip);
         m_harvest.setRetries(skip ? skipRetries : UrlTransfer::kServiceRetries);
         m_failedImages.clear();
+        m_found = -1;
+        m_done = 0;
+        m_progressPending = true;
+        frameDue();
     }
     // The harvest runs on while the handler returns; its end is shown at once.
     QCoro::connect(run(), this, [this](PageHarvest::Outcome outcome) { harvestEnded(outcome); });
@@ -357,15 +373,33 @@ void frmHarvix::clearImageList()
     m_List1->clear();
 }
 
+void frmHarvix::imagesFound(qsizetype count)
+{
+    m_found = count;
+    m_done = 0;
+    m_progressPending = true;
+    frameDue();
+}
+
 void frmHarvix::addImageListEntry(const QString &name)
 {
     m_pendingEntries.append(name);
     frameDue();
 }
 
+void frmHarvix::imageSaved(const QString &)
+{
+    ++m_done;
+    m_progressPending = true;
+    frameDue();
+}
+
 void frmHarvix::imageFailed(const QString &name, const QString &, const TransferError &failure)
 {
     m_failedImages.append(FailedImage{name, causeText(failure), failure.message()});
+    ++m_done;
+    m_progressPending = true;
+    frameDue();
 }
 
 void frmHarvix::setStatusText(const QString &text)
@@ -396,6 +430,33 @@ void frmHarvix::showFrame()
     m_List1->append(std::exchange(m_pendingEntries, {}));
     if (m_pendingStatus)
         m_status->setText(*std::exchange(m_pendingStatus, std::nullopt));
+    if (std::exchange(m_progressPending, false))
+        showProgress();
+}
+
+void frmHarvix::showProgress()
+{
+    if (m_found < 0) {
+        m_progress->setText(QString());
+        m_progress->hide();
+        return;
+    }
+    if (m_progressWidthFor != m_found) {
+        // Wide enough for any count up to the number found, so the status bar is laid out
+        // once per harvest, not once per frame.
+        m_progressWidthFor = m_found;
+        const QFontMetrics metrics = m_progress->fontMetrics();
+        QChar widestDigit = u'0';
+        for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
+            if (metrics.horizontalAdvance(QChar(digit)) > metrics.horizontalAdvance(widestDigit))
+                widestDigit = QChar(digit);
+        }
+        const QString digits(QString::number(m_found).size(), widestDigit);
+        m_progress->setFixedWidth(metrics.horizontalAdvance(digits + QStringLiteral(" / ") +
+                                                            digits + QStringLiteral("  ")));
+    }
+    m_progress->setText(QString::number(m_done) + QStringLiteral(" / ") + QString::number(m_found));
+    m_progress->show();
 }
 
 void frmHarvix::setBusyPointer(bool busy)

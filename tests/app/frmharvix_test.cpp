@@ -115,6 +115,11 @@ protected:
             }
             res.set_content(blue.toStdString(), "image/jpeg");
         });
+        // 40 entries at once (one picture referenced 40 times), one held back, 40 more.
+        QByteArray many = QByteArray("<img src=\"img/red.jpg\">").repeated(40);
+        many += "<img src=\"/dir/blue.JPG\">";
+        many += QByteArray("<img src=\"img/third.jpg\">").repeated(40);
+        serve(s, "/dir/many.html", many, "text/html");
         s.Get("/dir/counted.html", [this](const httplib::Request &, httplib::Response &res) {
             ++pageRequests;
             res.set_content("<img src=\"img/red.jpg\">", "text/html");
@@ -489,6 +494,26 @@ TEST_F(MainWindow, SkipOptionGoesOnPastAFailedPictureAndListsItInOneBox)
         prompter.shown.first().detailed.contains(http.url(QStringLiteral("/dir/img/gone.jpg")) +
                                                  QStringLiteral(" answered with HTTP status 404")))
         << prompter.shown.first().detailed.toStdString();
+}
+
+TEST_F(MainWindow, StatusBarCountsThePicturesAndTheListFollowsTheNewestUntilScrolledUp)
+{
+    win->show();
+    holdBlue = true;
+    win->TURL()->setText(http.url(QStringLiteral("/dir/many.html")));
+    win->mnuCget_Click();
+    QListWidget *list = win->List1();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 40; }, 10000));
+    EXPECT_EQ(win->progressText(), QStringLiteral("40 / 81"));
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualItemRect(list->item(39))));
+    // Scrolled up by the user, the list stays where it was put.
+    list->verticalScrollBar()->setValue(0);
+    holdBlue = false;
+    awaitHarvest(*win);
+    ASSERT_EQ(list->count(), 81);
+    EXPECT_EQ(win->progressText(), QStringLiteral("81 / 81"));
+    EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(win->SimpleText(), kFinished);
 }
 
 TEST_F(MainWindow, ClosingTheWindowDuringAHarvestEndsItThereAndDeletesTheWindow)
