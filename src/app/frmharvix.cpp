@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
 
+#include "app/causetexts.h"
 #include "app/imagelist.h"
 #include "app/statusline.h"
 
@@ -22,6 +23,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 
 #include <QCoro/QCoroTask>
@@ -33,6 +35,16 @@ constexpr int clientHeight = 8565;
 constexpr int statusHeight = 255;
 
 const QString greyBackground = QStringLiteral("background-color: #E0E0E0;");
+
+// The harvest menu's choice to go on past pictures that fail, kept for the user's next start.
+const QString skipSetting = QStringLiteral("harvest/skipFailedImages");
+// A harvest that goes on past failed pictures tries each transfer that failed for a passing
+// reason twice more, as harvix-cli --retries 2 does.
+constexpr int skipRetries = 2;
+// Failed pictures the box lists by name; the rest are summed up by "…".
+constexpr int failedImagesListed = 20;
+// Failures the box's details give in the transfer's own words.
+constexpr int failedImagesDetailed = 1000;
 
 // The designed widths fit a narrow Japanese font; never cut a caption short.
 void fitText(QLabel *label)
@@ -158,6 +170,13 @@ void frmHarvix::createControls()
     m_status = new StatusLine(bar);
     m_status->setObjectName(QStringLiteral("SimpleText"));
     bar->addWidget(m_status, 1);
+    // The harvest's count stands at the right, apart from the state texts.
+    m_progress = new StatusLine(bar);
+    m_progress->setObjectName(QStringLiteral("Progress"));
+    m_progress->setAlignment(Qt::AlignRight);
+    m_progress->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    m_progress->hide();
+    bar->addPermanentWidget(m_progress);
     setStatusBar(bar);
 
     connect(m_TURL, &QLineEdit::returnPressed, this, &frmHarvix::mnuCget_Click);
@@ -193,8 +212,15 @@ void frmHarvix::createMenus()
         menu->addSeparator()->setObjectName(name);
     };
 
-    addItem(addMenu(QStringLiteral("mnuCgetM"), QStringLiteral("画像の読み込み")),
-            QStringLiteral("mnuCget"), QStringLiteral("読み込み開始"), [this] { mnuCget_Click(); });
+    QMenu *harvestMenu = addMenu(QStringLiteral("mnuCgetM"), QStringLiteral("画像の読み込み"));
+    addItem(harvestMenu, QStringLiteral("mnuCget"), QStringLiteral("読み込み開始"),
+            [this] { mnuCget_Click(); });
+    m_mnuSkip = harvestMenu->addAction(QStringLiteral("エラーの画像を飛ばして続ける"));
+    m_mnuSkip->setObjectName(QStringLiteral("mnuSkip"));
+    m_mnuSkip->setCheckable(true);
+    m_mnuSkip->setChecked(QSettings().value(skipSetting, false).toBool());
+    connect(m_mnuSkip, &QAction::toggled, this,
+            [](bool checked) { QSettings().setValue(skipSetting, checked); });
     addItem(addMenu(QStringLiteral("mnuStopM"), QStringLiteral("読み込み中止")),
             QStringLiteral("mnuStop"), QStringLiteral("中止する"), [this] { mnuStop_Click(); });
 
@@ -232,10 +258,55 @@ QString frmHarvix::SimpleText() const
     return m_status->text();
 }
 
+QString frmHarvix::progressText() const
+{
+    return m_progress->text();
+}
+
 void frmHarvix::mnuCget_Click()
 {
-    // The harvest runs on while this handler returns; its end is shown at once.
-    QCoro::connect(m_harvest.run(m_TURL->text()), this, [this] { showFrame(); });
+    startHarvest([this] { return m_harvest.run(m_TURL->text()); });
+}
+
+void frmHarvix::startHarvest(const std::function<QCoro::Task<PageHarvest::Outcome>()> &run)
+{
+    if (!m_harvest.isRunning()) {
+        // A harvest keeps the menu's choice it started with.
+        const bool skip = m_mnuSkip->isChecked();
+        m_harvest.setKeepGoing(skip);
+        m_harvest.setRetries(skip ? skipRetries : UrlTransfer::kServiceRetries);
+        m_failedImages.clear();
+        m_found = -1;
+        m_done = 0;
+        m_progressPending = true;
+        frameDue();
+    }
+    // The harvest runs on while the handler returns; its end is shown at once.
+    QCoro::connect(run(), this, [this](PageHarvest::Outcome outcome) { harvestEnded(outcome); });
+}
+
+void frmHarvix::harvestEnded(PageHarvest::Outcome outcome)
+{
+    showFrame();
+    if (outcome != PageHarvest::Outcome::Incomplete || m_failedImages.isEmpty())
+        return;
+    const QList<FailedImage> failed = std::exchange(m_failedImages, {});
+    QStringList causes;
+    QStringList messages;
+    for (const FailedImage &image : failed) {
+        if (causes.size() < failedImagesListed)
+            causes.append(image.name + QStringLiteral("：") + image.cause);
+        if (messages.size() < failedImagesDetailed)
+            messages.append(image.message);
+    }
+    if (failed.size() > failedImagesListed)
+        causes.append(QStringLiteral("…"));
+    if (failed.size() > failedImagesDetailed)
+        messages.append(QStringLiteral("…"));
+    m_prompter.MsgBox(
+        QStringLiteral("%1 個の画像を取り込めませんでした。").arg(QString::number(failed.size())),
+        Prompter::Buttons::Ok, Prompter::Icon::None, Prompter::applicationTitle(),
+        causes.join(QLatin1Char('\n')), messages.join(QLatin1Char('\n')));
 }
 
 void frmHarvix::harvestRendered(const std::optional<RenderedPage> &page)
@@ -247,8 +318,8 @@ void frmHarvix::harvestRendered(const std::optional<RenderedPage> &page)
     }
     if (!m_harvest.isRunning())
         m_TURL->setText(page->url);
-    QCoro::connect(m_harvest.runOnPage(page->html, page->url, page->baseUrl), this,
-                   [this] { showFrame(); });
+    startHarvest(
+        [this, page] { return m_harvest.runOnPage(page->html, page->url, page->baseUrl); });
 }
 
 void frmHarvix::mnuStop_Click()
@@ -307,9 +378,32 @@ void frmHarvix::clearImageList()
     m_List1->clear();
 }
 
+void frmHarvix::imagesFound(qsizetype count)
+{
+    m_found = count;
+    m_done = 0;
+    m_progressPending = true;
+    frameDue();
+}
+
 void frmHarvix::addImageListEntry(const QString &name)
 {
     m_pendingEntries.append(name);
+    frameDue();
+}
+
+void frmHarvix::imageSaved(const QString &)
+{
+    ++m_done;
+    m_progressPending = true;
+    frameDue();
+}
+
+void frmHarvix::imageFailed(const QString &name, const QString &, const TransferError &failure)
+{
+    m_failedImages.append(FailedImage{name, causeText(failure), failure.message()});
+    ++m_done;
+    m_progressPending = true;
     frameDue();
 }
 
@@ -341,6 +435,33 @@ void frmHarvix::showFrame()
     m_List1->append(std::exchange(m_pendingEntries, {}));
     if (m_pendingStatus)
         m_status->setText(*std::exchange(m_pendingStatus, std::nullopt));
+    if (std::exchange(m_progressPending, false))
+        showProgress();
+}
+
+void frmHarvix::showProgress()
+{
+    if (m_found < 0) {
+        m_progress->setText(QString());
+        m_progress->hide();
+        return;
+    }
+    if (m_progressWidthFor != m_found) {
+        // Wide enough for any count up to the number found, so the status bar is laid out
+        // once per harvest, not once per frame.
+        m_progressWidthFor = m_found;
+        const QFontMetrics metrics = m_progress->fontMetrics();
+        QChar widestDigit = u'0';
+        for (char16_t digit = u'1'; digit <= u'9'; ++digit) {
+            if (metrics.horizontalAdvance(QChar(digit)) > metrics.horizontalAdvance(widestDigit))
+                widestDigit = QChar(digit);
+        }
+        const QString digits(QString::number(m_found).size(), widestDigit);
+        m_progress->setFixedWidth(metrics.horizontalAdvance(digits + QStringLiteral(" / ") +
+                                                            digits + QStringLiteral("  ")));
+    }
+    m_progress->setText(QString::number(m_done) + QStringLiteral(" / ") + QString::number(m_found));
+    m_progress->show();
 }
 
 void frmHarvix::setBusyPointer(bool busy)
@@ -362,6 +483,14 @@ void frmHarvix::showMessage(const QString &text, const QString &detail)
     showFrame();
     m_prompter.MsgBox(text, Prompter::Buttons::Ok, Prompter::Icon::None,
                       Prompter::applicationTitle(), detail);
+}
+
+void frmHarvix::showFailure(const QString &text, const TransferError &failure)
+{
+    // What led to the message is on the screen before it.
+    showFrame();
+    m_prompter.MsgBox(text, Prompter::Buttons::Ok, Prompter::Icon::None,
+                      Prompter::applicationTitle(), causeAndPlace(failure), failure.message());
 }
 
 void frmHarvix::beep()

@@ -4,13 +4,15 @@
 #include <QListWidget>
 
 // List1: the file names of the harvested images, one line each. The window adds the entries of
-// a harvest in batches, once per frame; a batch that goes below the entries in sight changes
-// only the scroll bar, so its layout leaves the viewport unpainted.
+// a harvest in batches, once per frame. The list scrolls along to show the newest entry, until
+// the user scrolls up from the end (and again once the end is reached again); while it stays
+// where the user left it, a batch that goes below the entries in sight changes only the scroll
+// bar, so its layout leaves the viewport unpainted.
 class ImageList : public QListWidget {
     Q_OBJECT
 public:
     explicit ImageList(QWidget *parent = nullptr);
 
-    // Appends the entries and lays the list out again.
+    // Appends the entries, lays the list out again and follows the newest one.
     void append(const QStringList &names);
 };

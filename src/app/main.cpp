@@ -89,6 +89,8 @@ int main(int argc, char **argv)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Harvix"));
+    // The user's settings go to $XDG_CONFIG_HOME/harvix/Harvix.conf, beside Pswd.dat.
+    QApplication::setOrganizationName(QStringLiteral("harvix"));
     // The program speaks Japanese: Qt's own texts (message box buttons, text box menus) too.
     QTranslator qtTexts;
     if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),

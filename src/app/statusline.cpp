@@ -20,6 +20,12 @@ void StatusLine::setText(const QString &text)
     update();
 }
 
+void StatusLine::setAlignment(Qt::Alignment alignment)
+{
+    m_alignment = alignment;
+    update();
+}
+
 QSize StatusLine::sizeHint() const
 {
     return QSize(0, fontMetrics().height());
@@ -34,6 +40,6 @@ void StatusLine::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     // A text wider than the line is cut at its right end, as a label cuts it.
-    style()->drawItemText(&painter, rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+    style()->drawItemText(&painter, rect(), m_alignment | Qt::AlignVCenter | Qt::TextSingleLine,
                           palette(), isEnabled(), m_text, QPalette::WindowText);
 }

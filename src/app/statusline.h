@@ -13,6 +13,8 @@ public:
 
     QString text() const { return m_text; }
     void setText(const QString &text);
+    // Where the text stands in the line: left (the default) or right.
+    void setAlignment(Qt::Alignment alignment);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -22,4 +24,5 @@ protected:
 
 private:
     QString m_text;
+    Qt::Alignment m_alignment = Qt::AlignLeft;
 };

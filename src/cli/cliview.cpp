@@ -58,9 +58,10 @@ void CliView::showMessage(const QString &text, const QString &)
 
 void CliView::beep() {}
 
-void CliView::imageFailed(const QString &address, const QString &cause)
+void CliView::imageFailed(const QString &, const QString &address, const TransferError &failure)
 {
     // The cause names the address already when the transfer failed; a failed write does not.
+    const QString cause = failure.message();
     printDiagnostic(QStringLiteral("harvix-cli: ") +
                     (cause.contains(address) ? cause : address + QStringLiteral(": ") + cause));
 }

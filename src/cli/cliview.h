@@ -22,7 +22,8 @@ public:
     void setBusyPointer(bool busy) override;
     void showMessage(const QString &text, const QString &detail = {}) override;
     void beep() override;
-    void imageFailed(const QString &address, const QString &cause) override;
+    void imageFailed(const QString &name, const QString &address,
+                     const TransferError &failure) override;
     // With --verbose, each state text of the harvest's transfers is a line on standard error.
     void transferState(qint16 state) override;
     void setVerbose(bool verbose) { m_verbose = verbose; }

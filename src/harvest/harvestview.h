@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/urltransfer.h"
+
 #include <QString>
 
 // What the page harvest needs from the window that runs it (or from harvix-cli).
@@ -12,6 +14,9 @@ public:
     virtual void setPageSource(const QString &text) = 0;
     // Empties the list of saved image files (List1).
     virtual void clearImageList() = 0;
+    // The page holds count image references, which the harvest now fetches in turn; each ends
+    // in imageSaved, imageKept or imageFailed, unless the harvest ends first.
+    virtual void imagesFound(qsizetype count) { Q_UNUSED(count); }
     // Appends one file name to the list of saved image files (once the image is downloaded,
     // before it is written).
     virtual void addImageListEntry(const QString &name) = 0;
@@ -28,12 +33,22 @@ public:
     // OK-only message box titled "Harvix"; detail, when not empty, says why (the box's
     // informative text).
     virtual void showMessage(const QString &text, const QString &detail = {}) = 0;
-    virtual void beep() = 0;
-    // A harvest that goes on past failed images reports each one here, with its cause; one
-    // that stops at the first failure never calls it.
-    virtual void imageFailed(const QString &address, const QString &cause)
+    // The harvest ended at failure: text is the connection-error message, failure says why
+    // (passwords in its addresses hidden). By default the message with the failure's own
+    // words as its detail.
+    virtual void showFailure(const QString &text, const TransferError &failure)
     {
+        showMessage(text, failure.message());
+    }
+    virtual void beep() = 0;
+    // A harvest that goes on past failed images reports each one here: the file name it would
+    // have had, its address and why it failed (passwords hidden); one that stops at the first
+    // failure never calls it.
+    virtual void imageFailed(const QString &name, const QString &address,
+                             const TransferError &failure)
+    {
+        Q_UNUSED(name);
         Q_UNUSED(address);
-        Q_UNUSED(cause);
+        Q_UNUSED(failure);
     }
 };

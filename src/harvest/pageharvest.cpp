@@ -73,6 +73,8 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::runOnPage(QString page, QString p
 
 void PageHarvest::cancel()
 {
+    if (m_running)
+        m_cancelled = true;
     if (m_ticket != 0)
         m_inet.cancelTransfer(m_ticket);
     else if (m_running && m_fetch)
@@ -89,17 +91,34 @@ void PageHarvest::stop()
 
 int PageHarvest::startTransfer(const QString &url, qint32 dataType, const QString &referer)
 {
-    m_ticket = m_inet.startTransfer(url, dataType, referer);
+    m_ticket =
+        m_inet.startTransfer(url, dataType, referer, UrlTransfer::Lane::OneAtATime, m_retries);
     return m_ticket;
 }
 
 namespace {
 
-QString causeOf(const std::exception &e)
+// Any failure of a harvest as a transfer failure, with the passwords in its addresses hidden: a
+// file that cannot be written names its folder.
+TransferError failureOf(const std::exception &e)
 {
-    if (const auto *transfer = dynamic_cast<const TransferError *>(&e))
-        return transfer->message();
-    return QString::fromLocal8Bit(e.what());
+    TransferError::Facts facts;
+    QString message;
+    if (const auto *transfer = dynamic_cast<const TransferError *>(&e)) {
+        facts = transfer->facts();
+        message = transfer->message();
+    } else if (const auto *write = dynamic_cast<const FileWriteError *>(&e)) {
+        facts.kind = TransferError::Kind::CannotWrite;
+        facts.folder = write->folder();
+        message = QString::fromLocal8Bit(e.what());
+        facts.detail = message;
+    } else {
+        message = QString::fromLocal8Bit(e.what());
+        facts.detail = message;
+    }
+    facts.url = hidePasswords(facts.url);
+    facts.detail = hidePasswords(facts.detail);
+    return TransferError(hidePasswords(message), std::move(facts));
 }
 
 } // namespace
@@ -113,12 +132,12 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
         co_return Outcome::Refused;
     }
     m_running = true;
-    m_stopped = false;
+    m_stopped = m_cancelled = false;
     const auto ended = qScopeGuard([this] {
         m_running = false;
-        m_stopped = false;
+        m_stopped = m_cancelled = false;
     });
-    QString detail;
+    std::optional<TransferError> failure;
     try {
         m_failureDetail.clear();
 
@@ -169,6 +188,7 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
         };
 
         m_view.clearImageList();
+        m_view.imagesFound(refs.size());
         ImageFetch *const fetch = m_fetch;
         if (fetch)
             fetch->begin(refs.size(), requestFor);
@@ -219,11 +239,12 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
                 savedFrom.insert(image.url, name);
                 m_view.imageSaved(name);
             } catch (const std::exception &e) {
-                // A stopped run goes no further, whatever it was asked to do with failures.
-                if (!m_keepGoing || m_stopped)
+                // A run stopped or cancelled goes no further, whatever it was asked to do with
+                // failures.
+                if (!m_keepGoing || m_stopped || m_cancelled)
                     throw;
                 ++failed;
-                m_view.imageFailed(requestFor(i).url, causeOf(e));
+                m_view.imageFailed(name, hidePasswords(requestFor(i).url), failureOf(e));
             }
         }
 
@@ -236,21 +257,19 @@ QCoro::Task<PageHarvest::Outcome> PageHarvest::harvest(QString address,
             co_return Outcome::Incomplete;
         }
         co_return Outcome::Finished;
-    } catch (const TransferError &e) {
-        detail = e.message();
     } catch (const std::exception &e) {
-        detail = QString::fromLocal8Bit(e.what());
+        failure = failureOf(e);
     } catch (...) {
-        detail = QStringLiteral("unknown failure");
+        failure = TransferError(QStringLiteral("unknown failure"));
     }
 
     // Whatever failed, the user sees one message; what was done so far stays. A stopped run
     // has nobody left to tell.
-    m_failureDetail = detail;
+    m_failureDetail = failure->message();
     if (m_stopped)
         co_return Outcome::Failed;
     try {
-        m_view.showMessage(connectionErrorMessage(), hidePasswords(detail));
+        m_view.showFailure(connectionErrorMessage(), *failure);
     } catch (...) {
     }
     try {

@@ -48,8 +48,8 @@ public:
     // the images.
     QCoro::Task<Outcome> runOnPage(QString page, QString pageUrl, QString baseUrl);
 
-    // Stops the transfer the run waits for; the run then fails (or, keeping going, goes on
-    // with the next image). Nothing when no run is under way.
+    // Stops the transfer the run waits for; the run then fails, also when it keeps going past
+    // failed images (the user asked it to stop). Nothing when no run is under way.
     void cancel();
     // Ends the run at once, wherever it is, and tells the view nothing more (its window is
     // closing). Nothing when no run is under way.
@@ -60,9 +60,13 @@ public:
     // default.
     void setImageFetch(ImageFetch *fetch) { m_fetch = fetch; }
 
-    // Whether an image that cannot be fetched or saved ends the harvest (the default, as the
-    // window has it) or is reported to the view and passed over.
+    // Whether an image that cannot be fetched or saved ends the harvest (the default) or is
+    // reported to the view and passed over.
     void setKeepGoing(bool keepGoing) { m_keepGoing = keepGoing; }
+    // How often each of the harvest's own transfers (the page, and the images it fetches one by
+    // one) is tried again after a passing failure; by default as often as the transfer service
+    // is set to (UrlTransfer::kServiceRetries).
+    void setRetries(int retries) { m_retries = retries; }
     // Whether an image whose file already exists in the save folder is kept, not fetched (it is
     // listed and counted as saved all the same). Off by default.
     void setNoClobber(bool noClobber) { m_noClobber = noClobber; }
@@ -79,8 +83,8 @@ public:
 
     bool isRunning() const { return m_running; }
 
-    // Why the latest failure happened, for logs and harvix-cli --verbose (the user is shown only
-    // the connection-error message). Cleared when a run starts.
+    // Why the latest failure happened, for logs and harvix-cli --verbose (the view is given it
+    // with the connection-error message). Cleared when a run starts.
     const QString &failureDetail() const { return m_failureDetail; }
 
     // Texts the harvest shows.
@@ -107,12 +111,14 @@ private:
     QMetaObject::Connection m_states;
     ImageFetch *m_fetch = nullptr;
     bool m_keepGoing = false;
+    int m_retries = UrlTransfer::kServiceRetries;
     bool m_noClobber = false;
     QString m_pageReferer;
     QString m_savePathName;
     QString m_imageFile;
     QString m_failureDetail;
     bool m_running = false;
-    bool m_stopped = false; // stop() was called during this run
-    int m_ticket = 0;       // the transfer the run waits for, 0 when none
+    bool m_stopped = false;   // stop() was called during this run
+    bool m_cancelled = false; // cancel() was called during this run
+    int m_ticket = 0;         // the transfer the run waits for, 0 when none
 };

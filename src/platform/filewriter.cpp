@@ -31,12 +31,22 @@ void setTemporaryPending(const QByteArray &name)
     g_temporaryPending = 1;
 }
 
+// A failure at a folder: it could not be created, or no file could be created in it.
+[[noreturn]] void failAtFolder(const QString &what, const QString &folder, int err)
+{
+    throw FileWriteError((what + QStringLiteral(" ") + folder + QStringLiteral(": ") +
+                          QString::fromLocal8Bit(std::strerror(err)))
+                             .toStdString(),
+                         err, folder);
+}
+
+// A failure at a file: it could not be written or saved under its name.
 [[noreturn]] void fail(const QString &what, const QString &path, int err)
 {
     throw FileWriteError((what + QStringLiteral(" ") + path + QStringLiteral(": ") +
                           QString::fromLocal8Bit(std::strerror(err)))
                              .toStdString(),
-                         err);
+                         err, QFileInfo(path).path());
 }
 
 mode_t toMode(QFileDevice::Permissions p)
@@ -118,7 +128,7 @@ Unnamed writeUnnamed(const QString &path, const QByteArray &bytes, mode_t permis
     if (fd < 0) {
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
             return Unnamed::Unsupported;
-        fail(QStringLiteral("cannot create a file in"), folder, errno);
+        failAtFolder(QStringLiteral("cannot create a file in"), folder, errno);
     }
     const auto abandon = [fd, &path](const QString &what, int err) {
         ::close(fd);
@@ -186,7 +196,7 @@ void writeNamed(const QString &path, const QByteArray &bytes, mode_t permissions
         }
     }
     if (fd < 0)
-        fail(QStringLiteral("cannot create a file in"), folder, errno);
+        failAtFolder(QStringLiteral("cannot create a file in"), folder, errno);
 
     const auto abandon = [&](const QString &what, int err) {
         ::close(fd);
@@ -253,6 +263,6 @@ void createFolders(const QString &folder, QFileDevice::Permissions permissions)
     for (const QString &path : std::as_const(missing)) {
         if (::mkdir(QFile::encodeName(path).constData(), toMode(permissions)) != 0 &&
             errno != EEXIST)
-            fail(QStringLiteral("cannot create the folder"), path, errno);
+            failAtFolder(QStringLiteral("cannot create the folder"), path, errno);
     }
 }

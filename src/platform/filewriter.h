@@ -9,12 +9,18 @@
 
 class FileWriteError : public std::runtime_error {
 public:
-    FileWriteError(const std::string &what, int error) : std::runtime_error(what), m_error(error) {}
+    FileWriteError(const std::string &what, int error, const QString &folder = {})
+        : std::runtime_error(what), m_error(error), m_folder(folder)
+    {
+    }
     // The errno value of the failing call, for callers that word their own message.
     int error() const { return m_error; }
+    // The folder the file was to be written into (or that was to be created).
+    const QString &folder() const { return m_folder; }
 
 private:
     int m_error;
+    QString m_folder;
 };
 
 enum class WriteMode {

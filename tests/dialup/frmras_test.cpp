@@ -34,11 +34,11 @@ class ActingPrompter : public FakePrompter {
 public:
     std::function<void(const QString &)> onShow;
     Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title,
-                  const QString &informative = {}) override
+                  const QString &informative = {}, const QString &detailed = {}) override
     {
         if (onShow)
             onShow(text);
-        return FakePrompter::MsgBox(text, buttons, icon, title, informative);
+        return FakePrompter::MsgBox(text, buttons, icon, title, informative, detailed);
     }
 };
 

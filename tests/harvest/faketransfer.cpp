@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "faketransfer.h"
 
-int FakeTransfer::startTransfer(const QString &url, qint32 dataType, const QString &, Lane lane)
+int FakeTransfer::startTransfer(const QString &url, qint32 dataType, const QString &, Lane lane,
+                                int)
 {
     requested.append(url);
     if (m_busy && lane == Lane::OneAtATime)

@@ -20,7 +20,7 @@ public:
     void onFetch(const QString &url, std::function<void()> hook) { m_hooks.insert(url, hook); }
 
     int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},
-                      Lane lane = Lane::OneAtATime) override;
+                      Lane lane = Lane::OneAtATime, int retries = kServiceRetries) override;
     QCoro::Task<TransferReply> finishTransfer(int ticket) override;
     void cancelTransfer(int ticket) override { m_cancelled.insert(ticket); }
 

@@ -253,7 +253,7 @@ TEST_F(PageHarvestTest, SecondRunDuringATransferIsRefusedAndTheFirstGoesOn)
 class ThrowingTransfer : public UrlTransfer {
 public:
     std::function<void()> thrower;
-    int startTransfer(const QString &, qint32, const QString &, Lane) override { return 1; }
+    int startTransfer(const QString &, qint32, const QString &, Lane, int) override { return 1; }
     QCoro::Task<TransferReply> finishTransfer(int) override
     {
         thrower();

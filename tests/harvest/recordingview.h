@@ -18,10 +18,12 @@ public:
     void setBusyPointer(bool busy) override;
     void showMessage(const QString &text, const QString &detail = {}) override;
     void beep() override;
-    void imageFailed(const QString &address, const QString &cause) override
+    void imageFailed(const QString &name, const QString &address,
+                     const TransferError &failure) override
     {
+        Q_UNUSED(name);
         if (onFailure)
-            onFailure(address, cause);
+            onFailure(address, failure.message());
     }
 
     QString typedAddress; // the address the test harvests

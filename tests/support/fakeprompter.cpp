@@ -2,9 +2,10 @@
 #include "fakeprompter.h"
 
 Prompter::Answer FakePrompter::MsgBox(const QString &text, Buttons buttons, Icon icon,
-                                      const QString &title, const QString &informative)
+                                      const QString &title, const QString &informative,
+                                      const QString &detailed)
 {
-    shown.append({text, buttons, icon, title, informative});
+    shown.append({text, buttons, icon, title, informative, detailed});
     if (!answers.isEmpty())
         return answers.takeFirst();
     switch (buttons) {

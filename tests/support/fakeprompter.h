@@ -15,10 +15,11 @@ public:
         Icon icon;
         QString title;
         QString informative;
+        QString detailed;
     };
 
     Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title,
-                  const QString &informative = {}) override;
+                  const QString &informative = {}, const QString &detailed = {}) override;
 
     QList<Shown> shown;
     QList<Answer> answers;

@@ -327,9 +327,9 @@ bool CurlJob::succeeded() const
     return m_phase == Phase::Done && curlreply::succeeded(m_ended);
 }
 
-QString CurlJob::failureMessage() const
+TransferError CurlJob::failure() const
 {
-    return curlreply::failureMessage(m_ended);
+    return curlreply::failure(m_ended);
 }
 
 void CurlJob::resolverStarting()

@@ -89,7 +89,8 @@ public:
     bool end(int curlCode, Abort reason = Abort::None);
 
     bool succeeded() const;
-    QString failureMessage() const;
+    // Why the transfer did not give its body.
+    TransferError failure() const;
 
     const QString &url() const { return m_url; }
     bool image() const { return m_request.image; }

@@ -177,61 +177,93 @@ bool succeeded(const Ended &ended)
            isBodyStatus(ended.httpStatus) && ended.notAnImage.isEmpty();
 }
 
-QString failureMessage(const Ended &ended)
+TransferError failure(const Ended &ended)
 {
+    using Kind = TransferError::Kind;
     if (ended.outOfTimeAfterTries > 0) {
+        // The last try's failure, told as the time-out it ended in.
         Ended last = ended;
         last.outOfTimeAfterTries = 0;
-        return QStringLiteral("timed out fetching %1 after %2 tries, the last: ")
-                   .arg(ended.url, QString::number(ended.outOfTimeAfterTries)) +
-               failureMessage(last);
+        const TransferError inner = failure(last);
+        TransferError::Facts facts = inner.facts();
+        facts.kind = Kind::TimedOut;
+        return TransferError(QStringLiteral("timed out fetching %1 after %2 tries, the last: ")
+                                     .arg(ended.url, QString::number(ended.outOfTimeAfterTries)) +
+                                 inner.message(),
+                             facts);
     }
     const QString &url = ended.url;
+    TransferError::Facts facts{Kind::Other, url, 0, {}, ended.detail};
+    const auto fail = [&facts](Kind kind, const QString &message) {
+        facts.kind = kind;
+        return TransferError(message, facts);
+    };
     if (ended.abort == Abort::Cancelled)
-        return QStringLiteral("transfer of %1 cancelled").arg(url);
-    if (ended.httpStatus >= 400 || (ended.curlCode == CURLE_OK && !isBodyStatus(ended.httpStatus)))
-        return QStringLiteral("%1 answered with HTTP status %2")
-            .arg(url, QString::number(ended.httpStatus));
+        return fail(Kind::Cancelled, QStringLiteral("transfer of %1 cancelled").arg(url));
+    if (ended.httpStatus >= 400 ||
+        (ended.curlCode == CURLE_OK && !isBodyStatus(ended.httpStatus))) {
+        facts.httpStatus = ended.httpStatus;
+        return fail(Kind::HttpStatus, QStringLiteral("%1 answered with HTTP status %2")
+                                          .arg(url, QString::number(ended.httpStatus)));
+    }
     if (ended.abort == Abort::ConflictingLength)
-        return QStringLiteral("%1 answered with a Content-Length that is not one number").arg(url);
+        return fail(
+            Kind::Other,
+            QStringLiteral("%1 answered with a Content-Length that is not one number").arg(url));
     if (ended.abort == Abort::TooLarge)
-        return QStringLiteral("the body of %1 is larger than %2 bytes")
-            .arg(url, QString::number(ended.bodyLimit));
+        return fail(Kind::TooLarge, QStringLiteral("the body of %1 is larger than %2 bytes")
+                                        .arg(url, QString::number(ended.bodyLimit)));
     if (!ended.notAnImage.isEmpty())
-        return QStringLiteral("%1 answered with what is not an image (%2, %3)")
-            .arg(url, ended.notAnImage,
-                 ended.contentType.isEmpty()
-                     ? QStringLiteral("no type")
-                     : QStringLiteral("typed ") + QString::fromLatin1(ended.contentType));
+        return fail(
+            Kind::NotAnImage,
+            QStringLiteral("%1 answered with what is not an image (%2, %3)")
+                .arg(url, ended.notAnImage,
+                     ended.contentType.isEmpty()
+                         ? QStringLiteral("no type")
+                         : QStringLiteral("typed ") + QString::fromLatin1(ended.contentType)));
 
+    Kind kind = Kind::Other;
     QString what;
     switch (ended.curlCode) {
     case CURLE_URL_MALFORMAT:
+        kind = Kind::BadAddress;
         what = QStringLiteral("bad address %1");
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
+        kind = Kind::UnsupportedAddress;
         what = QStringLiteral("unsupported address %1 (only http and https are fetched)");
         break;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
+        kind = Kind::HostNotFound;
         what = QStringLiteral("cannot find the host of %1");
         break;
     case CURLE_COULDNT_CONNECT:
+        kind = Kind::CannotConnect;
         what = QStringLiteral("cannot connect to %1");
         break;
     case CURLE_OPERATION_TIMEDOUT:
+        // libcurl gives one code for every time limit; its low-speed check alone words its
+        // failure this way (lib/speedcheck.c).
+        kind = ended.detail.startsWith(QLatin1String("Operation too slow")) ? Kind::TooSlow
+                                                                            : Kind::TimedOut;
         what = QStringLiteral("timed out fetching %1");
         break;
     case CURLE_TOO_MANY_REDIRECTS:
+        kind = Kind::TooManyRedirects;
         what = QStringLiteral("more than ") + QString::number(transferdefaults::kMaxRedirects) +
                QStringLiteral(" redirects from %1");
         break;
     default:
-        what = isTlsFailure(ended.curlCode) ? QStringLiteral("secure connection to %1 failed")
-                                            : QStringLiteral("transfer of %1 failed");
+        if (isTlsFailure(ended.curlCode)) {
+            kind = Kind::Tls;
+            what = QStringLiteral("secure connection to %1 failed");
+        } else {
+            what = QStringLiteral("transfer of %1 failed");
+        }
         break;
     }
-    return what.arg(url) + QStringLiteral(": ") + ended.detail;
+    return fail(kind, what.arg(url) + QStringLiteral(": ") + ended.detail);
 }
 
 } // namespace curlreply

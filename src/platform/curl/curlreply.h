@@ -5,6 +5,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "platform/urltransfer.h"
+
 #include <optional>
 
 // What a reply must be to count as the body that was asked for, which failures are worth
@@ -56,7 +58,7 @@ struct Ended {
 
 // Whether the transfer gave the body that was asked for.
 bool succeeded(const Ended &ended);
-// Why it did not, naming its address.
-QString failureMessage(const Ended &ended);
+// Why it did not: the message names its address, and the facts say which failure it was.
+TransferError failure(const Ended &ended);
 
 } // namespace curlreply

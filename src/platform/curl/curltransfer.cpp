@@ -19,7 +19,8 @@ const char kImageAccept[] = "Accept: image/jpeg,image/*;q=0.8,*/*;q=0.5";
 TransferError closedWhileFetching(const QString &url)
 {
     return TransferError(
-        QStringLiteral("the transfer service was closed while fetching %1").arg(url));
+        QStringLiteral("the transfer service was closed while fetching %1").arg(url),
+        TransferError::Kind::Other, url);
 }
 
 } // namespace
@@ -131,7 +132,7 @@ CurlJob &CurlTransfer::jobFor(Lane lane)
 }
 
 int CurlTransfer::startTransfer(const QString &url, qint32 dataType, const QString &referer,
-                                Lane lane)
+                                Lane lane, int retries)
 {
     if (dataType != icString && dataType != icByteArray)
         throw TransferError(
@@ -144,7 +145,8 @@ int CurlTransfer::startTransfer(const QString &url, qint32 dataType, const QStri
         throw closedWhileFetching(url);
     if (lane == Lane::OneAtATime && m_oneAtATimeTicket != 0)
         throw TransferError(
-            QStringLiteral("another transfer is under way; %1 was not fetched").arg(url));
+            QStringLiteral("another transfer is under way; %1 was not fetched").arg(url),
+            TransferError::Kind::Busy, url);
     start();
 
     CurlJob &job = jobFor(lane);
@@ -158,7 +160,7 @@ int CurlTransfer::startTransfer(const QString &url, qint32 dataType, const QStri
                               image ? m_maxBodySize : m_maxPageSize,
                               m_timeoutSeconds,
                               m_maxTimeSeconds,
-                              m_retries};
+                              retries < 0 ? m_retries : retries};
     if (++m_lastTicket <= 0)
         m_lastTicket = 1;
     const int ticket = m_lastTicket;
@@ -186,10 +188,11 @@ QCoro::Task<TransferReply> CurlTransfer::finishTransfer(int ticket)
     if (m_closing)
         throw closedWhileFetching(url);
     if (!m_tickets.count(ticket))
-        throw TransferError(QStringLiteral("transfer of %1 cancelled").arg(url));
+        throw TransferError(QStringLiteral("transfer of %1 cancelled").arg(url),
+                            TransferError::Kind::Cancelled, url);
     release(ticket, job);
     if (!job.succeeded())
-        throw TransferError(job.failureMessage());
+        throw job.failure();
     TransferReply reply;
     reply.finalUrl = job.finalUrl();
     if (job.image())

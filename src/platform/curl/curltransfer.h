@@ -59,7 +59,7 @@ public:
     ~CurlTransfer() override;
 
     int startTransfer(const QString &url, qint32 dataType, const QString &referer = {},
-                      Lane lane = Lane::OneAtATime) override;
+                      Lane lane = Lane::OneAtATime, int retries = kServiceRetries) override;
     QCoro::Task<TransferReply> finishTransfer(int ticket) override;
     void cancelTransfer(int ticket) override;
 
@@ -81,7 +81,8 @@ public:
 
     // How often a transfer that failed for a passing reason (connection refused or reset, a
     // time-out, HTTP 408, 429 or 5xx) is tried again: after 1 s, 2 s, 4 s... or after the
-    // server's Retry-After (at most 60 s). Default 0.
+    // server's Retry-After (at most 60 s). Default 0. A transfer started with a count of its own
+    // keeps that count.
     void setRetries(int retries);
     // Sent as User-Agent with every request instead of "Harvix/<version>" (and instead of the
     // browser's). Empty for the default.

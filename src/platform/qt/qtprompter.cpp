@@ -2,11 +2,40 @@
 #include "platform/qt/qtprompter.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
+
+namespace {
+
+// Room the box takes beside its informative text: its margins, and the icon column.
+constexpr int kBoxFrame = 80;
+
+// The informative text is plain text (an address may hold "<" or "&"), and its lines (an
+// address, a folder) each stand on one line: the label is as wide as its longest line, up to
+// the widest box QMessageBox makes on this screen (wider still, it wraps anywhere).
+void fitInformativeText(QMessageBox &box, const QString &informative)
+{
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (!label)
+        return;
+    label->setTextFormat(Qt::PlainText);
+    int widest = 0;
+    for (const QString &line : informative.split(QLatin1Char('\n')))
+        widest = qMax(widest, label->fontMetrics().horizontalAdvance(line));
+    const QScreen *screen = box.screen();
+    const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+    // QMessageBox's own limit to its width.
+    const int boxLimit = screenWidth <= 1024 ? screenWidth : qMin(screenWidth - 480, 1000);
+    label->setMinimumWidth(qMin(widest + 1, boxLimit - kBoxFrame));
+}
+
+} // namespace
 
 Prompter::Answer QtPrompter::MsgBox(const QString &text, Buttons buttons, Icon icon,
-                                    const QString &title, const QString &informative)
+                                    const QString &title, const QString &informative,
+                                    const QString &detailed)
 {
     // A box without a parent of its own is centred over the program's active window, not in
     // the middle of the screen. It lives on the heap: should that window be destroyed while the
@@ -15,6 +44,9 @@ Prompter::Answer QtPrompter::MsgBox(const QString &text, Buttons buttons, Icon i
     box->setWindowTitle(title);
     box->setText(text);
     box->setInformativeText(informative);
+    if (!informative.isEmpty())
+        fitInformativeText(*box, informative);
+    box->setDetailedText(detailed);
     switch (icon) {
     case Icon::None:
         box->setIcon(QMessageBox::NoIcon);

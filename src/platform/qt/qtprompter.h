@@ -11,7 +11,7 @@ class QtPrompter : public Prompter {
 public:
     explicit QtPrompter(QWidget *parent = nullptr) : m_parent(parent) {}
     Answer MsgBox(const QString &text, Buttons buttons, Icon icon, const QString &title,
-                  const QString &informative) override;
+                  const QString &informative, const QString &detailed) override;
 
 private:
     QWidget *m_parent;
