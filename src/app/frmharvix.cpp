@@ -313,7 +313,7 @@ void frmHarvix::harvestRendered(const std::optional<RenderedPage> &page)
 {
     if (!page) {
         showMessage(PageHarvest::connectionErrorMessage(),
-                    QStringLiteral("The page shown in the browser could not be read."));
+                    QStringLiteral("簡易ブラウザに表示中のページを読み取れませんでした。"));
         return;
     }
     if (!m_harvest.isRunning())
