@@ -648,7 +648,7 @@ TEST_F(HarvestIntegrationTest, SecondHarvestDuringATransferIsRefusedAndTheFirstG
     PageHarvest::Outcome nested = PageHarvest::Outcome::Finished;
     bool started = false;
     QObject::connect(&inet, &UrlTransfer::StateChanged, &inet, [&](int, qint16 state) {
-        if (!started && state == UrlTransfer::icRequestSent && harvest.isRunning() &&
+        if (!started && state == UrlTransfer::icRequesting && harvest.isRunning() &&
             view.pageSource.contains(u"slow"_s)) {
             started = true;
             // From the event loop, while the first harvest is suspended on its transfer.
