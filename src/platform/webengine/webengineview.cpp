@@ -273,6 +273,15 @@ QCoreApplication *harvix_create_application(int &argc, char **argv)
 
 void harvix_render_url(const QString &url, BrowserSession *session, RenderedUrlDone done)
 {
+    // The engine cannot start without the shared context; harvix-cli's application has made it,
+    // another program may not have.
+    if (const QString why = shareOpenGLContexts(); !why.isEmpty()) {
+        QTimer::singleShot(0, qApp, [url, done, why] {
+            done(std::nullopt,
+                 QStringLiteral("%1 could not be loaded in the browser engine: %2").arg(url, why));
+        });
+        return;
+    }
     // An off-screen window of a desktop's size, so that the page lays out, scrolls and loads
     // its lazy pictures as in a browser window. It lives until the page has been read.
     auto *view = new WebEngineView(nullptr);
