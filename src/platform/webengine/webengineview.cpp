@@ -6,12 +6,17 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QNetworkCookie>
 #include <QOpenGLContext>
 #include <QTimer>
 #include <QUrl>
 #include <QWebEngineCookieStore>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 #include <cstdio>
@@ -39,6 +44,38 @@ BrowserCookie browserCookie(const QNetworkCookie &cookie)
     return out;
 }
 
+// Tells of every request the page starts whose end its resource timing reports: not the page
+// itself, its frames, its icon, pings, reports or sockets.
+class RequestStarts : public QWebEngineUrlRequestInterceptor {
+public:
+    RequestStarts(QObject *parent, std::function<void(const QUrl &)> started)
+        : QWebEngineUrlRequestInterceptor(parent), m_started(std::move(started))
+    {
+    }
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        switch (info.resourceType()) {
+        case QWebEngineUrlRequestInfo::ResourceTypeMainFrame:
+        case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
+        case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
+        case QWebEngineUrlRequestInfo::ResourceTypePing:
+        case QWebEngineUrlRequestInfo::ResourceTypeCspReport:
+        case QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadMainFrame:
+        case QWebEngineUrlRequestInfo::ResourceTypeNavigationPreloadSubFrame:
+        case QWebEngineUrlRequestInfo::ResourceTypeWebSocket:
+            return;
+        default:
+            break;
+        }
+        // On the page's thread, whichever thread the engine asks on.
+        QMetaObject::invokeMethod(parent(),
+                                  [started = m_started, url = info.requestUrl()] { started(url); });
+    }
+
+private:
+    std::function<void(const QUrl &)> m_started;
+};
+
 } // namespace
 
 WebEngineView::WebEngineView(QWidget *parent) : m_view(new QWebEngineView(parent))
@@ -49,6 +86,30 @@ WebEngineView::WebEngineView(QWidget *parent) : m_view(new QWebEngineView(parent
         m_loading = false;
         m_loaded = ok;
     });
+    QWebEnginePage *page = m_view->page();
+    page->setUrlRequestInterceptor(
+        new RequestStarts(page, [this](const QUrl &url) { requestStarted(url); }));
+}
+
+void WebEngineView::requestStarted(const QUrl &url)
+{
+    // Only a reading counts requests; its script is in the page before the first start is.
+    if (!m_reading || !m_view)
+        return;
+    if (m_started.isEmpty()) {
+        QTimer::singleShot(0, m_view.data(), [this] {
+            QJsonArray urls;
+            for (const QString &started : std::as_const(m_started))
+                urls.append(started);
+            m_started.clear();
+            if (m_reading)
+                m_view->page()->runJavaScript(
+                    QStringLiteral("window.__harvixStarted && window.__harvixStarted(%1)")
+                        .arg(
+                            QString::fromUtf8(QJsonDocument(urls).toJson(QJsonDocument::Compact))));
+        });
+    }
+    m_started.append(url.toString(QUrl::FullyEncoded));
 }
 
 WebEngineView::~WebEngineView()
@@ -121,43 +182,102 @@ void WebEngineView::shareSession(BrowserSession &session)
 
 namespace {
 
-// Scrolls the page to its end one viewport at a time; at the end, waits until no request has
-// ended for QUIET ms from then and goes on while that made the page grow (an infinite scroll
-// appends its next batch); all within MAX_MS and MAX_STEPS. Then scrolls back and leaves the
+// Scrolls the page to its end one viewport at a time. Each position is read once the page has
+// rendered it, not after a time: the page as loaded after two animation frames, and every
+// scroll is made inside a frame callback and followed by the next one, so the rendering update
+// in between, where the page's intersection observers run, has seen it. The page scrolled back
+// is read after two frames too. At the end, waits until no request is running and none has
+// started or ended for QUIET ms since it got there, and goes on while that made the page grow
+// (an infinite scroll appends its next batch); all within MAX_MS and MAX_STEPS. Then leaves the
 // document's markup, address and base in window.__harvixRendered, which the view polls
-// (runJavaScript does not wait for a promise).
+// (runJavaScript does not wait for a promise). The view hands over the requests it sees start
+// through window.__harvixStarted; the page's resource timing reports their ends, and a failed
+// element load ends its request too.
 constexpr char renderScript[] = R"JS(
 (function (maxMs, maxSteps, quietMs) {
   window.__harvixRendered = null;
-  const started = Date.now();
-  const within = () => Date.now() - started < maxMs;
+  const begun = Date.now();
+  const left = () => maxMs - (Date.now() - begun);
+  const within = () => left() > 0;
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  // A hidden page draws no frames: there a short timer stands in for one.
+  const frame = () => new Promise((resolve) => {
+    if (document.visibilityState === 'hidden')
+      setTimeout(resolve, 50);
+    else
+      requestAnimationFrame(() => resolve());
+  });
+  const frameWithin = () => Promise.race([frame(), sleep(Math.max(0, left()))]);
+  // The second frame callback comes after the first one's rendering update, where the page's
+  // observers ran: the page has been rendered where it is now, however it got there.
+  const rendered = () => frameWithin().then(frameWithin);
+  const key = (url) => {
+    try {
+      const parsed = new URL(url, document.baseURI);
+      parsed.hash = '';
+      return parsed.href;
+    } catch (e) {
+      return String(url);
+    }
+  };
+  // Requests by address: started ones count up, ended ones down (an end may come first).
+  const running = new Map();
   let lastRequest = Date.now();
+  const count = (url, by) => {
+    const k = key(url);
+    running.set(k, (running.get(k) || 0) + by);
+    lastRequest = Date.now();
+  };
+  window.__harvixStarted = (urls) => urls.forEach((url) => count(url, 1));
   try {
-    new PerformanceObserver(() => { lastRequest = Date.now(); })
+    new PerformanceObserver((list) => list.getEntries().forEach((e) => count(e.name, -1)))
         .observe({type: 'resource', buffered: false});
   } catch (e) {}
-  // A request under way shows only once it has ended: the quiet is counted from now.
-  const quiet = async () => {
-    lastRequest = Math.max(lastRequest, Date.now());
-    while (within() && Date.now() - lastRequest < quietMs)
-      await sleep(50);
+  window.addEventListener('error', (e) => {
+    const url = e.target && (e.target.currentSrc || e.target.src || e.target.href);
+    if (typeof url === 'string' && (running.get(key(url)) || 0) > 0)
+      count(url, -1);
+  }, true);
+  const busy = () => {
+    for (const n of running.values())
+      if (n > 0)
+        return true;
+    return false;
+  };
+  // Quiet for quietMs since from, or since the last request if later. A start reaches the
+  // script a moment after the page made it (the view hands it over), so the quiet is never
+  // counted from before the page was last scrolled.
+  const quiet = async (from) => {
+    for (;;) {
+      const still = quietMs - (Date.now() - Math.max(from, lastRequest));
+      if (!within() || (still <= 0 && !busy()))
+        return;
+      await sleep(Math.max(1, Math.min(50, still > 0 ? still : 50, left())));
+    }
   };
   const root = document.scrollingElement || document.documentElement;
   const x = window.scrollX, y = window.scrollY;
   (async () => {
+    await rendered();
+    let settled = false;
     for (let step = 0; step < maxSteps && within(); ++step) {
+      // Scrolled inside a frame callback: this frame's rendering update sees the new position,
+      // and the next frame callback comes after it.
       window.scrollBy(0, Math.max(1, window.innerHeight));
-      await sleep(100);
+      await frameWithin();
       if (window.scrollY + window.innerHeight < root.scrollHeight - 1)
         continue;
       const height = root.scrollHeight;
-      await quiet();
-      if (root.scrollHeight === height)
+      await quiet(Date.now());
+      settled = root.scrollHeight === height;
+      if (settled)
         break;
+      await frameWithin();
     }
-    await quiet();
+    if (!settled)
+      await quiet(Date.now());
     window.scrollTo(x, y);
+    await rendered();
     window.__harvixRendered =
         [document.documentElement.outerHTML, document.URL, document.baseURI];
   })();
@@ -203,7 +323,8 @@ void WebEngineView::renderPage(std::function<void(const std::optional<RenderedPa
     // The reading lives with the view: a view that goes takes it along, and done is not called.
     auto *reading = new QTimer(m_view.data());
     const QDeadlineTimer deadline(limits.maxMilliseconds + 10000);
-    const auto finish = [reading, done](const std::optional<RenderedPage> &page) {
+    const auto finish = [this, reading, done](const std::optional<RenderedPage> &page) {
+        m_reading = false;
         reading->stop();
         reading->deleteLater();
         done(page);
@@ -224,12 +345,13 @@ void WebEngineView::renderPage(std::function<void(const std::optional<RenderedPa
     const auto begin = [this, reading, limits, finish, poll] {
         if (!m_loaded)
             return finish(std::nullopt);
+        m_reading = true;
         m_view->page()->runJavaScript(QString::fromLatin1(renderScript)
                                           .arg(QString::number(limits.maxMilliseconds),
                                                QString::number(limits.maxSteps),
                                                QString::number(limits.quietMilliseconds)));
         QObject::connect(reading, &QTimer::timeout, reading, poll);
-        reading->start(100);
+        reading->start(25);
     };
     // A page still loading is read once it has loaded.
     if (m_loading) {
