@@ -10,6 +10,8 @@
 #include <QJsonDocument>
 #include <QNetworkCookie>
 #include <QOpenGLContext>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QTimer>
 #include <QUrl>
 #include <QWebEngineCookieStore>
@@ -20,6 +22,7 @@
 #include <QWebEngineView>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include <dlfcn.h>
@@ -383,11 +386,35 @@ WebView *harvix_create_webview(QWidget *parent)
     }
 }
 
+namespace {
+
+QtMessageHandler g_engineMessages = nullptr;
+
+// What the engine says of its graphics where there is no display: that it draws in software, as
+// it must off-screen. Everything else it says goes on as before.
+void offscreenMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtInfoMsg && context.category &&
+        std::strcmp(context.category, "qt.webenginecontext") == 0)
+        return;
+    if (text.trimmed() == QLatin1String("No suitable graphics backend found"))
+        return;
+    g_engineMessages(type, context, text);
+}
+
+} // namespace
+
 QCoreApplication *harvix_create_application(int &argc, char **argv)
 {
     // The engine draws through a context shared with the application's, made with it.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     auto *app = new QApplication(argc, argv);
+    // Off-screen there is no OpenGL: the page's scene is drawn in software, which the engine
+    // supports there, and its report of the graphics it found is left out.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        g_engineMessages = qInstallMessageHandler(offscreenMessages);
+    }
     // The off-screen page is a window of its own: its closing must not end the command's loop.
     QApplication::setQuitOnLastWindowClosed(false);
     return app;
