@@ -47,11 +47,14 @@ BrowserCookie browserCookie(const QNetworkCookie &cookie)
     return out;
 }
 
+// As many requests as the page keeps the ends of (its resource timing buffer).
+constexpr qsizetype earlierLimit = 250;
+
 // Tells of every request the page starts whose end its resource timing reports: not the page
 // itself, its frames, its icon, pings, reports or sockets.
 class RequestStarts : public QWebEngineUrlRequestInterceptor {
 public:
-    RequestStarts(QObject *parent, std::function<void(const QUrl &)> started)
+    RequestStarts(QObject *parent, std::function<void(const QUrl &, const QUrl &)> started)
         : QWebEngineUrlRequestInterceptor(parent), m_started(std::move(started))
     {
     }
@@ -72,33 +75,51 @@ public:
         }
         // On the page's thread, whichever thread the engine asks on.
         QMetaObject::invokeMethod(parent(),
-                                  [started = m_started, url = info.requestUrl()] { started(url); });
+                                  [started = m_started, url = info.requestUrl(),
+                                   initiator = info.initiator()] { started(url, initiator); });
     }
 
 private:
-    std::function<void(const QUrl &)> m_started;
+    std::function<void(const QUrl &, const QUrl &)> m_started;
 };
 
 } // namespace
 
 WebEngineView::WebEngineView(QWidget *parent) : m_view(new QWebEngineView(parent))
 {
-    QObject::connect(m_view.data(), &QWebEngineView::loadStarted, m_view.data(),
-                     [this] { m_loading = true; });
+    QObject::connect(m_view.data(), &QWebEngineView::loadStarted, m_view.data(), [this] {
+        m_loading = true;
+        m_earlier.clear();
+        m_earlierOverflow = false;
+    });
     QObject::connect(m_view.data(), &QWebEngineView::loadFinished, m_view.data(), [this](bool ok) {
         m_loading = false;
         m_loaded = ok;
     });
     QWebEnginePage *page = m_view->page();
-    page->setUrlRequestInterceptor(
-        new RequestStarts(page, [this](const QUrl &url) { requestStarted(url); }));
+    page->setUrlRequestInterceptor(new RequestStarts(
+        page, [this](const QUrl &url, const QUrl &initiator) { requestStarted(url, initiator); }));
 }
 
-void WebEngineView::requestStarted(const QUrl &url)
+void WebEngineView::requestStarted(const QUrl &url, const QUrl &initiator)
 {
-    // Only a reading counts requests; its script is in the page before the first start is.
-    if (!m_reading || !m_view)
+    if (!m_view)
         return;
+    // The document's resource timing tells the ends of its own requests only: those of a frame
+    // or a worker from another origin are never seen to end, and are not counted.
+    const QUrl document = m_view->page()->url();
+    if (initiator.scheme() != document.scheme() || initiator.host() != document.host() ||
+        initiator.port(-1) != document.port(-1))
+        return;
+    // Before a reading, the page's first starts are kept for it, as many as the page keeps ends.
+    if (!m_reading) {
+        if (m_earlier.size() < earlierLimit)
+            m_earlier.append(url.toString(QUrl::FullyEncoded));
+        else
+            m_earlierOverflow = true;
+        return;
+    }
+    // During a reading, handed to its script, which is in the page before the first of them.
     if (m_started.isEmpty()) {
         QTimer::singleShot(0, m_view.data(), [this] {
             QJsonArray urls;
@@ -197,7 +218,7 @@ namespace {
 // through window.__harvixStarted; the page's resource timing reports their ends, and a failed
 // element load ends its request too.
 constexpr char renderScript[] = R"JS(
-(function (maxMs, maxSteps, quietMs) {
+(function (maxMs, maxSteps, quietMs, earlier) {
   window.__harvixRendered = null;
   const begun = Date.now();
   const left = () => maxMs - (Date.now() - begun);
@@ -226,9 +247,12 @@ constexpr char renderScript[] = R"JS(
   // Requests by address: started ones count up, ended ones down (an end may come first).
   const running = new Map();
   let lastRequest = Date.now();
-  const count = (url, by) => {
+  const add = (url, by) => {
     const k = key(url);
     running.set(k, (running.get(k) || 0) + by);
+  };
+  const count = (url, by) => {
+    add(url, by);
     lastRequest = Date.now();
   };
   window.__harvixStarted = (urls) => urls.forEach((url) => count(url, 1));
@@ -236,6 +260,13 @@ constexpr char renderScript[] = R"JS(
     new PerformanceObserver((list) => list.getEntries().forEach((e) => count(e.name, -1)))
         .observe({type: 'resource', buffered: false});
   } catch (e) {}
+  // The requests started before the reading whose end the page has not recorded are running
+  // still. The page keeps its first 250 ends; past those, the earlier ones are not known.
+  const recorded = performance.getEntriesByType('resource');
+  if (recorded.length < 250) {
+    earlier.forEach((url) => add(url, 1));
+    recorded.forEach((e) => add(e.name, -1));
+  }
   window.addEventListener('error', (e) => {
     const url = e.target && (e.target.currentSrc || e.target.src || e.target.href);
     if (typeof url === 'string' && (running.get(key(url)) || 0) > 0)
@@ -284,7 +315,7 @@ constexpr char renderScript[] = R"JS(
     window.__harvixRendered =
         [document.documentElement.outerHTML, document.URL, document.baseURI];
   })();
-})(%1, %2, %3);
+})(%1, %2, %3, %4);
 )JS";
 
 // Qt Gui's setter of the context that Qt::AA_ShareOpenGLContexts makes at start-up, as Qt
@@ -348,11 +379,19 @@ void WebEngineView::renderPage(std::function<void(const std::optional<RenderedPa
     const auto begin = [this, reading, limits, finish, poll] {
         if (!m_loaded)
             return finish(std::nullopt);
+        QJsonArray earlier;
+        if (!m_earlierOverflow) {
+            for (const QString &url : std::as_const(m_earlier))
+                earlier.append(url);
+        }
+        m_earlier.clear();
+        m_earlierOverflow = false;
         m_reading = true;
-        m_view->page()->runJavaScript(QString::fromLatin1(renderScript)
-                                          .arg(QString::number(limits.maxMilliseconds),
-                                               QString::number(limits.maxSteps),
-                                               QString::number(limits.quietMilliseconds)));
+        m_view->page()->runJavaScript(
+            QString::fromLatin1(renderScript)
+                .arg(QString::number(limits.maxMilliseconds), QString::number(limits.maxSteps),
+                     QString::number(limits.quietMilliseconds),
+                     QString::fromUtf8(QJsonDocument(earlier).toJson(QJsonDocument::Compact))));
         QObject::connect(reading, &QTimer::timeout, reading, poll);
         reading->start(25);
     };
