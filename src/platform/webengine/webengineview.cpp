@@ -214,9 +214,9 @@ namespace {
 // started or ended for QUIET ms since it got there, and goes on while that made the page grow
 // (an infinite scroll appends its next batch); all within MAX_MS and MAX_STEPS. Then leaves the
 // document's markup, address and base in window.__harvixRendered, which the view polls
-// (runJavaScript does not wait for a promise). The view hands over the requests it sees start
-// through window.__harvixStarted; the page's resource timing reports their ends, and a failed
-// element load ends its request too.
+// (runJavaScript does not wait for a promise). The view hands over the requests it sees start:
+// those started before the reading as EARLIER, later ones through window.__harvixStarted; the
+// page's resource timing reports their ends, and a failed element load ends its request too.
 constexpr char renderScript[] = R"JS(
 (function (maxMs, maxSteps, quietMs, earlier) {
   window.__harvixRendered = null;
