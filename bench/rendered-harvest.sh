@@ -7,13 +7,17 @@
 #   static.html  the same pictures written as plain <img src>.
 # Timed in turn, every round: "harvix-cli scan --rendered" of lazy.html (the time to the
 # rendered text), "harvix-cli harvest --rendered" of lazy.html (the whole rendered harvest) and
-# "harvix-cli harvest" of static.html. Every round's times and the medians are printed. The
-# browser engine runs off-screen (QT_QPA_PLATFORM=offscreen).
+# "harvix-cli harvest" of static.html. The rounds run twice: on the machine as it is (idle), then
+# with both cores busy (two busy-loop processes, loaded). Each run's count is checked (the
+# references scan --rendered prints, the files a harvest saves); a run that falls short or fails
+# is printed and the rounds go on. Every round's times and counts, the failures and the medians
+# of each condition are printed; the status is 1 when any run failed. The browser engine runs
+# off-screen (QT_QPA_PLATFORM=offscreen).
 #
 # Usage: bench/rendered-harvest.sh [HARVIX_CLI] [ROUNDS]
 #   HARVIX_CLI  the harvix-cli to time (default: build/release/bin/harvix-cli), with the browser
 #               module beside it
-#   ROUNDS      rounds (default: 5)
+#   ROUNDS      rounds of each condition (default: 5)
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -61,35 +65,82 @@ base="http://127.0.0.1:$port"
 now() { date +%s.%N; }
 count() { find "$1" -name '*.jpg' -type f | wc -l; }
 
-: >"$work/scan.times"; : >"$work/rendered.times"; : >"$work/static.times"
-echo "round  scan --rendered(s)  harvest --rendered(s)  harvest static(s)"
-round=0
-while [ "$round" -le "$rounds" ]; do
+# Two busy loops for the loaded rounds; they go when the script ends, however it ends.
+busy=
+busy_start() {
+    for _ in 1 2; do
+        sh -c 'while :; do :; done' &
+        busy="$busy $!"
+    done
+}
+busy_stop() {
+    [ -n "$busy" ] || return 0
+    kill $busy 2>/dev/null || true
+    wait $busy 2>/dev/null || true
+    busy=
+}
+trap 'busy_stop; stop_nginx "$work"; rm -rf "$work"' EXIT INT TERM
+
+failures=0
+fail() {
+    echo "rendered-harvest: $1" >&2
+    failures=$((failures + 1))
+}
+
+# run CONDITION ROUND: one round; round 0 only warms the caches and is not recorded.
+run() {
+    cond=$1 round=$2
     start=$(now)
-    "$cli" scan --rendered "$base/lazy.html" >"$work/refs" 2>"$work/err" ||
-        { echo "rendered-harvest: scan --rendered failed:" >&2; cat "$work/err" >&2; exit 1; }
-    t_scan=$(calc "$(now) - $start")
+    if "$cli" scan --rendered "$base/lazy.html" >"$work/refs" 2>"$work/err"; then
+        t_scan=$(calc "$(now) - $start")
+        n_scan=$(wc -l <"$work/refs")
+    else
+        t_scan=$(calc "$(now) - $start")
+        n_scan=failed
+        fail "$cond round $round: scan --rendered failed: $(cat "$work/err")"
+    fi
+    [ "$n_scan" = failed ] || [ "$n_scan" -eq "$files" ] ||
+        fail "$cond round $round: scan --rendered found $n_scan of $files references"
     for kind in rendered static; do
-        out="$work/out-$kind-$round"
+        out="$work/out-$cond-$kind-$round"
         mkdir "$out"
         start=$(now)
         if [ "$kind" = rendered ]; then
             "$cli" harvest --rendered "$base/lazy.html" "$out" >/dev/null 2>"$work/err"
         else
             "$cli" harvest "$base/static.html" "$out" >/dev/null 2>"$work/err"
-        fi || { echo "rendered-harvest: $kind harvest failed:" >&2; cat "$work/err" >&2; exit 1; }
+        fi || fail "$cond round $round: the $kind harvest failed: $(cat "$work/err")"
         eval "t_$kind=\$(calc \"\$(now) - $start\")"
-        [ "$(count "$out")" -eq "$files" ] ||
-            { echo "rendered-harvest: the $kind harvest saved $(count "$out") files" >&2; exit 1; }
+        saved=$(count "$out")
+        eval "n_$kind=$saved"
+        [ "$saved" -eq "$files" ] ||
+            fail "$cond round $round: the $kind harvest saved $saved of $files files"
     done
-    # Round 0 only warms the caches.
-    if [ "$round" -gt 0 ]; then
-        printf '%5d  %18.3f  %21.3f  %17.3f\n' "$round" "$t_scan" "$t_rendered" "$t_static"
-        echo "$t_scan" >>"$work/scan.times"
-        echo "$t_rendered" >>"$work/rendered.times"
-        echo "$t_static" >>"$work/static.times"
-    fi
-    round=$((round + 1))
+    [ "$round" -gt 0 ] || return 0
+    printf '%-7s %5d  %10.3f %5s  %10.3f %5s  %10.3f %5s\n' "$cond" "$round" \
+        "$t_scan" "$n_scan" "$t_rendered" "$n_rendered" "$t_static" "$n_static"
+    echo "$t_scan" >>"$work/$cond-scan.times"
+    echo "$t_rendered" >>"$work/$cond-rendered.times"
+    echo "$t_static" >>"$work/$cond-static.times"
+}
+
+echo "                   scan --rendered   harvest --rendered   harvest static"
+echo "        round         (s) refs          (s) files          (s) files"
+run idle 0
+for cond in idle loaded; do
+    : >"$work/$cond-scan.times"; : >"$work/$cond-rendered.times"; : >"$work/$cond-static.times"
+    [ "$cond" = loaded ] && busy_start
+    round=1
+    while [ "$round" -le "$rounds" ]; do
+        run "$cond" "$round"
+        round=$((round + 1))
+    done
+    busy_stop
 done
-echo "median: scan --rendered $(median "$work/scan.times") s, harvest --rendered" \
-    "$(median "$work/rendered.times") s, harvest of the static page $(median "$work/static.times") s"
+for cond in idle loaded; do
+    echo "median $cond: scan --rendered $(median "$work/$cond-scan.times") s, harvest --rendered" \
+        "$(median "$work/$cond-rendered.times") s, harvest of the static page" \
+        "$(median "$work/$cond-static.times") s"
+done
+echo "failed runs: $failures"
+[ "$failures" -eq 0 ]

@@ -8,11 +8,13 @@
 #include "platform/webengine/webengineloader.h"
 
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 #include "testfiles.h"
@@ -318,6 +320,70 @@ TEST(WebEnginePane, APageThatNeverSettlesIsReadAtTheBoundAndAFailedOneIsNothing)
     ::shutdown(listener, SHUT_RDWR);
     dropping.join();
     ::close(listener);
+}
+
+TEST(WebEnginePane, ThePicturesInViewAtLoadAreReadFromAPageThatRendersSlowly)
+{
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("no_proxy", "127.0.0.1,localhost");
+    // Eight lazy pictures in blocks of 300 px, the first four in the off-screen window at load;
+    // the page watches them from just after its load. From its load on, every frame of the page
+    // blocks it for 150 ms, as a loaded machine slows its rendering: the reading must wait for
+    // the page's frames, not for a time.
+    std::string page = "<html><head><title>Slow</title></head><body style=\"margin:0\">";
+    for (int i = 0; i < 8; ++i)
+        page += "<div style=\"height:300px\"><img class=\"lazy\" data-img=\"pics/" +
+                std::to_string(i) + ".jpg\" width=\"160\" height=\"120\"></div>";
+    page += R"HTML(<script>
+function slow() {
+  var until = performance.now() + 150;
+  while (performance.now() < until) {}
+  requestAnimationFrame(slow);
+}
+window.addEventListener('load', function () {
+  setTimeout(function () {
+    var observer = new IntersectionObserver(function (entries, o) {
+      entries.forEach(function (e) {
+        if (e.isIntersecting) { e.target.src = e.target.dataset.img; o.unobserve(e.target); }
+      });
+    });
+    document.querySelectorAll('.lazy').forEach(function (img) { observer.observe(img); });
+  }, 0);
+  slow();
+});
+</script></body></html>)HTML";
+    TestHttpServer server;
+    server.server().Get("/slow.html", [&page](const httplib::Request &, httplib::Response &res) {
+        res.set_content(page, "text/html");
+    });
+    server.server().Get(R"(/pics/(\d)\.jpg)",
+                        [](const httplib::Request &req, httplib::Response &res) {
+                            res.set_content("\xFF\xD8\xFF " + req.matches[1].str(), "image/jpeg");
+                        });
+    server.start();
+
+    QString why;
+    const std::optional<WebEngineRenderer> renderer =
+        loadWebEngineRenderer(webEngineModuleFolders(), &why);
+    ASSERT_TRUE(renderer.has_value()) << why.toStdString();
+    // The program's own event loop, as harvix-cli runs it, with the bound of a minute.
+    QEventLoop loop;
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    std::optional<std::optional<RenderedPage>> result;
+    renderer->renderUrl(server.url(u"/slow.html"_s), nullptr,
+                        [&](const std::optional<RenderedPage> &rendered, const QString &) {
+                            result = rendered;
+                            loop.quit();
+                        });
+    loop.exec();
+    ASSERT_TRUE(result.has_value());
+    ASSERT_TRUE(result->has_value());
+    QStringList missing;
+    for (int i = 0; i < 8; ++i) {
+        if (!result->value().html.contains(u"src=\"pics/%1.jpg\""_s.arg(i)))
+            missing.append(QString::number(i));
+    }
+    EXPECT_TRUE(missing.isEmpty()) << "pictures without src: " << missing.join(u' ').toStdString();
 }
 
 TEST(WebEnginePane, MissingModuleGivesAnEmptyPane)

@@ -4,8 +4,10 @@
 #include "platform/webview.h"
 
 #include <QPointer>
+#include <QStringList>
 
 class QCoreApplication;
+class QUrl;
 class QWebEngineView;
 
 // The browser pane on Qt WebEngine. Built into the loadable module only, so that the program
@@ -26,9 +28,15 @@ public:
                     const RenderLimits &limits = {}) override;
 
 private:
+    void requestStarted(const QUrl &url, const QUrl &initiator);
+
     QPointer<QWebEngineView> m_view;
-    bool m_loading = false; // a page is loading
-    bool m_loaded = false;  // the last load ended well
+    bool m_loading = false;         // a page is loading
+    bool m_loaded = false;          // the last load ended well
+    bool m_reading = false;         // a reading runs: the requests started are handed to its script
+    QStringList m_started;          // started during a reading, not yet handed over
+    QStringList m_earlier;          // started since the page began loading, before a reading
+    bool m_earlierOverflow = false; // more of them than the page keeps the ends of
 };
 
 // Entry points of the module, looked up by name by the loader (webengineloader.h).
