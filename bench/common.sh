@@ -83,7 +83,7 @@ with open(os.path.join(root, "index.html"), "w") as page:
     for i in range(count):
         name = "img/%0*d.jpg" % (digits, i)
         with open(os.path.join(root, name), "wb") as f:
-            f.write(os.urandom(size))
+            f.write(b"\xff\xd8\xff" + os.urandom(size - 3))
         page.write('<a href="%s"><img src="%s" width="160" height="120"></a>\n' % (name, name))
     page.write("</body></html>\n")
 PY

@@ -50,7 +50,7 @@ root, counts, size = sys.argv[1], [int(n) for n in sys.argv[2].split()], int(sys
 os.makedirs(os.path.join(root, "img"))
 for i in range(max(counts)):
     with open(os.path.join(root, "img/%04d.jpg" % i), "wb") as f:
-        f.write(os.urandom(size))
+        f.write(b"\xff\xd8\xff" + os.urandom(size - 3))
 for count in counts:
     with open(os.path.join(root, "page-%d.html" % count), "w") as page:
         page.write("<html><body>\n")

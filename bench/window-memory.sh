@@ -47,7 +47,7 @@ with open(os.path.join(root, "page.html"), "w") as page:
     page.write(tail)
 for i in range(3):
     with open(os.path.join(root, "img/%d.jpg" % i), "wb") as f:
-        f.write(os.urandom(20480))
+        f.write(b"\xff\xd8\xff" + os.urandom(20480 - 3))
 PY
 echo "page: $(stat -c %s "$work/site/page.html") bytes"
 
