@@ -91,6 +91,18 @@ std::optional<QString> firefoxDefaultProfile(const QString &home, QString &error
     return std::nullopt;
 }
 
+// Opens the database at path and reads the number that query gives (its schema's version):
+// false, with error set, when either fails.
+bool openReadingNumber(CookieDatabase &db, const QString &path, const char *query, qint64 &number,
+                       QString &error)
+{
+    return db.open(path, error) &&
+           db.query(
+               query,
+               [&number](const CookieDatabase::Row &row) { number = row.bytes(0).toLongLong(); },
+               error);
+}
+
 BrowserCookiesResult readFirefox(const QString &profile, qint64 now)
 {
     const QString path = profile + QStringLiteral("/cookies.sqlite");
@@ -98,13 +110,9 @@ BrowserCookiesResult readFirefox(const QString &profile, qint64 now)
         return failure(QStringLiteral("the Firefox profile %1 has no cookies.sqlite").arg(profile));
     CookieDatabase db;
     QString error;
-    if (!db.open(path, error))
-        return failure(error);
     // Firefox 142 (schema 16) started keeping expiry in milliseconds instead of seconds.
     qint64 schema = 0;
-    if (!db.query(
-            "PRAGMA user_version", [&](const CookieDatabase::Row &row) { schema = row.integer(0); },
-            error))
+    if (!openReadingNumber(db, path, "PRAGMA user_version", schema, error))
         return failure(error);
     QList<QByteArray> lines;
     // Cookies of a container or partitioned under another site carry origin attributes.
@@ -173,13 +181,10 @@ BrowserCookiesResult readChromium(const ChromiumBrowser &browser, const QString 
             QStringLiteral("the %1 profile %2 has no Cookies database").arg(browser.name, profile));
     CookieDatabase db;
     QString error;
-    if (!db.open(path, error))
-        return failure(error);
     // From version 24 on, the value encrypted is the SHA-256 of the host followed by the value.
-    int version = 0;
-    if (!db.query(
-            "SELECT value FROM meta WHERE key = 'version'",
-            [&](const CookieDatabase::Row &row) { version = row.bytes(0).toInt(); }, error))
+    qint64 version = 0;
+    if (!openReadingNumber(db, path, "SELECT value FROM meta WHERE key = 'version'", version,
+                           error))
         return failure(error);
 
     const QByteArray fixedKey = chromiumCookieKey("peanuts");
