@@ -3,11 +3,13 @@
 
 #include <QStringDecoder>
 
+#include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
 
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace pagetext {
 
@@ -180,6 +182,70 @@ std::optional<QStringDecoder> detectedDecoder(const QByteArray &body)
     return std::nullopt;
 }
 
+struct ConverterClose {
+    void operator()(UConverter *converter) const { ucnv_close(converter); }
+};
+
+// The body read in a charset, or nothing when a byte sequence in it is not valid there or has
+// no character.
+std::optional<QString> strictDecode(const QByteArray &body, const char *charset)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<UConverter, ConverterClose> converter(ucnv_open(charset, &status));
+    if (U_FAILURE(status))
+        return std::nullopt;
+    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                        &status);
+    // None of these charsets takes fewer bytes than UTF-16 units for a character.
+    QString text(body.size() + 1, Qt::Uninitialized);
+    const int32_t length = ucnv_toUChars(converter.get(), reinterpret_cast<UChar *>(text.data()),
+                                         static_cast<int32_t>(text.size()), body.constData(),
+                                         static_cast<int32_t>(body.size()), &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    text.truncate(length);
+    return text;
+}
+
+// How Japanese a text reads: first its kana, which nearly every Japanese sentence has, then all
+// its Japanese characters (kana, kanji, punctuation, half-width katakana). Japanese text in
+// EUC-JP read as CP932 comes out as half-width katakana and odd kanji, without kana.
+std::pair<qsizetype, qsizetype> japaneseScore(const QString &text)
+{
+    qsizetype kana = 0;
+    qsizetype japanese = 0;
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x3041 && u <= 0x30FF)
+            ++kana;
+        if ((u >= 0x3000 && u <= 0x30FF) || (u >= 0x3400 && u <= 0x9FFF) ||
+            (u >= 0xFF61 && u <= 0xFF9F))
+            ++japanese;
+    }
+    return {kana, japanese};
+}
+
+// For an undeclared page the detector is not sure of, most often a few lines of Japanese text:
+// the Japanese charset in which the whole body is valid and that reads most like Japanese. On a
+// tie the earlier charset of the list is kept.
+std::optional<QString> likeliestJapanese(const QByteArray &body)
+{
+    static constexpr const char *kCharsets[] = {"UTF-8", "windows-31j", "EUC-JP", "ISO-2022-JP"};
+    std::optional<QString> best;
+    std::pair<qsizetype, qsizetype> bestScore{-1, -1};
+    for (const char *charset : kCharsets) {
+        std::optional<QString> text = strictDecode(body, charset);
+        if (!text)
+            continue;
+        const auto score = japaneseScore(*text);
+        if (score > bestScore) {
+            bestScore = score;
+            best = std::move(text);
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 QByteArray charsetFromContentType(QByteArrayView contentType)
@@ -266,6 +332,8 @@ QString decode(const QByteArray &body, QByteArrayView contentType)
         return QStringDecoder(QStringConverter::Utf8).decode(body);
     if (auto decoder = detectedDecoder(body))
         return decoder->decode(body);
+    if (auto text = likeliestJapanese(body))
+        return *std::move(text);
     if (validUtf8)
         return text;
     QStringDecoder cp932("windows-31j");

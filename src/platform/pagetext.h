@@ -9,7 +9,9 @@
 // parameter of the Content-Type header, a byte-order mark, a <meta> charset declaration in the
 // first 4 KiB, UTF-8 when the bytes are valid UTF-8 (and not seven-bit ISO-2022 with escapes) or
 // nearly so (valid multi-byte sequences outnumber the stray bytes, which become U+FFFD, 8 to 1),
-// the charset ICU's detector finds when it is sure of it, and CP932 otherwise. A charset name
+// the charset ICU's detector finds when it is sure of it, then among UTF-8, CP932, EUC-JP and
+// ISO-2022-JP the one that reads the whole body without an invalid byte and gives the most
+// Japanese characters, and CP932 otherwise. A charset name
 // that is unknown, or that would not keep ASCII bytes as they are, is passed over for the next
 // rule. A file read from disk is decoded with an empty contentType, as a page served without a
 // charset.

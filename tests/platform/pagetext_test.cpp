@@ -83,6 +83,8 @@ const QByteArray kUtf8Stray =
 const QString kUtf8StrayText =
     kPage.left(kStrayAt) + QChar::ReplacementCharacter + kPage.mid(kStrayAt);
 
+const QString kShortPage = QStringLiteral("<p>トップページへ戻る</p>\n");
+
 // A long page of Japanese text in UTF-8 with one stray byte at a place.
 const QString kLongPage =
     QStringLiteral("<p>") +
@@ -135,6 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
         strayByteAt("StrayByteAtTheEnd", kLongPage.size()),
         Case{"UndeclaredEucJp", "text/html", eucJp(kPage), kPage},
         Case{"UndeclaredIso2022Jp", "", iso2022Jp(kPage), kPage},
+        // A line too short for the detector, which CP932 reads as half-width katakana.
+        Case{"ShortUndeclaredEucJp", "text/html", eucJp(kShortPage), kShortPage},
         // "<p>" then CP932 for a kanji whose first byte starts a UTF-8 sequence.
         Case{"Utf8CutOffAtTheEndIsCp932", "text/html", QByteArray("<p>\xE8\x89"),
              QStringLiteral("<p>濶")},
