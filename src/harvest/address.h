@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/refererpolicy.h"
+
 #include <QString>
 #include <QStringView>
 #include <QUrl>
@@ -39,12 +41,6 @@ QString writtenReference(QStringView page, const QString &ref, qsizetype positio
 // The address a written reference is fetched from, resolved against base as browsers do
 // (RFC 3986: a scheme in any letter case, dot segments removed).
 QUrl resolveReference(const QUrl &base, const QString &written);
-
-// The Referer an image request carries when the image is shown by page, as browsers send it
-// by default (strict-origin-when-cross-origin): the page's whole address without fragment and
-// credentials for the same origin, its origin alone for another one, and nothing from https to
-// http or from a page that is not http or https. Empty for none.
-QString refererFor(const QUrl &page, const QUrl &target);
 
 // text with the password of every address in it written as "***" ("user:***@host"), so that
 // messages can be shown and logged without giving the password away.

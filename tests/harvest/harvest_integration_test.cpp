@@ -461,8 +461,13 @@ TEST_F(HarvestIntegrationTest, ImagesAreAskedForAsTheBrowserAsksForThem)
         pageHadReferer = req.has_header("Referer");
         res.set_header("Set-Cookie", "sid=s3cr3t; Path=/; HttpOnly");
         res.set_content("<img src=\"a.jpg\"><img src=\"" + other.url(u"/b.jpg"_s).toStdString() +
-                            "\">",
+                            "\"><img src=\"moved.jpg\">",
                         "text/html");
+    });
+    // An image of the page's own host that moved to the other one: the other host is told the
+    // origin alone there too, not the page's address with its query.
+    server.server().Get("/gal/moved.jpg", [&](const httplib::Request &, httplib::Response &res) {
+        res.set_redirect(other.url(u"/b.jpg"_s).toStdString());
     });
     server.server().Get("/gal/a.jpg", [&](const httplib::Request &req, httplib::Response &res) {
         const bool allowed =
@@ -486,6 +491,7 @@ TEST_F(HarvestIntegrationTest, ImagesAreAskedForAsTheBrowserAsksForThem)
         << harvest.failureDetail().toStdString();
     EXPECT_FALSE(pageHadReferer);
     EXPECT_EQ(readFile(saveFolder + u"b.jpg"_s), QByteArray::fromStdString(imageBytes(2)));
+    EXPECT_EQ(readFile(saveFolder + u"moved.jpg"_s), QByteArray::fromStdString(imageBytes(2)));
     // Side by side, the images are asked for the same way.
     RecordingView parallelView;
     QString folder;
@@ -517,8 +523,13 @@ TEST_F(HarvestIntegrationTest, NoRefererGoesFromAnHttpsPageToAnHttpImage)
     // service's kept-alive one.
     secure.set_keep_alive_max_count(1);
     secure.Get("/p.html", [this](const httplib::Request &, httplib::Response &res) {
-        res.set_content("<img src=\"" + server.url(u"/plain.jpg"_s).toStdString() + "\">",
+        res.set_content("<img src=\"" + server.url(u"/plain.jpg"_s).toStdString() +
+                            "\"><img src=\"moved.jpg\">",
                         "text/html");
+    });
+    // Nor through a redirect from an https image to an http one.
+    secure.Get("/moved.jpg", [this](const httplib::Request &, httplib::Response &res) {
+        res.set_redirect(server.url(u"/plain.jpg"_s).toStdString());
     });
     server.server().Get("/plain.jpg", [](const httplib::Request &req, httplib::Response &res) {
         res.status = req.has_header("Referer") ? 403 : 200;
@@ -538,6 +549,7 @@ TEST_F(HarvestIntegrationTest, NoRefererGoesFromAnHttpsPageToAnHttpImage)
     EXPECT_EQ(awaitTask(harvest.run(view.typedAddress)), PageHarvest::Outcome::Finished)
         << harvest.failureDetail().toStdString();
     EXPECT_EQ(readFile(saveFolder + u"plain.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
+    EXPECT_EQ(readFile(saveFolder + u"moved.jpg"_s), QByteArray::fromStdString(imageBytes(1)));
 }
 
 TEST_F(HarvestIntegrationTest, OnlyAPictureReplacesAFile)

@@ -2,7 +2,10 @@
 #include "platform/curl/curljob.h"
 
 #include "platform/curl/curlcheck.h"
+#include "platform/refererpolicy.h"
 #include "platform/urltransfer.h"
+
+#include <QUrl>
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -149,9 +152,9 @@ CurlJob::CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connect
         set(CURLOPT_ERRORBUFFER, m_errorBuffer);
         set(CURLOPT_DEFAULT_PROTOCOL, "http");
         set(CURLOPT_PROTOCOLS_STR, "http,https");
-        set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        set(CURLOPT_FOLLOWLOCATION, 1L);
-        set(CURLOPT_MAXREDIRS, transferdefaults::kMaxRedirects);
+        // Redirects are followed here (followRedirect), each with the Referer its own target
+        // may have.
+        set(CURLOPT_FOLLOWLOCATION, 0L);
         // Cookies live in memory only (an empty file name starts the engine without reading
         // one).
         set(CURLOPT_SHARE, share);
@@ -221,6 +224,7 @@ void CurlJob::start(int ticket, const QString &url, const CurlRequest &request)
     m_finalUrl.clear();
     m_contentType.clear();
     m_freshConnection = false;
+    m_redirects = 0;
     m_states.reset();
     resetReply();
 
@@ -236,7 +240,8 @@ void CurlJob::start(int ticket, const QString &url, const CurlRequest &request)
     set(CURLOPT_LOW_SPEED_LIMIT, request.timeoutSeconds > 0 ? 1L : 0L);
     set(CURLOPT_LOW_SPEED_TIME, long(request.timeoutSeconds));
     set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.bodyLimit));
-    set(CURLOPT_REFERER, request.referer.isEmpty() ? nullptr : request.referer.constData());
+    m_hopReferer = request.referer;
+    set(CURLOPT_REFERER, m_hopReferer.isEmpty() ? nullptr : m_hopReferer.constData());
     set(CURLOPT_HTTPHEADER, request.image ? m_imageHeaders : nullptr);
     set(CURLOPT_USERAGENT, request.userAgent.constData());
     m_phase = Phase::Running;
@@ -298,6 +303,13 @@ bool CurlJob::end(int curlCode, Abort reason)
             return false;
         }
     }
+    if (!stopped && curlCode == CURLE_OK) {
+        const int hop = followRedirect();
+        if (hop == CURLE_OK)
+            return false;
+        if (hop != -1)
+            m_ended.curlCode = curlCode = hop;
+    }
     const char *finalUrl = nullptr;
     curl_easy_getinfo(m_easy, CURLINFO_EFFECTIVE_URL, &finalUrl);
     m_finalUrl = finalUrl ? QString::fromUtf8(finalUrl) : m_url;
@@ -320,6 +332,37 @@ bool CurlJob::end(int curlCode, Abort reason)
     m_phase = Phase::Done;
     m_states.ended(curlCode == CURLE_OK && !stopped, succeeded());
     return true;
+}
+
+int CurlJob::followRedirect()
+{
+    const long status = m_ended.httpStatus;
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)
+        return -1;
+    const char *target = nullptr;
+    curl_easy_getinfo(m_easy, CURLINFO_REDIRECT_URL, &target);
+    if (!target)
+        return -1; // no Location: the 3xx is the final reply
+    if (m_redirects >= transferdefaults::kMaxRedirects)
+        return CURLE_TOO_MANY_REDIRECTS;
+    const QUrl next = QUrl::fromEncoded(QByteArray(target));
+    if (next.scheme() != u"http" && next.scheme() != u"https")
+        return CURLE_UNSUPPORTED_PROTOCOL;
+    // The Referer the request before this one carried stands for the page: each hop gets what
+    // the policy allows from it for its own target, so a hop to another host gets the origin
+    // only, and a hop from https to http gets nothing.
+    m_hopReferer = m_hopReferer.isEmpty()
+                       ? QByteArray()
+                       : refererFor(QUrl::fromEncoded(m_hopReferer), next).toUtf8();
+    // libcurl copies both strings.
+    if (curl_easy_setopt(m_easy, CURLOPT_URL, target) != CURLE_OK ||
+        curl_easy_setopt(m_easy, CURLOPT_REFERER,
+                         m_hopReferer.isEmpty() ? nullptr : m_hopReferer.constData()) != CURLE_OK)
+        return CURLE_OUT_OF_MEMORY;
+    ++m_redirects;
+    m_freshConnection = false;
+    waitToRetry(0);
+    return CURLE_OK;
 }
 
 bool CurlJob::succeeded() const

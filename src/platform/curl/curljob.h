@@ -107,6 +107,10 @@ public:
     bool bodyReceived(const char *data, size_t size);
 
 private:
+    // After a redirect's reply: the next request is set up for its target and waits for its
+    // turn (CURLE_OK); or the redirect cannot be followed (its libcurl code); or the reply is no
+    // redirect to follow (-1).
+    int followRedirect();
     // Waits delayMs, then the next try.
     void waitToRetry(long delayMs);
     void resetReply();
@@ -137,6 +141,8 @@ private:
     qint64 m_declaredLength = -1;
     // Whether this try goes on a fresh connection, after a kept one died under the last try.
     bool m_freshConnection = false;
+    int m_redirects = 0;     // followed so far
+    QByteArray m_hopReferer; // the Referer of the current request
 
     QString m_finalUrl;       // where the body came from, after redirects
     QByteArray m_contentType; // of the final response
