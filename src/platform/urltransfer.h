@@ -137,4 +137,7 @@ public:
 
 signals:
     void StateChanged(int ticket, qint16 state);
+    // The transfer of ticket waits (true) on a timer to be tried again after a passing failure,
+    // or its next try has started (false). It holds no connection meanwhile.
+    void RetryWaiting(int ticket, bool waiting);
 };

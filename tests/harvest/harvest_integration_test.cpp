@@ -29,6 +29,7 @@
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -750,6 +751,39 @@ TEST_F(HarvestIntegrationTest, ParallelHarvestSavesAndListsWhatTheSerialOneDoes)
     EXPECT_EQ(readFile(folder + u"9.jpg"_s), QByteArray::fromStdString(imageBytes(9)));
     EXPECT_LE(maxOpen, 4);
     EXPECT_GE(maxOpen, 2);
+}
+
+TEST_F(HarvestIntegrationTest, ARetryWaitHoldsNoSlotOfTheParallelHarvest)
+{
+    // The first image is busy once (503, tried again after a second); the others are all
+    // fetched meanwhile, two at a time, and the harvest saves every one.
+    const int count = 12;
+    std::string page;
+    for (int i = 0; i < count; ++i)
+        page += "<img src=\"img/" + std::to_string(i) + ".jpg\">";
+    serve(server.server(), "/index.html", page, "text/html");
+    std::vector<int> asked;
+    server.server().Get(R"(/img/(\d+)\.jpg)",
+                        [&](const httplib::Request &req, httplib::Response &res) {
+                            const int n = std::stoi(req.matches[1]);
+                            std::lock_guard lock(mutex);
+                            asked.push_back(n);
+                            if (n == 0 && std::count(asked.begin(), asked.end(), 0) == 1)
+                                res.status = 503;
+                            else
+                                res.set_content(imageBytes(n), "image/jpeg");
+                        });
+    server.start();
+    inet.setRetries(1);
+
+    RecordingView parallelView;
+    QString folder;
+    EXPECT_EQ(harvestInParallel(u"/index.html"_s, 2, parallelView, folder),
+              PageHarvest::Outcome::Finished);
+    EXPECT_EQ(entries(folder).size(), count);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(asked.size(), size_t(count + 1));
+    EXPECT_EQ(asked.back(), 0);
 }
 
 TEST_F(HarvestIntegrationTest, ParallelHarvestStopsAtTheFirstFailedImage)

@@ -260,6 +260,7 @@ void CurlJob::resetReply()
 void CurlJob::waitToRetry(long delayMs)
 {
     m_phase = Phase::WaitingToRetry;
+    m_retryDelayMs = delayMs;
     m_retryTimer.start(int(delayMs));
 }
 

@@ -79,6 +79,9 @@ public:
     bool isHeld() const { return m_held; }
     void release() { m_held = false; }
     Phase phase() const { return m_phase; }
+    // How long the current (or the last) wait for the next request is: 0 for a redirect or a
+    // dropped kept connection, which go at once, more after a passing failure.
+    long retryDelayMs() const { return m_retryDelayMs; }
 
     // Sets the handle up for the transfer of ticket and makes it running; the outcome of the
     // last one is forgotten. Throws TransferError when libcurl refuses an option.
@@ -121,6 +124,7 @@ private:
     CurlStates m_states;
     std::function<void(CurlJob &)> m_retryDue;
     QTimer m_retryTimer;
+    long m_retryDelayMs = 0;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
     Phase m_phase = Phase::Idle;

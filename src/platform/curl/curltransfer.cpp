@@ -254,14 +254,19 @@ void CurlTransfer::abort(CurlJob &job)
 void CurlTransfer::ended(CurlJob &job, int curlCode, CurlJob::Abort reason)
 {
     // A passing failure waits for its next try on the job's own timer (retry below).
-    if (!job.end(curlCode, reason))
+    if (!job.end(curlCode, reason)) {
+        if (job.retryDelayMs() > 0)
+            m_pendingStates.push_back({job.ticket(), kRetryWaiting});
         return;
+    }
     if (m_awaiters.count(job.ticket()))
         m_ended.push_back(job.ticket());
 }
 
 void CurlTransfer::retry(CurlJob &job)
 {
+    if (job.retryDelayMs() > 0)
+        m_pendingStates.push_back({job.ticket(), kRetryStarted});
     if (!m_multi->add(job.easy()))
         ended(job, CURLE_FAILED_INIT);
     deliverStates();
@@ -283,7 +288,10 @@ void CurlTransfer::deliverStates()
 {
     while (m_delivered < m_pendingStates.size()) {
         const PendingState pending = m_pendingStates[m_delivered++];
-        emit StateChanged(pending.ticket, pending.state);
+        if (pending.state == kRetryWaiting || pending.state == kRetryStarted)
+            emit RetryWaiting(pending.ticket, pending.state == kRetryWaiting);
+        else
+            emit StateChanged(pending.ticket, pending.state);
     }
     m_pendingStates.clear();
     m_delivered = 0;

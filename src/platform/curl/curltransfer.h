@@ -100,8 +100,10 @@ private:
     class TransferEnd;
     struct PendingState {
         int ticket;
-        qint16 state;
+        qint16 state; // or kRetryWaiting, kRetryStarted
     };
+    static constexpr qint16 kRetryWaiting = -1;
+    static constexpr qint16 kRetryStarted = -2;
 
     // Sets libcurl up, once.
     void start();
