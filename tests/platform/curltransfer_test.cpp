@@ -13,7 +13,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
 #include <httplib.h>
+#include <set>
 
 #include <atomic>
 #include <cstdlib>
@@ -479,6 +481,28 @@ TEST_F(CurlTransferTest, CancelledSideBySideTransferReportsItsEndAtOnce)
     // Its error state is there before the event loop runs again, as after Cancel.
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(states.back(), std::make_pair(ticket, qint16(State::icError)));
+}
+
+TEST_F(CurlTransferTest, SideBySideBodiesShareOneBudgetAndTheAwaitedOneAlwaysGoesOn)
+{
+    // Half the largest body is what the transfers side by side hold together: of three 100 KB
+    // images none of which is awaited yet, one arrives and the others pause. Each one awaited
+    // then goes on, the last one first, and all of them arrive whole.
+    CurlTransfer t;
+    t.setMaxBodySize(256 * 1024);
+    std::set<int> completed;
+    QObject::connect(&t, &UrlTransfer::StateChanged, &t, [&](int ticket, qint16 state) {
+        if (state == State::icResponseCompleted)
+            completed.insert(ticket);
+    });
+    std::vector<int> tickets;
+    for (int i = 0; i < 3; ++i)
+        tickets.push_back(t.startTransfer(url("/bytes"), UrlTransfer::icByteArray, {},
+                                          UrlTransfer::Lane::SideBySide));
+    EXPECT_FALSE(QTest::qWaitFor([&] { return completed.size() == 3; }, 1500));
+    EXPECT_EQ(completed.size(), 1u);
+    for (auto ticket = tickets.rbegin(); ticket != tickets.rend(); ++ticket)
+        EXPECT_EQ(finish(t, *ticket).bytes, QByteArray::fromStdString(bytePattern(100000)));
 }
 
 TEST_F(CurlTransferTest, ATransferCancelledWhileItsFinishWaitsLeavesItsHandleToTheNextOne)

@@ -98,7 +98,7 @@ std::optional<QByteArrayView> headerValue(QByteArrayView line, QByteArrayView na
 
 size_t writeBody(char *data, size_t size, size_t count, void *job)
 {
-    return static_cast<CurlJob *>(job)->bodyReceived(data, size * count) ? size * count : 0;
+    return static_cast<CurlJob *>(job)->bodyReceived(data, size * count);
 }
 
 } // namespace
@@ -120,9 +120,9 @@ void CurlConnections::close(curl_socket_t socket)
 }
 
 CurlJob::CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connections,
-                 std::function<void(CurlJob &, qint16)> report,
+                 BodyBudget &budget, std::function<void(CurlJob &, qint16)> report,
                  std::function<void(CurlJob &)> retryDue)
-    : m_connections(connections), m_imageHeaders(imageHeaders),
+    : m_connections(connections), m_imageHeaders(imageHeaders), m_budget(budget),
       m_states([this, report = std::move(report)](qint16 state) { report(*this, state); }),
       m_retryDue(std::move(retryDue))
 {
@@ -199,6 +199,47 @@ CurlJob::CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connect
 CurlJob::~CurlJob()
 {
     curl_easy_cleanup(m_easy);
+    dropBody();
+}
+
+void CurlJob::countBody()
+{
+    const qint64 now = m_body.capacity();
+    m_budget.held += now - m_counted;
+    m_counted = now;
+}
+
+void CurlJob::dropBody()
+{
+    m_body = QByteArray();
+    countBody();
+    if (std::exchange(m_paused, false))
+        std::erase(m_budget.paused, this);
+}
+
+QByteArray CurlJob::takeBody()
+{
+    QByteArray body = std::exchange(m_body, QByteArray());
+    countBody();
+    return body;
+}
+
+void CurlJob::setAwaited()
+{
+    m_awaited = true;
+}
+
+bool CurlJob::resumeIfRoom()
+{
+    if (!m_paused)
+        return true;
+    if (!m_awaited && m_budget.held >= m_budget.limit)
+        return false;
+    m_paused = false;
+    std::erase(m_budget.paused, this);
+    // libcurl may hand the bytes it kept over from inside this call; they are counted then.
+    curl_easy_pause(m_easy, CURLPAUSE_CONT);
+    return true;
 }
 
 CurlJob *CurlJob::of(void *easy)
@@ -213,6 +254,7 @@ void CurlJob::start(int ticket, const QString &url, const CurlRequest &request)
     m_retryTimer.stop();
     m_ticket = ticket;
     m_held = true;
+    m_awaited = false;
     m_url = url;
     m_request = request;
     m_retriesLeft = request.retries;
@@ -250,7 +292,7 @@ void CurlJob::start(int ticket, const QString &url, const CurlRequest &request)
 void CurlJob::resetReply()
 {
     m_states.reset();
-    m_body = QByteArray();
+    dropBody();
     m_responseChecked = m_discardBody = false;
     m_discarded = 0;
     m_declaredLength = -1;
@@ -331,6 +373,9 @@ bool CurlJob::end(int curlCode, Abort reason)
     if (m_ended.detail.isEmpty())
         m_ended.detail = QString::fromUtf8(curl_easy_strerror(CURLcode(curlCode)));
     m_phase = Phase::Done;
+    // A body that is not handed over gives its room back at once.
+    if (!succeeded())
+        dropBody();
     m_states.ended(curlCode == CURLE_OK && !stopped, succeeded());
     return true;
 }
@@ -412,6 +457,8 @@ bool CurlJob::headerReceived(const char *data, size_t size)
         m_discarded = 0;
         m_declaredLength = -1;
         m_body.clear();
+        m_body.squeeze();
+        countBody();
     } else if (const auto value = headerValue(line, "Content-Length")) {
         // Two lengths that differ, in two headers or in a list, leave no telling where the body
         // ends: whatever came would be saved cut short or run on.
@@ -428,7 +475,7 @@ bool CurlJob::headerReceived(const char *data, size_t size)
     return true;
 }
 
-bool CurlJob::bodyReceived(const char *data, size_t size)
+size_t CurlJob::bodyReceived(const char *data, size_t size)
 {
     if (!std::exchange(m_responseChecked, true)) {
         long status = 0;
@@ -436,19 +483,32 @@ bool CurlJob::bodyReceived(const char *data, size_t size)
         m_discardBody = !curlreply::isBodyStatus(status);
         curl_off_t length = -1;
         curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        // libcurl refuses a declared length over the limit before any byte arrives.
-        if (!m_discardBody && length > 0)
+        // libcurl refuses a declared length over the limit before any byte arrives. The room
+        // is taken at once where the budget has it; elsewhere the body grows as it comes.
+        if (!m_discardBody && length > 0 &&
+            (m_awaited || m_budget.held + qint64(length) <= m_budget.limit)) {
             m_body.reserve(qsizetype(length));
+            countBody();
+        }
     }
     if (m_discardBody) {
         m_discarded += qint64(size);
-        return m_discarded <= kMaxErrorBody;
+        return m_discarded <= kMaxErrorBody ? size : 0;
     }
     // Without a declared length only the bytes themselves tell.
     if (qint64(m_body.size()) + qint64(size) > m_request.bodyLimit) {
         m_ended.abort = Abort::TooLarge;
-        return false;
+        return 0;
+    }
+    const bool grows = qint64(m_body.size()) + qint64(size) > qint64(m_body.capacity());
+    if (grows && !m_awaited && m_budget.held + qint64(size) > m_budget.limit) {
+        // libcurl keeps these bytes and hands them over again once the transfer goes on.
+        if (!std::exchange(m_paused, true))
+            m_budget.paused.push_back(this);
+        return CURL_WRITEFUNC_PAUSE;
     }
     m_body.append(data, qsizetype(size));
-    return true;
+    if (grows)
+        countBody();
+    return size;
 }

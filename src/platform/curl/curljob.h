@@ -17,6 +17,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <vector>
 
 class CurlJob;
 
@@ -36,6 +37,17 @@ public:
 
 private:
     std::map<Ends, CurlJob *> m_carriers;
+};
+
+// The room every transfer's body takes together, counted in bytes allocated, so that many
+// transfers side by side hold no more than one large body (a compression bomb decoded 16 times
+// at once would take gigabytes). A transfer that would pass the limit pauses until room is
+// made, except the one the caller waits for (the harvest takes bodies in order, so it must
+// always go on); that one is bounded by its own body limit.
+struct BodyBudget {
+    qint64 limit = 0;
+    qint64 held = 0;
+    std::vector<CurlJob *> paused; // in the order they paused
 };
 
 // What one transfer asks for.
@@ -63,7 +75,7 @@ public:
     // share is the cookie engine every job uses; imageHeaders the header list of an image
     // request. report receives the job's states; retryDue is called when a job that waits to be
     // tried again is due (it is then running again, and must be handed to libcurl).
-    CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connections,
+    CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connections, BodyBudget &budget,
             std::function<void(CurlJob &, qint16 state)> report,
             std::function<void(CurlJob &)> retryDue);
     ~CurlJob();
@@ -97,7 +109,13 @@ public:
 
     const QString &url() const { return m_url; }
     bool image() const { return m_request.image; }
-    QByteArray takeBody() { return std::exchange(m_body, QByteArray()); }
+    QByteArray takeBody();
+    // The caller waits for this transfer now: it never pauses for the budget, and goes on at
+    // once if it had.
+    void setAwaited();
+    // A paused transfer goes on when it is awaited or the budget has room again; true when it
+    // did (or was not paused).
+    bool resumeIfRoom();
     const QByteArray &contentType() const { return m_contentType; }
     const QString &finalUrl() const { return m_finalUrl; }
 
@@ -107,7 +125,8 @@ public:
     void connectionClosed();
     void requestStarting(const CurlConnections::Ends &ends);
     bool headerReceived(const char *data, size_t size);
-    bool bodyReceived(const char *data, size_t size);
+    // The bytes taken (size), none (0: the transfer fails) or CURL_WRITEFUNC_PAUSE.
+    size_t bodyReceived(const char *data, size_t size);
 
 private:
     // After a redirect's reply: the next request is set up for its target and waits for its
@@ -117,10 +136,14 @@ private:
     // Waits delayMs, then the next try.
     void waitToRetry(long delayMs);
     void resetReply();
+    // Counts what the body holds now against the budget.
+    void countBody();
+    void dropBody();
 
     CURL *m_easy = nullptr;
     CurlConnections &m_connections;
     curl_slist *m_imageHeaders = nullptr;
+    BodyBudget &m_budget;
     CurlStates m_states;
     std::function<void(CurlJob &)> m_retryDue;
     QTimer m_retryTimer;
@@ -137,6 +160,9 @@ private:
     QElapsedTimer m_sinceFirstTry; // the whole-time limit counts from the first try
 
     QByteArray m_body;
+    qint64 m_counted = 0; // what the body holds, as counted in the budget
+    bool m_awaited = false;
+    bool m_paused = false;
     bool m_responseChecked = false;
     bool m_discardBody = false;
     qint64 m_discarded = 0;

@@ -42,7 +42,20 @@ private:
     int m_ticket;
 };
 
-CurlTransfer::CurlTransfer(QObject *parent) : UrlTransfer(parent) {}
+namespace {
+
+// The room the bodies of the transfers side by side take together, besides the awaited one.
+qint64 budgetFor(qint64 maxBodySize)
+{
+    return maxBodySize / 2;
+}
+
+} // namespace
+
+CurlTransfer::CurlTransfer(QObject *parent) : UrlTransfer(parent)
+{
+    m_budget.limit = budgetFor(m_maxBodySize);
+}
 
 CurlTransfer::~CurlTransfer()
 {
@@ -76,6 +89,7 @@ void CurlTransfer::setMaxTimeSeconds(int seconds)
 void CurlTransfer::setMaxBodySize(qint64 bytes)
 {
     m_maxBodySize = qMax<qint64>(0, bytes);
+    m_budget.limit = budgetFor(m_maxBodySize);
 }
 
 void CurlTransfer::setMaxPageSize(qint64 bytes)
@@ -101,7 +115,7 @@ void CurlTransfer::start()
 CurlJob *CurlTransfer::newJob()
 {
     auto job = std::make_unique<CurlJob>(
-        m_session.share(), static_cast<curl_slist *>(m_imageHeaders), *m_connections,
+        m_session.share(), static_cast<curl_slist *>(m_imageHeaders), *m_connections, m_budget,
         [this](CurlJob &from, qint16 state) {
             m_pendingStates.push_back({from.ticket(), state});
         },
@@ -183,8 +197,13 @@ QCoro::Task<TransferReply> CurlTransfer::finishTransfer(int ticket)
     // The states of a transfer that ended as it started.
     deliverStates();
     // A receiver of its states may have cancelled it.
-    if (m_tickets.count(ticket) && job.phase() != CurlJob::Phase::Done)
+    if (m_tickets.count(ticket) && job.phase() != CurlJob::Phase::Done) {
+        // The transfer waited for goes on whatever the others hold.
+        job.setAwaited();
+        job.resumeIfRoom();
+        deliverStates();
         co_await TransferEnd(*this, ticket);
+    }
     if (m_closing)
         throw closedWhileFetching(url);
     if (!m_tickets.count(ticket))
@@ -199,6 +218,7 @@ QCoro::Task<TransferReply> CurlTransfer::finishTransfer(int ticket)
         reply.bytes = job.takeBody();
     else
         reply.text = pagetext::decode(job.takeBody(), job.contentType());
+    resumePaused();
     co_return reply;
 }
 
@@ -216,6 +236,7 @@ void CurlTransfer::cancelTransfer(int ticket)
     release(ticket, job);
     abort(job);
     job.takeBody();
+    resumePaused();
     // Its awaiter, if any, learns of it now, whether or not the transfer had ended already.
     if (m_awaiters.count(ticket) &&
         std::find(m_ended.begin(), m_ended.end(), ticket) == m_ended.end())
@@ -277,6 +298,7 @@ void CurlTransfer::afterAction()
 {
     m_multi->takeFinished(
         [this](void *easy, int curlCode) { ended(*CurlJob::of(easy), curlCode); });
+    resumePaused();
     deliverStates();
     resumeAwaiters();
 }
@@ -310,6 +332,18 @@ void CurlTransfer::resumeAwaiters()
         const std::coroutine_handle<> handle = awaiter->second;
         m_awaiters.erase(awaiter);
         handle.resume();
+    }
+}
+
+void CurlTransfer::resumePaused()
+{
+    if (m_budget.paused.empty())
+        return;
+    // A transfer that goes on may pause again at once, changing the list.
+    const std::vector<CurlJob *> paused = m_budget.paused;
+    for (CurlJob *job : paused) {
+        if (!job->resumeIfRoom())
+            break;
     }
 }
 

@@ -73,7 +73,8 @@ public:
     // transferdefaults::kMaxTimeSeconds.
     void setMaxTimeSeconds(int seconds);
     // Longest accepted body of a byte transfer (an image); a larger one fails as soon as it is
-    // seen. Default 256 MiB.
+    // seen. Default 256 MiB. The transfers side by side hold half of it at most, together,
+    // besides the one awaited; the others pause meanwhile.
     void setMaxBodySize(qint64 bytes);
     // The same for a text transfer (a page, which is decoded and scanned as a whole, so it
     // costs several times its size). Default 64 MiB.
@@ -121,9 +122,12 @@ private:
     void deliverStates();
     // Resumes the awaiters of the transfers that have ended, once their states are out.
     void resumeAwaiters();
+    // Lets the transfers paused for the budget go on, oldest first, as far as there is room.
+    void resumePaused();
 
     CurlSession m_session;          // first: every easy handle uses its cookie engine
     void *m_imageHeaders = nullptr; // the Accept header of image requests
+    BodyBudget m_budget;            // before the jobs, which count their bodies in it
     std::unique_ptr<CurlConnections> m_connections;
     std::vector<std::unique_ptr<CurlJob>> m_jobs; // every easy handle ever made, kept for reuse
     std::unique_ptr<CurlMulti> m_multi;           // after the jobs: closed first
