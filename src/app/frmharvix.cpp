@@ -468,8 +468,7 @@ void frmHarvix::setBusyPointer(bool busy)
 {
     // Each change of the pointer is a request to the window system: the harvest asks for the
     // busy pointer once per image, the window changes it only once.
-    const bool isBusy = testAttribute(Qt::WA_SetCursor) && cursor().shape() == Qt::WaitCursor;
-    if (busy == isBusy)
+    if (std::exchange(m_busyPointer, busy) == busy)
         return;
     if (busy)
         setCursor(Qt::WaitCursor);

@@ -117,7 +117,8 @@ private:
     StatusLine *m_progress = nullptr; // the harvest's count, at the right of SB
     QAction *m_mnuSkip = nullptr;     // go on past a picture that cannot be fetched or saved
 
-    int m_rowAtPress = -1; // List1's selected row when the mouse was last pressed on it
+    int m_rowAtPress = -1;      // List1's selected row when the mouse was last pressed on it
+    bool m_busyPointer = false; // the window shows the busy pointer
 
     // The harvest's changes not shown yet, and the clock that shows them once per frame.
     QStringList m_pendingEntries;

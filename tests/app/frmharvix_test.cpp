@@ -64,18 +64,19 @@ void serve(httplib::Server &server, const std::string &path, const QByteArray &b
     });
 }
 
-// Counts how often the pointer of the watched window was set.
-class CursorChangeCounter : public QObject {
+// Counts the events of one type the watched object gets (pointer changes, paints).
+class EventCounter : public QObject {
 public:
-    explicit CursorChangeCounter(int *count) : m_count(count) {}
+    EventCounter(QEvent::Type type, int *count) : m_type(type), m_count(count) {}
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::CursorChange)
+        if (event->type() == m_type)
             ++*m_count;
         return false;
     }
 
 private:
+    QEvent::Type m_type;
     int *m_count;
 };
 
@@ -387,7 +388,7 @@ TEST_F(MainWindow, PointerTurnsBusyOnceFromTheSecondDownloadOn)
         seen.append({int(savedCount()), win->cursor().shape()});
     });
     int changes = 0;
-    CursorChangeCounter counter(&changes);
+    EventCounter counter(QEvent::CursorChange, &changes);
     win->installEventFilter(&counter);
     win->TURL()->setText(http.url(QStringLiteral("/dir/page.html")));
     harvestNow();
@@ -514,6 +515,36 @@ TEST_F(MainWindow, StatusBarCountsThePicturesAndTheListFollowsTheNewestUntilScro
     EXPECT_EQ(win->progressText(), QStringLiteral("81 / 81"));
     EXPECT_EQ(list->verticalScrollBar()->value(), 0);
     EXPECT_EQ(win->SimpleText(), kFinished);
+}
+
+TEST_F(MainWindow, ListScrollBarIsRepaintedOnlyWhenItsHandleMoves)
+{
+    // At the end of a long list the handle is at its smallest, at the bottom: a frame of new
+    // entries scrolls the list and leaves the scroll bar as it is drawn.
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    QListWidget *list = win->List1();
+    const auto addEntries = [&](int n) {
+        const int before = list->count();
+        for (int i = 0; i < n; ++i)
+            win->addImageListEntry(QString::number(before + i) + QStringLiteral(".jpg"));
+        return QTest::qWaitFor([&] { return list->count() == before + n; }, 5000);
+    };
+    int barPaints = 0;
+    int viewportPaints = 0;
+    EventCounter barCounter(QEvent::Paint, &barPaints);
+    EventCounter viewportCounter(QEvent::Paint, &viewportPaints);
+    list->verticalScrollBar()->installEventFilter(&barCounter);
+    list->viewport()->installEventFilter(&viewportCounter);
+    ASSERT_TRUE(addEntries(1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return barPaints > 0; }, 5000));
+    barPaints = viewportPaints = 0;
+    ASSERT_TRUE(addEntries(10));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewportPaints > 0; }, 5000));
+    EXPECT_EQ(barPaints, 0);
+    // Scrolled up by the user, the handle moves and is drawn where it went.
+    list->verticalScrollBar()->setValue(0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return barPaints > 0; }, 5000));
 }
 
 TEST_F(MainWindow, ClosingTheWindowDuringAHarvestEndsItThereAndDeletesTheWindow)
