@@ -324,7 +324,9 @@ QCoro::Task<int> runHarvest(QStringList args)
         if (request.rendered) {
             // The page is loaded in an off-screen browser page, whose cookies go with the
             // images.
-            const RenderedRead read = co_await renderedPage(url, &inet->session());
+            // Only http and https, as the page a harvest fetches: nothing local is read.
+            const RenderedRead read = co_await renderedPage(
+                url, request.referer, renderLimits(request.maxTime), &inet->session());
             if (read.page) {
                 outcome =
                     co_await harvest.runOnPage(read.page->html, read.page->url, read.page->baseUrl);
