@@ -2,6 +2,7 @@
 #include "cli/rendered.h"
 
 #include "cli/output.h"
+#include "harvest/address.h"
 #include "platform/webengine/webengineloader.h"
 
 #include <QDir>
@@ -163,8 +164,13 @@ QCoro::Task<RenderedRead> renderedPage(QString address, QString referer, RenderL
     const std::optional<QString> url = webAddress(address);
     if (!url)
         co_return RenderedRead{std::nullopt, unsupportedAddress(address)};
-    // Named, not temporaries of the co_await: GCC 12 destroys such temporaries twice.
-    const RenderRequest request{*url, referer, limits};
+    // The engine sends of a page's Referer what its policy lets it send, the origin (nothing
+    // from https to http). Named, not temporaries of the co_await: GCC 12 destroys such
+    // temporaries twice.
+    QUrl origin = QUrl(referer).adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    origin.setPath(u"/"_s);
+    const RenderRequest request{
+        *url, referer.isEmpty() ? QString() : refererFor(origin, QUrl(*url)), limits};
     RenderedUrl reading(request, session);
     co_return co_await reading;
 }

@@ -18,7 +18,6 @@
 #include <QUrl>
 #include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
-#include <QWebEngineHttpRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -29,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include <dlfcn.h>
 #include <signal.h>
@@ -59,18 +59,32 @@ BrowserCookie browserCookie(const QNetworkCookie &cookie)
 // As many requests as the page keeps the ends of (its resource timing buffer).
 constexpr qsizetype earlierLimit = 250;
 
+} // namespace
+
 // Tells of every request the page starts whose end its resource timing reports: not the page
-// itself, its frames, its icon, pings, reports or sockets.
+// itself, its frames, its icon, pings, reports or sockets. Gives the page's own request its
+// Referer.
 class RequestStarts : public QWebEngineUrlRequestInterceptor {
 public:
     RequestStarts(QObject *parent, std::function<void(const QUrl &, const QUrl &)> started)
         : QWebEngineUrlRequestInterceptor(parent), m_started(std::move(started))
     {
     }
+    // The Referer of the page's own request from now on (none when empty).
+    void setReferer(const QByteArray &referer)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_referer = referer;
+    }
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
         switch (info.resourceType()) {
-        case QWebEngineUrlRequestInfo::ResourceTypeMainFrame:
+        case QWebEngineUrlRequestInfo::ResourceTypeMainFrame: {
+            const std::lock_guard lock(m_mutex);
+            if (!m_referer.isEmpty())
+                info.setHttpHeader(QByteArrayLiteral("Referer"), m_referer);
+            return;
+        }
         case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
         case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
         case QWebEngineUrlRequestInfo::ResourceTypePing:
@@ -90,9 +104,9 @@ public:
 
 private:
     std::function<void(const QUrl &, const QUrl &)> m_started;
+    std::mutex m_mutex;
+    QByteArray m_referer;
 };
-
-} // namespace
 
 // The pane's page. While it is read (and off-screen, from the end of its load on) it is held:
 // nothing in it waits for a user who is not there, and it stays on the page it loaded, so that
@@ -160,10 +174,9 @@ WebEngineView::WebEngineView(QWidget *parent, QWebEngineProfile *profile)
         if (m_page->heldFromLoad)
             m_page->held = true;
     });
-    m_page->setUrlRequestInterceptor(
-        new RequestStarts(m_page, [this](const QUrl &url, const QUrl &initiator) {
-            requestStarted(url, initiator);
-        }));
+    m_requests = new RequestStarts(
+        m_page, [this](const QUrl &url, const QUrl &initiator) { requestStarted(url, initiator); });
+    m_page->setUrlRequestInterceptor(m_requests);
 }
 
 void WebEngineView::requestStarted(const QUrl &url, const QUrl &initiator)
@@ -231,10 +244,8 @@ void WebEngineView::load(const QUrl &url, const QString &referer)
     if (!m_view)
         return;
     m_loading = true;
-    QWebEngineHttpRequest request(url);
-    if (!referer.isEmpty())
-        request.setHeader(QByteArrayLiteral("Referer"), referer.toUtf8());
-    m_page->load(request);
+    m_requests->setReferer(referer.toUtf8());
+    m_page->load(url);
 }
 
 void WebEngineView::holdFromLoad()

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class HarvixPage;
+class RequestStarts;
 class QCoreApplication;
 class QUrl;
 class QWebEngineProfile;
@@ -45,9 +46,10 @@ private:
     void requestStarted(const QUrl &url, const QUrl &initiator);
 
     QPointer<QWebEngineView> m_view;
-    HarvixPage *m_page = nullptr;   // owned
-    bool m_loading = false;         // a page is loading
-    bool m_loaded = false;          // the last load ended well
+    HarvixPage *m_page = nullptr;        // owned
+    RequestStarts *m_requests = nullptr; // the page's
+    bool m_loading = false;              // a page is loading
+    bool m_loaded = false;               // the last load ended well
     bool m_reading = false;         // a reading runs: the requests started are handed to its script
     QStringList m_started;          // started during a reading, not yet handed over
     QStringList m_earlier;          // started since the page began loading, before a reading
