@@ -97,7 +97,8 @@ QList<QCommandLineOption> harvestOptions()
                            u"1"_s),
         QCommandLineOption(u"rendered"_s,
                            u"harvest the page as a browser renders it (its scripts run, its lazy "
-                           u"pictures loaded; needs harvix-browser)"_s),
+                           u"pictures loaded; http and https only, read within a minute; needs "
+                           u"harvix-browser)"_s),
         QCommandLineOption({u"i"_s, u"input-file"_s},
                            u"harvest each page address in FILE, one a line (- for standard "
                            u"input), instead of URL"_s,
