@@ -14,8 +14,11 @@
 #include <QOpenGLContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
+#include <QWebEngineCertificateError>
 #include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
@@ -246,6 +249,28 @@ void WebEngineView::load(const QUrl &url, const QString &referer)
     m_loading = true;
     m_requests->setReferer(referer.toUtf8());
     m_page->load(url);
+}
+
+void WebEngineView::trustCertificates(const QString &file)
+{
+    // Read once: the process's default TLS configuration is what verify() checks against.
+    static const bool loaded = [&file] {
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setCaCertificates(QSslCertificate::fromPath(file));
+        QSslConfiguration::setDefaultConfiguration(configuration);
+        return true;
+    }();
+    Q_UNUSED(loaded);
+    QObject::connect(
+        m_page, &QWebEnginePage::certificateError, m_page,
+        [](const QWebEngineCertificateError &error) {
+            QWebEngineCertificateError answer = error;
+            if (error.isOverridable() &&
+                QSslCertificate::verify(error.certificateChain(), error.url().host()).isEmpty())
+                answer.acceptCertificate();
+            else
+                answer.rejectCertificate();
+        });
 }
 
 void WebEngineView::holdFromLoad()
@@ -661,15 +686,20 @@ void WebEngineView::renderPage(std::function<void(const std::optional<RenderedPa
 
 namespace {
 
-// The engine reads its flags when it starts: a page's scripts get a heap of their own size,
-// unless the user gave the engine flags for its scripts already.
-void limitScriptHeap()
+// The engine reads its flags when it starts; a flag the user gave the engine already stands.
+void addEngineFlag(const QByteArray &name, const QByteArray &value)
 {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (flags.contains("--js-flags"))
+    if (flags.contains(name))
         return;
-    flags += " --js-flags=--max-old-space-size=" + QByteArray::number(scriptHeapMiB);
+    flags += ' ' + name + '=' + value;
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
+}
+
+// A page's scripts get a heap of their own size.
+void limitScriptHeap()
+{
+    addEngineFlag("--js-flags", "--max-old-space-size=" + QByteArray::number(scriptHeapMiB));
 }
 
 } // namespace
@@ -717,6 +747,9 @@ QCoreApplication *harvix_create_application(int &argc, char **argv)
     // The engine draws through a context shared with the application's, made with it.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     limitScriptHeap();
+    // The engine's own log goes to the terminal as it is, past harvix-cli's escaping, and
+    // quotes what a page sends (a certificate's names): only its fatal errors are written.
+    addEngineFlag("--log-level", "3");
     auto *app = new QApplication(argc, argv);
     // Off-screen there is no OpenGL: the page's scene is drawn in software, which the engine
     // supports there.
@@ -763,6 +796,14 @@ void harvix_render_request(const RenderRequest &request, BrowserSession *session
     if (session)
         view->shareSession(*session);
     view->holdFromLoad();
+    // Like harvix-cli's transfers (and curl): CURL_CA_BUNDLE, else SSL_CERT_FILE, names a file
+    // of certificates to trust.
+    for (const char *variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+        if (const QString file = qEnvironmentVariable(variable); !file.isEmpty()) {
+            view->trustCertificates(file);
+            break;
+        }
+    }
     view->load(address, request.referer);
     view->read(
         [view, profile, url, done](const std::optional<RenderedPage> &rendered,

@@ -37,6 +37,9 @@ public:
     void read(ReadDone done, const RenderLimits &limits);
     // Loads url with referer as the Referer of the page request (none when empty).
     void load(const QUrl &url, const QString &referer);
+    // A certificate the engine does not trust is taken when it verifies against the
+    // certificates in file (PEM).
+    void trustCertificates(const QString &file);
     // The page is only read, never used: its dialogs are answered at once from its load on, and
     // it does not navigate away from the page it loaded.
     void holdFromLoad();
