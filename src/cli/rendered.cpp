@@ -93,8 +93,10 @@ void prepareEngine()
     }
 }
 
-// Longest time a rendered page's load, and then its reading, may take.
+// Longest time a rendered page's reading may take, and its load before it: with the engine's
+// start and end, a rendered read ends within a minute.
 constexpr int kRenderSeconds = 30;
+constexpr int kLoadSeconds = 25;
 
 } // namespace
 
@@ -150,7 +152,7 @@ RenderLimits renderLimits(int maxTimeSeconds)
     const int seconds =
         maxTimeSeconds > 0 ? std::min(maxTimeSeconds, kRenderSeconds) : kRenderSeconds;
     RenderLimits limits;
-    limits.loadMilliseconds = seconds * 1000;
+    limits.loadMilliseconds = std::min(seconds, kLoadSeconds) * 1000;
     limits.maxMilliseconds = seconds * 1000;
     return limits;
 }

@@ -34,8 +34,8 @@ std::optional<QString> webAddress(const QString &address);
 // Why a harvest does not fetch address, in the words of the ordinary harvest.
 QString unsupportedAddress(const QString &address);
 
-// The limits of a rendered read under --max-time SECONDS: its load and then its reading get
-// at most 30 s each, or SECONDS each when that is less (0: no shorter limit).
+// The limits of a rendered read under --max-time SECONDS: its load gets at most 25 s and then
+// its reading at most 30 s, or SECONDS each when that is less (0: no shorter limit).
 RenderLimits renderLimits(int maxTimeSeconds);
 
 // Loads address in an off-screen browser page, with referer as the Referer of its request
