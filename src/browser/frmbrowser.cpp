@@ -252,7 +252,7 @@ void frmBrowser::Combo1_KeyPress(QChar key)
 
 void frmBrowser::GetShown_Click()
 {
-    // One reading at a time; a page may take up to half a minute to settle.
+    // One reading at a time; a page may take up to half a minute to load and as long to settle.
     if (m_reading)
         return;
     m_reading = true;

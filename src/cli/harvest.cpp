@@ -97,7 +97,8 @@ QList<QCommandLineOption> harvestOptions()
                            u"1"_s),
         QCommandLineOption(u"rendered"_s,
                            u"harvest the page as a browser renders it (its scripts run, its lazy "
-                           u"pictures loaded; needs harvix-browser)"_s),
+                           u"pictures loaded; http and https only, read within a minute; needs "
+                           u"harvix-browser)"_s),
         QCommandLineOption({u"i"_s, u"input-file"_s},
                            u"harvest each page address in FILE, one a line (- for standard "
                            u"input), instead of URL"_s,
@@ -324,7 +325,9 @@ QCoro::Task<int> runHarvest(QStringList args)
         if (request.rendered) {
             // The page is loaded in an off-screen browser page, whose cookies go with the
             // images.
-            const RenderedRead read = co_await renderedPage(url, &inet->session());
+            // Only http and https, as the page a harvest fetches: nothing local is read.
+            const RenderedRead read = co_await renderedPage(
+                url, request.referer, renderLimits(request.maxTime), &inet->session());
             if (read.page) {
                 outcome =
                     co_await harvest.runOnPage(read.page->html, read.page->url, read.page->baseUrl);

@@ -27,9 +27,23 @@ struct RenderedRead {
     QString error; // when there is no page
 };
 
-// Loads url in an off-screen browser page and reads it as rendered (makeApplication must have
-// loaded the module); the event loop runs meanwhile. The page's cookies go to session when
-// given, which must outlive the task.
-QCoro::Task<RenderedRead> renderedPage(QString url, BrowserSession *session);
+// The http or https address a rendered read loads for address, read as the transfers read it
+// (http when no scheme is written); nothing for a local path or another scheme, which a harvest
+// never fetches.
+std::optional<QString> webAddress(const QString &address);
+// Why a harvest does not fetch address, in the words of the ordinary harvest.
+QString unsupportedAddress(const QString &address);
+
+// The limits of a rendered read under --max-time SECONDS: its load gets at most 25 s and then
+// its reading at most 30 s, or SECONDS each when that is less (0: no shorter limit).
+RenderLimits renderLimits(int maxTimeSeconds);
+
+// Loads address in an off-screen browser page, with referer as the Referer of its request
+// (none when empty), and reads it as rendered within limits (makeApplication must have loaded
+// the module); the event loop runs meanwhile. An address that is not http or https is refused
+// as a harvest refuses it. The page's cookies go to session when given, which must outlive the
+// task.
+QCoro::Task<RenderedRead> renderedPage(QString address, QString referer, RenderLimits limits,
+                                       BrowserSession *session);
 
 } // namespace cli

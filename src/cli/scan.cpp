@@ -56,7 +56,8 @@ QCoro::Task<int> runScan(QStringList args)
     if (parser.isSet(rendered)) {
         if (files.size() != 1)
             co_return usageError(u"scan --rendered needs URL"_s);
-        const RenderedRead read = co_await renderedPage(files.first(), nullptr);
+        const RenderedRead read =
+            co_await renderedPage(files.first(), QString(), renderLimits(0), nullptr);
         if (!read.page) {
             writeLine(stderr, u"harvix-cli: "_s + read.error);
             co_return kExitFailed;

@@ -25,9 +25,18 @@ using RenderedUrlDone =
 
 // How long a page is given to settle before it is read as it is.
 struct RenderLimits {
+    int loadMilliseconds = 30000; // a page still loading after this long is read as it stands
     int maxMilliseconds = 30000;  // the whole reading, scrolling and waiting included
     int maxSteps = 200;           // scrolls of one viewport each
     int quietMilliseconds = 1000; // no request for this long: the page has settled
+};
+
+// What harvix-cli asks the off-screen reader for: an http or https address, the Referer of
+// the page request (none when empty) and the limits of the reading.
+struct RenderRequest {
+    QString url;
+    QString referer;
+    RenderLimits limits;
 };
 
 // The web browser pane of the simple browser: an embeddable HTML view that navigates to an
@@ -58,10 +67,11 @@ public:
 
     // Reads the shown page as it is rendered: scrolls it to its end, one viewport at a time,
     // until its height stops growing and no request has been made for a while (within limits),
-    // scrolls back to where it was and calls done with its document. done gets nothing when no
-    // page can be read (a view without an engine, a page that failed to load): at once for a
-    // view without an engine, otherwise later, from the event loop, and never after the view is
-    // gone.
+    // scrolls back to where it was and calls done with its document. A page still loading is
+    // read as it stands once its load has had limits.loadMilliseconds. done gets nothing when no
+    // page can be read (a view without an engine, a page that failed to load or is not an http
+    // or https document, one that gave nothing within the limits): at once for a view without
+    // an engine, otherwise later, from the event loop, and never after the view is gone.
     virtual void renderPage(std::function<void(const std::optional<RenderedPage> &)> done,
                             const RenderLimits &limits = {})
     {

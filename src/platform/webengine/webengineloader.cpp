@@ -89,9 +89,9 @@ std::optional<WebEngineRenderer> loadWebEngineRenderer(const QStringList &folder
         WebEngineRenderer renderer;
         renderer.createApplication = reinterpret_cast<decltype(renderer.createApplication)>(
             library->resolve("harvix_create_application"));
-        renderer.renderUrl =
-            reinterpret_cast<decltype(renderer.renderUrl)>(library->resolve("harvix_render_url"));
-        if (renderer.createApplication && renderer.renderUrl)
+        renderer.renderRequest = reinterpret_cast<decltype(renderer.renderRequest)>(
+            library->resolve("harvix_render_request"));
+        if (renderer.createApplication && renderer.renderRequest)
             return renderer; // never unloaded, as the pane's module
         errors.append(library->errorString());
         delete library;

@@ -27,12 +27,14 @@ WebViewFactory webEngineViewFactory(const QStringList &folders = webEngineModule
 
 // The module's off-screen reader of rendered pages, for harvix-cli (which has no widgets of its
 // own). createApplication makes the application object the web engine needs, in place of a
-// QCoreApplication; renderUrl starts loading url in an off-screen page and returns, sharing the
-// page's cookies with session when given (which must outlive the reading); done gets the page
-// as rendered, or why it cannot be read.
+// QCoreApplication; renderRequest starts loading the request's http or https address in an
+// off-screen page and returns, sharing the page's cookies with session when given (which must
+// outlive the reading); done gets the page as rendered within the request's limits, or why it
+// cannot be read.
 struct WebEngineRenderer {
     QCoreApplication *(*createApplication)(int &argc, char **argv) = nullptr;
-    void (*renderUrl)(const QString &url, BrowserSession *session, RenderedUrlDone done) = nullptr;
+    void (*renderRequest)(const RenderRequest &request, BrowserSession *session,
+                          RenderedUrlDone done) = nullptr;
 };
 
 // Loads the module for its reader; nothing (and why in *error) when it cannot be loaded.

@@ -2,21 +2,28 @@
 #include "platform/webengine/webengineview.h"
 
 #include "platform/browsersession.h"
+#include "platform/pagetext.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkCookie>
 #include <QOpenGLContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
+#include <QWebEngineCertificateError>
 #include <QWebEngineCookieStore>
+#include <QWebEngineDownloadRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -24,8 +31,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -50,18 +62,32 @@ BrowserCookie browserCookie(const QNetworkCookie &cookie)
 // As many requests as the page keeps the ends of (its resource timing buffer).
 constexpr qsizetype earlierLimit = 250;
 
+} // namespace
+
 // Tells of every request the page starts whose end its resource timing reports: not the page
-// itself, its frames, its icon, pings, reports or sockets.
+// itself, its frames, its icon, pings, reports or sockets. Gives the page's own request its
+// Referer.
 class RequestStarts : public QWebEngineUrlRequestInterceptor {
 public:
     RequestStarts(QObject *parent, std::function<void(const QUrl &, const QUrl &)> started)
         : QWebEngineUrlRequestInterceptor(parent), m_started(std::move(started))
     {
     }
+    // The Referer of the page's own request from now on (none when empty).
+    void setReferer(const QByteArray &referer)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_referer = referer;
+    }
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
         switch (info.resourceType()) {
-        case QWebEngineUrlRequestInfo::ResourceTypeMainFrame:
+        case QWebEngineUrlRequestInfo::ResourceTypeMainFrame: {
+            const std::lock_guard lock(m_mutex);
+            if (!m_referer.isEmpty())
+                info.setHttpHeader(QByteArrayLiteral("Referer"), m_referer);
+            return;
+        }
         case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
         case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
         case QWebEngineUrlRequestInfo::ResourceTypePing:
@@ -81,24 +107,79 @@ public:
 
 private:
     std::function<void(const QUrl &, const QUrl &)> m_started;
+    std::mutex m_mutex;
+    QByteArray m_referer;
 };
 
-} // namespace
+// The pane's page. While it is read (and off-screen, from the end of its load on) it is held:
+// nothing in it waits for a user who is not there, and it stays on the page it loaded, so that
+// the reading ends within its limits and reads the page it was asked for.
+class HarvixPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
 
-WebEngineView::WebEngineView(QWidget *parent) : m_view(new QWebEngineView(parent))
+    bool held = false;         // dialogs answered at once, no navigation away
+    bool heldFromLoad = false; // off-screen: dialogs answered from the start, held from its load
+
+protected:
+    // A dialog is answered at once as its box would be dismissed: no, and no text.
+    void javaScriptAlert(const QUrl &origin, const QString &text) override
+    {
+        if (!quiet())
+            QWebEnginePage::javaScriptAlert(origin, text);
+    }
+    bool javaScriptConfirm(const QUrl &origin, const QString &text) override
+    {
+        return !quiet() && QWebEnginePage::javaScriptConfirm(origin, text);
+    }
+    bool javaScriptPrompt(const QUrl &origin, const QString &text, const QString &value,
+                          QString *result) override
+    {
+        return !quiet() && QWebEnginePage::javaScriptPrompt(origin, text, value, result);
+    }
+    // window.open opens nothing: the pane has no window to give a page.
+    QWebEnginePage *createWindow(WebWindowType) override { return nullptr; }
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        if (held && isMainFrame)
+            return false;
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    }
+
+private:
+    bool quiet() const { return held || heldFromLoad; }
+};
+
+WebEngineView::WebEngineView(QWidget *parent, QWebEngineProfile *profile)
+    : m_view(new QWebEngineView(parent))
 {
+    // The page is not the view's child: a page deleted along with its view would outlive the
+    // view's own part of it. The view goes first, then the page (the destructor).
+    m_page = profile ? new HarvixPage(profile) : new HarvixPage;
+    m_view->setPage(m_page);
+    // A local page reads neither other local files nor the network, as in a browser.
+    QWebEngineSettings *settings = m_page->settings();
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    // A navigation refused while the page is held changes nothing of the page shown.
     QObject::connect(m_view.data(), &QWebEngineView::loadStarted, m_view.data(), [this] {
+        if (m_page->held)
+            return;
         m_loading = true;
         m_earlier.clear();
         m_earlierOverflow = false;
     });
     QObject::connect(m_view.data(), &QWebEngineView::loadFinished, m_view.data(), [this](bool ok) {
         m_loading = false;
+        if (m_page->held)
+            return;
         m_loaded = ok;
+        if (m_page->heldFromLoad)
+            m_page->held = true;
     });
-    QWebEnginePage *page = m_view->page();
-    page->setUrlRequestInterceptor(new RequestStarts(
-        page, [this](const QUrl &url, const QUrl &initiator) { requestStarted(url, initiator); }));
+    m_requests = new RequestStarts(
+        m_page, [this](const QUrl &url, const QUrl &initiator) { requestStarted(url, initiator); });
+    m_page->setUrlRequestInterceptor(m_requests);
 }
 
 void WebEngineView::requestStarted(const QUrl &url, const QUrl &initiator)
@@ -140,6 +221,7 @@ WebEngineView::~WebEngineView()
 {
     // The parent window may already have deleted the widget; QPointer knows.
     delete m_view.data();
+    delete m_page;
 }
 
 QWidget *WebEngineView::widget()
@@ -158,6 +240,42 @@ void WebEngineView::Navigate(const QString &address)
     // Loading from now on, so that a page read meanwhile is the one asked for.
     m_loading = true;
     m_view->load(url.isValid() ? url : startPage());
+}
+
+void WebEngineView::load(const QUrl &url, const QString &referer)
+{
+    if (!m_view)
+        return;
+    m_loading = true;
+    m_requests->setReferer(referer.toUtf8());
+    m_page->load(url);
+}
+
+void WebEngineView::trustCertificates(const QString &file)
+{
+    // Read once: the process's default TLS configuration is what verify() checks against.
+    static const bool loaded = [&file] {
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setCaCertificates(QSslCertificate::fromPath(file));
+        QSslConfiguration::setDefaultConfiguration(configuration);
+        return true;
+    }();
+    Q_UNUSED(loaded);
+    QObject::connect(
+        m_page, &QWebEnginePage::certificateError, m_page,
+        [](const QWebEngineCertificateError &error) {
+            QWebEngineCertificateError answer = error;
+            if (error.isOverridable() &&
+                QSslCertificate::verify(error.certificateChain(), error.url().host()).isEmpty())
+                answer.acceptCertificate();
+            else
+                answer.rejectCertificate();
+        });
+}
+
+void WebEngineView::holdFromLoad()
+{
+    m_page->heldFromLoad = true;
 }
 
 void WebEngineView::GoBack()
@@ -312,11 +430,25 @@ constexpr char renderScript[] = R"JS(
       await quiet(Date.now());
     window.scrollTo(x, y);
     await rendered();
-    window.__harvixRendered =
-        [document.documentElement.outerHTML, document.URL, document.baseURI];
+    window.__harvixRendered = (%5)();
   })();
 })(%1, %2, %3, %4);
 )JS";
+
+// The document as it stands: its markup, address and base; in place of a markup longer than
+// LIMIT, null and its length.
+constexpr char standingScript[] = R"JS(
+function () {
+  const html = document.documentElement ? document.documentElement.outerHTML : '';
+  return html.length > %1 ? [null, document.URL, document.baseURI, html.length]
+                          : [html, document.URL, document.baseURI];
+}
+)JS";
+
+QString standing()
+{
+    return QString::fromLatin1(standingScript).arg(QString::number(pagetext::kMaxPageSize));
+}
 
 // Qt Gui's setter of the context that Qt::AA_ShareOpenGLContexts makes at start-up, as Qt
 // WebEngine itself calls it when it is set up after the application object. It is not public
@@ -347,67 +479,230 @@ QString shareOpenGLContexts()
 
 } // namespace
 
-void WebEngineView::renderPage(std::function<void(const std::optional<RenderedPage> &)> done,
-                               const RenderLimits &limits)
+// Most memory a page's process may hold, and most of it its scripts' heap may take: a page
+// that allocates without end fails instead of taking the machine.
+constexpr qint64 pageProcessLimit = qint64(2048) << 20;
+constexpr int scriptHeapMiB = 1024;
+
+// One reading of a page: waits for its load (within limits.loadMilliseconds), runs the render
+// script and polls for its result (within limits.maxMilliseconds). The page's process is
+// watched all along. A page that has not answered when the reading is nearly out of time is
+// stopped and read as it stands; one that does not answer that either is busy in a script, and
+// its process is ended: the document read last is then the result. Lives with the view.
+class PageReading : public QObject {
+public:
+    PageReading(WebEngineView &view, const RenderLimits &limits, WebEngineView::ReadDone done)
+        : QObject(view.m_view.data()), m_view(view), m_limits(limits), m_done(std::move(done))
+    {
+        m_since.start();
+        QObject::connect(&m_tick, &QTimer::timeout, this, [this] { tick(); });
+        m_tick.start(25);
+        QObject::connect(m_view.m_page, &QWebEnginePage::renderProcessTerminated, this,
+                         [this](QWebEnginePage::RenderProcessTerminationStatus, int code) {
+                             if (!m_ended)
+                                 finish(std::nullopt,
+                                        QStringLiteral("the page's process in the browser engine "
+                                                       "ended (exit code %1)")
+                                            .arg(code));
+                         });
+        // A page still loading is read once it has loaded, or as it stands once its load has
+        // had its time.
+        if (m_view.m_loading) {
+            QObject::connect(m_view.m_view.data(), &QWebEngineView::loadFinished, this,
+                             [this](bool ok) { loaded(ok); });
+            QTimer::singleShot(std::max(0, m_limits.loadMilliseconds), this, [this] { begin(); });
+        } else {
+            QTimer::singleShot(0, this, [this] { loaded(m_view.m_loaded); });
+        }
+    }
+
+private:
+    void loaded(bool ok)
+    {
+        if (m_begun)
+            return;
+        if (!ok)
+            return finish(std::nullopt, QString());
+        if (!isWebDocument(m_view.m_page->url()))
+            return finish(std::nullopt, QStringLiteral("only http and https pages are read"));
+        begin();
+    }
+
+    static bool isWebDocument(const QUrl &url)
+    {
+        return url.scheme() == u"http" || url.scheme() == u"https";
+    }
+
+    void begin()
+    {
+        if (m_begun || m_ended)
+            return;
+        m_begun = true;
+        m_reading.start();
+        QJsonArray earlier;
+        if (!m_view.m_earlierOverflow) {
+            for (const QString &url : std::as_const(m_view.m_earlier))
+                earlier.append(url);
+        }
+        m_view.m_earlier.clear();
+        m_view.m_earlierOverflow = false;
+        m_view.m_reading = true;
+        m_view.m_page->held = true;
+        // The page as it stands first, for a page that gives nothing later.
+        ask(u"(%1)()"_s.arg(standing()), false);
+        // The script has the reading's time less what stopping the page may take.
+        m_view.m_page->runJavaScript(
+            QString::fromLatin1(renderScript)
+                .arg(QString::number(m_limits.maxMilliseconds - margin()),
+                     QString::number(m_limits.maxSteps),
+                     QString::number(m_limits.quietMilliseconds),
+                     QString::fromUtf8(QJsonDocument(earlier).toJson(QJsonDocument::Compact)),
+                     standing()));
+    }
+
+    int margin() const { return std::min(2000, m_limits.maxMilliseconds / 4); }
+
+    // Asks the page for a document; its answer comes from the event loop, if at all. The
+    // render script's result (final) ends the reading, as does any answer once it is stopped.
+    void ask(const QString &script, bool final)
+    {
+        ++m_asked;
+        m_view.m_page->runJavaScript(
+            script, [alive = QPointer<PageReading>(this), final](const QVariant &result) {
+                if (alive)
+                    alive->answered(result, final);
+            });
+    }
+
+    void answered(const QVariant &result, bool final)
+    {
+        --m_asked;
+        if (m_ended)
+            return;
+        const QVariantList parts = result.toList();
+        if (parts.size() == 4)
+            return finish(std::nullopt,
+                          QStringLiteral("the page is larger than %1 characters, the largest "
+                                         "page read")
+                              .arg(QString::number(pagetext::kMaxPageSize)));
+        // Until its response has come, a page shows a blank document of its own.
+        if (parts.size() != 3 || !isWebDocument(QUrl(parts.at(1).toString())))
+            return;
+        m_last =
+            RenderedPage{parts.at(0).toString(), parts.at(1).toString(), parts.at(2).toString()};
+        if (final || m_stopped)
+            finish(m_last, QString());
+    }
+
+    void tick()
+    {
+        if (m_ended)
+            return;
+        if (++m_ticks % 10 == 0 && processSize() > pageProcessLimit) {
+            endProcess();
+            return finish(std::nullopt, QStringLiteral("the page took more than %1 MiB of memory")
+                                            .arg(QString::number(pageProcessLimit >> 20)));
+        }
+        if (!m_begun)
+            return;
+        const qint64 elapsed = m_reading.elapsed();
+        if (elapsed >= m_limits.maxMilliseconds) {
+            // Not even the page as it stands came: it is busy in a script of its own.
+            if (m_asked > 0)
+                endProcess();
+            return finish(m_last, QStringLiteral("the page did not settle within %1 s")
+                                      .arg(QString::number(qRound(m_since.elapsed() / 1000.0))));
+        }
+        if (!m_stopped && elapsed >= m_limits.maxMilliseconds - margin() / 2) {
+            m_stopped = true;
+            m_view.m_page->triggerAction(QWebEnginePage::Stop);
+            return ask(u"(%1)()"_s.arg(standing()), false);
+        }
+        // One question at a time: a busy page does not pile them up.
+        if (m_asked == 0 && !m_stopped)
+            ask(QStringLiteral("window.__harvixRendered || null"), true);
+    }
+
+    // The resident size of the page's process, 0 while it has none.
+    qint64 processSize() const
+    {
+        const qint64 pid = m_view.m_page->renderProcessPid();
+        if (pid <= 0)
+            return 0;
+        QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
+        if (!statm.open(QIODevice::ReadOnly))
+            return 0;
+        const QList<QByteArray> fields = statm.readLine().split(' ');
+        return fields.size() > 1 ? fields.at(1).toLongLong() * ::sysconf(_SC_PAGESIZE) : 0;
+    }
+
+    void endProcess()
+    {
+        if (const qint64 pid = m_view.m_page->renderProcessPid(); pid > 0) {
+            m_ended = true; // its end is ours, not the page's
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+    }
+
+    void finish(const std::optional<RenderedPage> &page, const QString &why)
+    {
+        m_ended = true;
+        m_tick.stop();
+        m_view.m_reading = false;
+        m_view.m_page->held = m_view.m_page->heldFromLoad;
+        deleteLater();
+        m_done(page, why);
+    }
+
+    WebEngineView &m_view;
+    RenderLimits m_limits;
+    WebEngineView::ReadDone m_done;
+    QElapsedTimer m_since;   // since the reading was asked for
+    QElapsedTimer m_reading; // since the page was first read
+    QTimer m_tick;
+    int m_ticks = 0;
+    int m_asked = 0;        // questions to the page not answered yet
+    bool m_begun = false;   // the page is read
+    bool m_stopped = false; // stopped near the end of the reading, and read as it stands
+    bool m_ended = false;
+    std::optional<RenderedPage> m_last; // the document read last
+};
+
+void WebEngineView::read(ReadDone done, const RenderLimits &limits)
 {
     if (!m_view) {
-        done(std::nullopt);
+        done(std::nullopt, QString());
         return;
     }
     // The reading lives with the view: a view that goes takes it along, and done is not called.
-    auto *reading = new QTimer(m_view.data());
-    const QDeadlineTimer deadline(limits.maxMilliseconds + 10000);
-    const auto finish = [this, reading, done](const std::optional<RenderedPage> &page) {
-        m_reading = false;
-        reading->stop();
-        reading->deleteLater();
-        done(page);
-    };
-    const auto poll = [this, reading, deadline, finish] {
-        if (deadline.hasExpired())
-            return finish(std::nullopt);
-        m_view->page()->runJavaScript(
-            QStringLiteral("window.__harvixRendered || null"),
-            // The page may be gone by the time the result comes, and the reading with it.
-            [alive = QPointer<QTimer>(reading), finish](const QVariant &result) {
-                const QVariantList parts = result.toList();
-                if (alive && alive->isActive() && parts.size() == 3)
-                    finish(RenderedPage{parts.at(0).toString(), parts.at(1).toString(),
-                                        parts.at(2).toString()});
-            });
-    };
-    const auto begin = [this, reading, limits, finish, poll] {
-        if (!m_loaded)
-            return finish(std::nullopt);
-        QJsonArray earlier;
-        if (!m_earlierOverflow) {
-            for (const QString &url : std::as_const(m_earlier))
-                earlier.append(url);
-        }
-        m_earlier.clear();
-        m_earlierOverflow = false;
-        m_reading = true;
-        m_view->page()->runJavaScript(
-            QString::fromLatin1(renderScript)
-                .arg(QString::number(limits.maxMilliseconds), QString::number(limits.maxSteps),
-                     QString::number(limits.quietMilliseconds),
-                     QString::fromUtf8(QJsonDocument(earlier).toJson(QJsonDocument::Compact))));
-        QObject::connect(reading, &QTimer::timeout, reading, poll);
-        reading->start(25);
-    };
-    // A page still loading is read once it has loaded.
-    if (m_loading) {
-        QObject::connect(
-            m_view.data(), &QWebEngineView::loadFinished, reading,
-            [begin, reading] {
-                if (!reading->isActive())
-                    begin();
-            },
-            Qt::SingleShotConnection);
-    } else {
-        QTimer::singleShot(0, reading, begin);
-    }
+    new PageReading(*this, limits, std::move(done));
 }
+
+void WebEngineView::renderPage(std::function<void(const std::optional<RenderedPage> &)> done,
+                               const RenderLimits &limits)
+{
+    read([done](const std::optional<RenderedPage> &page, const QString &) { done(page); }, limits);
+}
+
+namespace {
+
+// The engine reads its flags when it starts; a flag the user gave the engine already stands.
+void addEngineFlag(const QByteArray &name, const QByteArray &value)
+{
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (flags.contains(name))
+        return;
+    flags += ' ' + name + '=' + value;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
+}
+
+// A page's scripts get a heap of their own size.
+void limitScriptHeap()
+{
+    addEngineFlag("--js-flags", "--max-old-space-size=" + QByteArray::number(scriptHeapMiB));
+}
+
+} // namespace
 
 WebView *harvix_create_webview(QWidget *parent)
 {
@@ -418,6 +713,7 @@ WebView *harvix_create_webview(QWidget *parent)
                      why.toLocal8Bit().constData());
         return nullptr;
     }
+    limitScriptHeap();
     try {
         return new WebEngineView(parent);
     } catch (...) {
@@ -429,14 +725,17 @@ namespace {
 
 QtMessageHandler g_engineMessages = nullptr;
 
-// What the engine says of its graphics where there is no display: that it draws in software, as
-// it must off-screen. Everything else it says goes on as before.
+// What the engine and the off-screen platform say of what they cannot do where there is no
+// display: that the engine draws in software, as it must off-screen, and that a window's size
+// hints go nowhere. Everything else they say goes on as before.
 void offscreenMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (type == QtInfoMsg && context.category &&
         std::strcmp(context.category, "qt.webenginecontext") == 0)
         return;
-    if (text.trimmed() == QLatin1String("No suitable graphics backend found"))
+    const QString line = text.trimmed();
+    if (line == QLatin1String("No suitable graphics backend found") ||
+        line.contains(QLatin1String("propagateSizeHints")))
         return;
     g_engineMessages(type, context, text);
 }
@@ -447,20 +746,25 @@ QCoreApplication *harvix_create_application(int &argc, char **argv)
 {
     // The engine draws through a context shared with the application's, made with it.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    limitScriptHeap();
+    // The engine's own log goes to the terminal as it is, past harvix-cli's escaping, and
+    // quotes what a page sends (a certificate's names): only its fatal errors are written.
+    addEngineFlag("--log-level", "3");
     auto *app = new QApplication(argc, argv);
     // Off-screen there is no OpenGL: the page's scene is drawn in software, which the engine
-    // supports there, and its report of the graphics it found is left out.
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+    // supports there.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        g_engineMessages = qInstallMessageHandler(offscreenMessages);
-    }
+    g_engineMessages = qInstallMessageHandler(offscreenMessages);
     // The off-screen page is a window of its own: its closing must not end the command's loop.
     QApplication::setQuitOnLastWindowClosed(false);
     return app;
 }
 
-void harvix_render_url(const QString &url, BrowserSession *session, RenderedUrlDone done)
+void harvix_render_request(const RenderRequest &request, BrowserSession *session,
+                           RenderedUrlDone done)
 {
+    const QString url = request.url;
     // The engine cannot start without the shared context; harvix-cli's application has made it,
     // another program may not have.
     if (const QString why = shareOpenGLContexts(); !why.isEmpty()) {
@@ -470,23 +774,55 @@ void harvix_render_url(const QString &url, BrowserSession *session, RenderedUrlD
         });
         return;
     }
+    // Only http and https: nothing local is ever read.
+    const QUrl address(url);
+    if (address.scheme() != u"http" && address.scheme() != u"https") {
+        QTimer::singleShot(0, qApp, [url, done] {
+            done(std::nullopt, QStringLiteral("%1 is not an http or https address").arg(url));
+        });
+        return;
+    }
+    // A profile of its own that keeps nothing on disk, and takes no download.
+    auto *profile = new QWebEngineProfile;
+    QObject::connect(profile, &QWebEngineProfile::downloadRequested, profile,
+                     [](QWebEngineDownloadRequest *download) { download->cancel(); });
     // An off-screen window of a desktop's size, so that the page lays out, scrolls and loads
     // its lazy pictures as in a browser window. It lives until the page has been read.
-    auto *view = new WebEngineView(nullptr);
+    auto *view = new WebEngineView(nullptr, profile);
     QWidget *widget = view->widget();
     widget->setAttribute(Qt::WA_DontShowOnScreen);
     widget->resize(1280, 1024);
     widget->show();
     if (session)
         view->shareSession(*session);
-    view->Navigate(url);
-    view->renderPage([view, url, done](const std::optional<RenderedPage> &rendered) {
-        // Not from inside the view's own reading: the view goes from the event loop.
-        QTimer::singleShot(0, qApp, [view] { delete view; });
-        if (rendered)
-            done(rendered, QString());
-        else
-            done(std::nullopt,
-                 QStringLiteral("%1 could not be loaded in the browser engine").arg(url));
-    });
+    view->holdFromLoad();
+    // Like harvix-cli's transfers (and curl): CURL_CA_BUNDLE, else SSL_CERT_FILE, names a file
+    // of certificates to trust.
+    for (const char *variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+        if (const QString file = qEnvironmentVariable(variable); !file.isEmpty()) {
+            view->trustCertificates(file);
+            break;
+        }
+    }
+    view->load(address, request.referer);
+    view->read(
+        [view, profile, url, done](const std::optional<RenderedPage> &rendered,
+                                   const QString &why) {
+            // Not from inside the view's own reading: the view goes from the event loop, and
+            // its profile after it.
+            QTimer::singleShot(0, qApp, [view, profile] {
+                delete view;
+                delete profile;
+            });
+            if (rendered)
+                done(rendered, QString());
+            else if (why.isEmpty())
+                done(std::nullopt,
+                     QStringLiteral("%1 could not be loaded in the browser engine").arg(url));
+            else
+                done(
+                    std::nullopt,
+                    QStringLiteral("%1 could not be read in the browser engine: %2").arg(url, why));
+        },
+        request.limits);
 }
