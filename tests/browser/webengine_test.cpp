@@ -297,7 +297,7 @@ TEST(WebEnginePane, APageThatNeverSettlesIsReadAtTheBoundAndAFailedOneIsNothing)
     ASSERT_TRUE(QTest::qWaitFor([&] { return pane->property("title").toString() == u"Restless"_s; },
                                 60000));
     // Read at the bound, with what it has by then.
-    const std::optional<RenderedPage> page = read({30000, 2000, 200, 1000});
+    const std::optional<RenderedPage> page = read({30000, 6000, 200, 1000});
     ASSERT_TRUE(page.has_value());
     EXPECT_TRUE(page->html.contains(u"more"_s));
 
@@ -441,10 +441,10 @@ TEST(WebEnginePane, HostilePagesAreReadWithinTheBound)
         {u"/trickle.html", u"early.jpg"},
         {u"/busy.html", u"the page did not settle within"},
     };
-    // Three seconds for the load, three for the reading.
+    // Five seconds for the load, five for the reading: room for a slow machine.
     RenderLimits limits;
-    limits.loadMilliseconds = 3000;
-    limits.maxMilliseconds = 3000;
+    limits.loadMilliseconds = 5000;
+    limits.maxMilliseconds = 5000;
     for (const Case &c : cases) {
         const QString path = QString::fromUtf16(c.path);
         SCOPED_TRACE(path.toStdString());
