@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <httplib.h>
 #include <set>
 
@@ -501,6 +502,13 @@ TEST_F(CurlTransferTest, SideBySideBodiesShareOneBudgetAndTheAwaitedOneAlwaysGoe
                                           UrlTransfer::Lane::SideBySide));
     EXPECT_FALSE(QTest::qWaitFor([&] { return completed.size() == 3; }, 1500));
     EXPECT_EQ(completed.size(), 1u);
+    // A paused one cancelled leaves its handle clean for the next transfer.
+    const auto paused = std::find_if(tickets.begin(), tickets.end(),
+                                     [&](int ticket) { return !completed.count(ticket); });
+    ASSERT_NE(paused, tickets.end());
+    t.cancelTransfer(*paused);
+    *paused =
+        t.startTransfer(url("/bytes"), UrlTransfer::icByteArray, {}, UrlTransfer::Lane::SideBySide);
     for (auto ticket = tickets.rbegin(); ticket != tickets.rend(); ++ticket)
         EXPECT_EQ(finish(t, *ticket).bytes, QByteArray::fromStdString(bytePattern(100000)));
 }
