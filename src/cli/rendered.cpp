@@ -3,6 +3,7 @@
 
 #include "cli/output.h"
 #include "harvest/address.h"
+#include "platform/curl/curlreply.h"
 #include "platform/webengine/webengineloader.h"
 
 #include <QDir>
@@ -142,11 +143,6 @@ std::optional<QString> webAddress(const QString &address)
     return url.toString(QUrl::FullyEncoded);
 }
 
-QString unsupportedAddress(const QString &address)
-{
-    return u"unsupported address %1 (only http and https are fetched)"_s.arg(address);
-}
-
 RenderLimits renderLimits(int maxTimeSeconds)
 {
     const int seconds =
@@ -165,7 +161,7 @@ QCoro::Task<RenderedRead> renderedPage(QString address, QString referer, RenderL
     // Only http and https, as the page a harvest fetches: nothing local is read.
     const std::optional<QString> url = webAddress(address);
     if (!url)
-        co_return RenderedRead{std::nullopt, unsupportedAddress(address)};
+        co_return RenderedRead{std::nullopt, curlreply::unsupportedAddress(address)};
     // The engine sends of a page's Referer what its policy lets it send, the origin (nothing
     // from https to http). Named, not temporaries of the co_await: GCC 12 destroys such
     // temporaries twice.

@@ -31,8 +31,6 @@ struct RenderedRead {
 // (http when no scheme is written); nothing for a local path or another scheme, which a harvest
 // never fetches.
 std::optional<QString> webAddress(const QString &address);
-// Why a harvest does not fetch address, in the words of the ordinary harvest.
-QString unsupportedAddress(const QString &address);
 
 // The limits of a rendered read under --max-time SECONDS: its load gets at most 25 s and then
 // its reading at most 30 s, or SECONDS each when that is less (0: no shorter limit).

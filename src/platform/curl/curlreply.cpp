@@ -231,7 +231,7 @@ TransferError failure(const Ended &ended)
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
         kind = Kind::UnsupportedAddress;
-        what = QStringLiteral("unsupported address %1 (only http and https are fetched)");
+        what = unsupportedAddress(QStringLiteral("%1"));
         break;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -264,6 +264,11 @@ TransferError failure(const Ended &ended)
         break;
     }
     return fail(kind, what.arg(url) + QStringLiteral(": ") + ended.detail);
+}
+
+QString unsupportedAddress(const QString &url)
+{
+    return QStringLiteral("unsupported address %1 (only http and https are fetched)").arg(url);
 }
 
 } // namespace curlreply

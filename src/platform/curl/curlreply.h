@@ -41,6 +41,9 @@ long retryDelayMs(long retryAfterSeconds, int retry);
 // JPEG XL, ICO), or is SVG: XML whose root element is svg. Only a picture may replace a file.
 std::optional<QString> notAnImage(QByteArrayView body);
 
+// Why an address that is not http or https is not fetched.
+QString unsupportedAddress(const QString &url);
+
 // One ended transfer, as far as its failure text needs it.
 struct Ended {
     QString url;
