@@ -8,6 +8,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-webengine-dev libgl-dev qt6-translations-l10n
     libcurl4-openssl-dev libicu-dev qcoro-qt6-dev libsqlite3-dev libssl-dev
+    zlib1g-dev libbrotli-dev libzstd-dev
     fonts-noto-cjk
     libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev openssl
     xvfb xauth ppp iproute2 util-linux

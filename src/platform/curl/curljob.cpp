@@ -160,9 +160,11 @@ CurlJob::CurlJob(void *share, curl_slist *imageHeaders, CurlConnections &connect
         set(CURLOPT_SHARE, share);
         set(CURLOPT_COOKIEFILE, "");
         set(CURLOPT_BUFFERSIZE, 64L * 1024);
-        // Bodies compressed with an encoding this libcurl knows (gzip, deflate, br...) are asked
-        // for and decoded, so one sent compressed unasked is saved as the server meant it too.
+        // Bodies compressed with an encoding libcurl knows (gzip, deflate, br, zstd) are asked
+        // for, and decoded here (bodyReceived), so that one cut short inside its stream fails
+        // instead of passing for whole; one sent compressed unasked is decoded too.
         set(CURLOPT_ACCEPT_ENCODING, "");
+        set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
         // Like curl: CURL_CA_BUNDLE, else SSL_CERT_FILE, names a file of certificates to trust
         // instead of the system's.
         for (const char *variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
@@ -296,6 +298,10 @@ void CurlJob::resetReply()
     m_responseChecked = m_discardBody = false;
     m_discarded = 0;
     m_declaredLength = -1;
+    m_contentEncoding.clear();
+    m_decoder.begin({});
+    m_decodeError.clear();
+    m_rawTaken = m_decodedWaiting = 0;
     m_errorBuffer[0] = '\0';
 }
 
@@ -312,6 +318,15 @@ bool CurlJob::end(int curlCode, Abort reason)
     m_retryTimer.stop();
     if (reason != Abort::None)
         m_ended.abort = reason;
+    // A body whose compressed stream is corrupt, or ended before the stream did, fails as
+    // libcurl fails a corrupt one.
+    if (curlCode == CURLE_WRITE_ERROR && !m_decodeError.isEmpty()) {
+        curlCode = CURLE_BAD_CONTENT_ENCODING;
+    } else if (curlCode == CURLE_OK && reason == Abort::None && !m_discardBody &&
+               m_decoder.hadInput() && !m_decoder.ended()) {
+        m_decodeError = m_decoder.cutShort();
+        curlCode = CURLE_BAD_CONTENT_ENCODING;
+    }
     m_ended.curlCode = curlCode;
     m_ended.httpStatus = 0;
     curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &m_ended.httpStatus);
@@ -369,7 +384,7 @@ bool CurlJob::end(int curlCode, Abort reason)
             m_body = QByteArray();
         }
     }
-    m_ended.detail = QString::fromUtf8(m_errorBuffer);
+    m_ended.detail = m_decodeError.isEmpty() ? QString::fromUtf8(m_errorBuffer) : m_decodeError;
     if (m_ended.detail.isEmpty())
         m_ended.detail = QString::fromUtf8(curl_easy_strerror(CURLcode(curlCode)));
     m_phase = Phase::Done;
@@ -456,9 +471,15 @@ bool CurlJob::headerReceived(const char *data, size_t size)
         m_discardBody = false;
         m_discarded = 0;
         m_declaredLength = -1;
+        m_contentEncoding.clear();
         m_body.clear();
         m_body.squeeze();
         countBody();
+    } else if (const auto encoding = headerValue(line, "Content-Encoding")) {
+        // Several headers are one list, in the order the encodings were applied.
+        if (!m_contentEncoding.isEmpty())
+            m_contentEncoding += ',';
+        m_contentEncoding += *encoding;
     } else if (const auto value = headerValue(line, "Content-Length")) {
         // Two lengths that differ, in two headers or in a list, leave no telling where the body
         // ends: whatever came would be saved cut short or run on.
@@ -481,10 +502,15 @@ size_t CurlJob::bodyReceived(const char *data, size_t size)
         long status = 0;
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
         m_discardBody = !curlreply::isBodyStatus(status);
+        if (!m_discardBody && !m_decoder.begin(m_contentEncoding)) {
+            m_decodeError = m_decoder.error();
+            return 0;
+        }
         curl_off_t length = -1;
         curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         // libcurl refuses a declared length over the limit before any byte arrives. The room
-        // is taken at once where the budget has it; elsewhere the body grows as it comes.
+        // is taken at once where the budget has it; elsewhere the body grows as it comes. (A
+        // compressed body's length is a first guess at its decoded size.)
         if (!m_discardBody && length > 0 &&
             (m_awaited || m_budget.held + qint64(length) <= m_budget.limit)) {
             m_body.reserve(qsizetype(length));
@@ -495,6 +521,44 @@ size_t CurlJob::bodyReceived(const char *data, size_t size)
         m_discarded += qint64(size);
         return m_discarded <= kMaxErrorBody ? size : 0;
     }
+    if (!m_decoder.active())
+        return keep(data, size);
+
+    // A compressed body is decoded a piece at a time, each piece kept like plain bytes. When
+    // one makes the transfer pause, it waits decoded, and libcurl hands all of these bytes over
+    // again: the part already decoded is skipped.
+    constexpr qsizetype kPiece = 64 * 1024;
+    QByteArrayView input(data, qsizetype(size));
+    input = input.sliced(std::min(std::exchange(m_rawTaken, 0), input.size()));
+    for (;;) {
+        if (m_decodedWaiting > 0) {
+            const size_t kept = keep(m_decoded.constData(), size_t(m_decodedWaiting));
+            if (kept == CURL_WRITEFUNC_PAUSE) {
+                m_rawTaken = qsizetype(size) - input.size();
+                return CURL_WRITEFUNC_PAUSE;
+            }
+            if (kept == 0)
+                return 0;
+            m_decodedWaiting = 0;
+        }
+        if (m_decoded.size() < kPiece)
+            m_decoded.resize(kPiece);
+        const qsizetype before = input.size();
+        const qsizetype made = m_decoder.decode(&input, m_decoded.data(), kPiece);
+        if (made < 0) {
+            m_decodeError = m_decoder.error();
+            return 0;
+        }
+        // Done when the decoder gives nothing more: every byte is used and nothing of them is
+        // held back in it (or it makes no progress).
+        if (made == 0 && (input.isEmpty() || input.size() == before))
+            return size;
+        m_decodedWaiting = made;
+    }
+}
+
+size_t CurlJob::keep(const char *data, size_t size)
+{
     // Without a declared length only the bytes themselves tell.
     if (qint64(m_body.size()) + qint64(size) > m_request.bodyLimit) {
         m_ended.abort = Abort::TooLarge;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "platform/curl/contentdecoder.h"
 #include "platform/curl/curlreply.h"
 #include "platform/curl/curlstates.h"
 #include "platform/curl/requestaddress.h"
@@ -136,6 +137,8 @@ private:
     // Waits delayMs, then the next try.
     void waitToRetry(long delayMs);
     void resetReply();
+    // Adds bytes of the decoded body: like bodyReceived.
+    size_t keep(const char *data, size_t size);
     // Counts what the body holds now against the budget.
     void countBody();
     void dropBody();
@@ -166,6 +169,13 @@ private:
     bool m_responseChecked = false;
     bool m_discardBody = false;
     qint64 m_discarded = 0;
+
+    QByteArray m_contentEncoding; // of the current response, as sent
+    ContentDecoder m_decoder;
+    QString m_decodeError;          // why the body could not be decoded
+    QByteArray m_decoded;           // the last piece decoded
+    qsizetype m_decodedWaiting = 0; // of it, what waits to be kept, after a pause
+    qsizetype m_rawTaken = 0;       // of the bytes handed over before a pause, those decoded
 
     // Content-Length of the current response, -1 before one is seen.
     qint64 m_declaredLength = -1;
