@@ -235,7 +235,7 @@ bool CurlJob::resumeIfRoom()
 {
     if (!m_paused)
         return true;
-    if (!m_awaited && m_budget.held >= m_budget.limit)
+    if (!m_awaited && m_budget.held + m_pausedFor > m_budget.limit)
         return false;
     m_paused = false;
     std::erase(m_budget.paused, this);
@@ -569,6 +569,7 @@ size_t CurlJob::keep(const char *data, size_t size)
         // libcurl keeps these bytes and hands them over again once the transfer goes on.
         if (!std::exchange(m_paused, true))
             m_budget.paused.push_back(this);
+        m_pausedFor = qint64(size);
         return CURL_WRITEFUNC_PAUSE;
     }
     m_body.append(data, qsizetype(size));

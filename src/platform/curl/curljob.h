@@ -166,6 +166,9 @@ private:
     qint64 m_counted = 0; // what the body holds, as counted in the budget
     bool m_awaited = false;
     bool m_paused = false;
+    // The bytes the transfer was adding when it paused: it goes on once the budget has room for
+    // them, not before (it would only pause again).
+    qint64 m_pausedFor = 0;
     bool m_responseChecked = false;
     bool m_discardBody = false;
     qint64 m_discarded = 0;
