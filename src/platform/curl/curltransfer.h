@@ -40,8 +40,9 @@ class CurlMulti;
 // a body larger than the maximum size or shorter than its Content-Length, Content-Length values
 // that disagree, a transfer slower than one byte a second for the time-out or longer than the
 // longest time, and a cancelled transfer are failures, raised as TransferError. Bodies sent with
-// a Content-Encoding (gzip, deflate, br) are decoded. A request on a kept connection that the
-// server had closed is tried again at once on a fresh one.
+// a Content-Encoding (gzip, deflate, br, zstd) are decoded; one that is corrupt or ends inside
+// its compressed stream fails. A request on a kept connection that the server had closed is
+// tried again at once on a fresh one.
 //
 // Image requests (byte transfers) ask for a JPEG first (Accept) and carry the Referer they are
 // given; a reply to one that is not a picture fails. libcurl's cookie
