@@ -163,6 +163,16 @@ protected:
                 BYTES("\x28\xB5\x2F\xFD\x04\x58\x41\x00\x00\xFF\xD8\xFF\x20\x7A\x73\x74"
                       "\x64\xF5\xDE\x80\xD2"),
                 "image/jpeg");
+        // Two encodings in two headers, applied in their order: deflate, then gzip.
+        s.Get("/enc/stacked", [](const httplib::Request &, httplib::Response &res) {
+            res.set_header("Content-Encoding", "deflate");
+            res.set_header("Content-Encoding", "gzip");
+            res.set_content(
+                BYTES("\x1F\x8B\x08\x00\x00\x00\x00\x00\x02\x03\xAB\xB8\xF5\xBB\xFE\xF1\x7E"
+                      "\xA7\x42\xCF\xA4\xA2\xB2\x2C\x2E\x06\x4D\x15\xD6\x6B\x00\x70\xAB"
+                      "\xCB\x0A\x13\x00\x00\x00"),
+                "image/jpeg");
+        });
         encoded("/enc/page", "gzip",
                 BYTES("\x1F\x8B\x08\x00\x00\x00\x00\x00\x02\x03\xB3\x29\xB0\x7B\x3A\x67\xF9"
                       "\xF3\x1D\xEB\x6C\xF4\x0B\xEC\x00\xDD\x60\x38\x09\x0D\x00\x00\x00"),
@@ -333,7 +343,7 @@ TEST_F(CurlTransferTest, OnlyAFinalReplyWithABodyIsABody)
 TEST_F(CurlTransferTest, CompressedBodiesAreDecoded)
 {
     CurlTransfer t;
-    for (const char *encoding : {"gzip", "deflate", "br", "zstd"})
+    for (const char *encoding : {"gzip", "deflate", "br", "zstd", "stacked"})
         EXPECT_EQ(openBytes(t, url("/enc/") + QString::fromLatin1(encoding)),
                   QByteArray("\xFF\xD8\xFF ") + encoding);
     EXPECT_EQ(openText(t, url("/enc/page")), QStringLiteral("<p>圧縮</p>"));
