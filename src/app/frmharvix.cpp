@@ -66,21 +66,21 @@ QString groupedLines(const QString &page)
     QString out;
     out.reserve(page.size());
     int lines = 0;
-    const auto endLine = [&] {
+    const QChar *const begin = page.constData();
+    const QChar *const end = begin + page.size();
+    const QChar *from = begin;
+    // The text between line ends goes over in one piece: a page is mostly that.
+    for (const QChar *p = begin; p != end; ++p) {
+        const char16_t ch = p->unicode();
+        if (ch != u'\r' && ch != u'\n' && ch != QChar::ParagraphSeparator)
+            continue;
+        out.append(from, p - from);
+        if (ch == u'\r' && p + 1 != end && p[1] == u'\n')
+            ++p;
         out.append(++lines % linesPerBlock ? QChar(QChar::LineSeparator) : QChar(u'\n'));
-    };
-    for (qsizetype i = 0; i < page.size(); ++i) {
-        const QChar ch = page.at(i);
-        if (ch == u'\r') {
-            if (i + 1 < page.size() && page.at(i + 1) == u'\n')
-                ++i;
-            endLine();
-        } else if (ch == u'\n' || ch == QChar::ParagraphSeparator) {
-            endLine();
-        } else {
-            out.append(ch);
-        }
+        from = p + 1;
     }
+    out.append(from, end - from);
     return out;
 }
 

@@ -547,6 +547,31 @@ TEST_F(MainWindow, ListScrollBarIsRepaintedOnlyWhenItsHandleMoves)
     EXPECT_TRUE(QTest::qWaitFor([&] { return barPaints > 0; }, 5000));
 }
 
+TEST_F(MainWindow, ListEntriesLookAsTheStylesOwnListDrawsThem)
+{
+    // List1 draws its lines itself: each in its place, elided and kept inside its row as the
+    // style draws it, for Latin and Japanese names, selected or not.
+    win->show();
+    QListWidget *list = win->List1();
+    QListWidget plain(list->parentWidget());
+    plain.setGeometry(list->geometry());
+    plain.setUniformItemSizes(true);
+    plain.show();
+    const QStringList names{QStringLiteral("0001.jpg"),
+                            QStringLiteral("画像ファイル一覧.jpg"),
+                            QStringLiteral("a-file-name-far-too-long-for-the-list-to-show.jpg"),
+                            QStringLiteral("日本語の長いファイル名は行の終わりで省かれる.jpeg"),
+                            QStringLiteral("Ünïcödé ﬁle.jpg"),
+                            QStringLiteral("gjpqy.jpg")};
+    for (const QString &name : names)
+        win->addImageListEntry(name);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == names.size(); }, 5000));
+    plain.addItems(names);
+    list->setCurrentRow(3);
+    plain.setCurrentRow(3);
+    EXPECT_EQ(list->viewport()->grab().toImage(), plain.viewport()->grab().toImage());
+}
+
 TEST_F(MainWindow, ClosingTheWindowDuringAHarvestEndsItThereAndDeletesTheWindow)
 {
     frmHarvix *raw = win.get();
