@@ -248,7 +248,7 @@ void frmHarvix::createMenus()
             QStringLiteral("終了する"), &frmHarvix::endRequested);
 }
 
-QListWidget *frmHarvix::List1() const
+ImageList *frmHarvix::List1() const
 {
     return m_List1;
 }

@@ -40,7 +40,7 @@ public:
     QLineEdit *Text1() const { return m_Text1; }
     QPlainTextEdit *Text2() const { return m_Text2; }
     // The list as shown: entries the harvest adds go in once per frame of the screen.
-    QListWidget *List1() const;
+    ImageList *List1() const;
     ImageViewport *Picture1() const { return m_Picture1; }
     QString SimpleText() const;
     // The harvest's progress as shown at the right of the status bar ("412 / 2000": pictures

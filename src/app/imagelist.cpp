@@ -4,7 +4,9 @@
 #include "app/listscrollbar.h"
 
 #include <QApplication>
+#include <QHoverEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTextLayout>
@@ -92,30 +94,6 @@ public:
         }
         painter->restore();
     }
-
-    // With uniform sizes the list asks for the first entry's size at every layout, that is at
-    // every frame of a harvest, and the style lays its text out to answer. The answer for the
-    // same text in the same font and style is kept.
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        QStyleOptionViewItem opt = option;
-        initStyleOption(&opt, index);
-        if (!isTextLine(opt))
-            return QStyledItemDelegate::sizeHint(option, index);
-        const QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
-        if (m_sized.style != style || m_sized.text != opt.text || m_sized.font != opt.font)
-            m_sized = {style, opt.text, opt.font, QStyledItemDelegate::sizeHint(option, index)};
-        return m_sized.size;
-    }
-
-private:
-    struct Sized {
-        const QStyle *style = nullptr;
-        QString text;
-        QFont font;
-        QSize size;
-    };
-    mutable Sized m_sized;
 };
 
 } // namespace
@@ -169,4 +147,277 @@ void ImageList::append(const QStringList &names)
     if (following)
         scrollToBottom();
     m_scrollBar->releaseChanges();
+}
+
+void ImageList::doItemsLayout()
+{
+    // Showing or hiding a scroll bar resizes the viewport; in this state that resize does not ask
+    // for another layout.
+    const State oldState = state();
+    setState(ExpandingState);
+    const int rows = count();
+    if (rows > 0) {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = viewport()->rect();
+        const QModelIndex last = model()->index(rows - 1, 0);
+        m_itemSize = itemDelegateForIndex(last)->sizeHint(option, last);
+    } else {
+        m_itemSize = QSize();
+    }
+    // The scroll bars, and the viewport repainted.
+    QAbstractItemView::doItemsLayout();
+    setState(oldState);
+}
+
+void ImageList::updateGeometries()
+{
+    const int rows = count();
+    if (geometry().isEmpty() || rows <= 0) {
+        horizontalScrollBar()->setRange(0, 0);
+        verticalScrollBar()->setRange(0, 0);
+    } else {
+        // Scrolled by whole entries: the value is the entry at the top.
+        const int inView = viewport()->height() / rowHeight();
+        verticalScrollBar()->setSingleStep(1);
+        if (qint64(rows) * rowHeight() <= viewport()->height()) {
+            verticalScrollBar()->setPageStep(rows + 1);
+            verticalScrollBar()->setRange(0, 0);
+        } else {
+            verticalScrollBar()->setPageStep(inView);
+            verticalScrollBar()->setRange(0, rows - inView);
+        }
+        // Across by pixels, over the entries' width.
+        horizontalScrollBar()->setSingleStep(qMax(1, m_itemSize.width()));
+        horizontalScrollBar()->setPageStep(viewport()->width());
+        horizontalScrollBar()->setRange(0, qMax(0, m_itemSize.width() - viewport()->width()));
+    }
+    QAbstractItemView::updateGeometries();
+    // The scroll bars shown or hidden for the new ranges, and the viewport sized for them, now,
+    // as a list view does it, not at a later turn of the event loop.
+    QEvent layoutRequest(QEvent::LayoutRequest);
+    QAbstractScrollArea::event(&layoutRequest);
+}
+
+int ImageList::rowsInView() const
+{
+    return qMax(1, viewport()->height() / rowHeight());
+}
+
+int ImageList::horizontalOffset() const
+{
+    const QScrollBar *bar = horizontalScrollBar();
+    return isRightToLeft() ? bar->maximum() - bar->value() : bar->value();
+}
+
+int ImageList::verticalOffset() const
+{
+    return verticalScrollBar()->value() * rowHeight();
+}
+
+QRect ImageList::visualRect(const QModelIndex &index) const
+{
+    if (!index.isValid() || index.column() != 0 || index.parent().isValid() ||
+        index.row() >= count() || m_itemSize.isEmpty())
+        return QRect();
+    // As wide as the viewport, or as the entries if they are wider.
+    return QRect(-horizontalOffset(), index.row() * rowHeight() - verticalOffset(),
+                 qMax(m_itemSize.width(), viewport()->width()), rowHeight());
+}
+
+int ImageList::rowAt(int y) const
+{
+    const int at = y + verticalOffset();
+    if (at < 0 || m_itemSize.isEmpty())
+        return -1;
+    const int row = at / rowHeight();
+    return row < count() ? row : -1;
+}
+
+QModelIndex ImageList::indexAt(const QPoint &point) const
+{
+    const int row = rowAt(point.y());
+    if (row < 0)
+        return QModelIndex();
+    const QModelIndex index = model()->index(row, 0);
+    return visualRect(index).contains(point) ? index : QModelIndex();
+}
+
+void ImageList::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    const QRect rect = visualRect(index);
+    if (!rect.isValid())
+        return;
+    if (hint == EnsureVisible && viewport()->rect().contains(rect)) {
+        viewport()->update(rect);
+        return;
+    }
+    const int row = index.row();
+    const int inView = rowsInView();
+    const int top = verticalScrollBar()->value();
+    int value = top;
+    switch (hint) {
+    case PositionAtTop:
+        value = row;
+        break;
+    case PositionAtBottom:
+        value = row - inView + 1;
+        break;
+    case PositionAtCenter:
+        value = row - inView / 2;
+        break;
+    case EnsureVisible:
+        if (row < top)
+            value = row;
+        else if (row > top + inView - 1)
+            value = row - inView + 1;
+        break;
+    }
+    verticalScrollBar()->setValue(value);
+}
+
+void ImageList::scrollToItem(const QListWidgetItem *item, ScrollHint hint)
+{
+    scrollTo(indexFromItem(item), hint);
+}
+
+QModelIndex ImageList::moveCursor(CursorAction action, Qt::KeyboardModifiers)
+{
+    const int rows = count();
+    if (rows == 0)
+        return QModelIndex();
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return model()->index(0, 0);
+    const int row = current.row();
+    const int page = verticalScrollBar()->pageStep();
+    switch (action) {
+    case MoveUp:
+    case MovePrevious:
+        return model()->index(qMax(0, row - 1), 0);
+    case MoveDown:
+    case MoveNext:
+        return model()->index(qMin(rows - 1, row + 1), 0);
+    case MovePageUp:
+        return model()->index(qMax(0, row - qMax(1, page - 1)), 0);
+    case MovePageDown:
+        return model()->index(qMin(rows - 1, row + qMax(1, page - 1)), 0);
+    case MoveHome:
+        return model()->index(0, 0);
+    case MoveEnd:
+        return model()->index(rows - 1, 0);
+    case MoveLeft:
+    case MoveRight:
+        break;
+    }
+    return current;
+}
+
+void ImageList::setSelection(const QRect &rect, QItemSelectionModel::SelectionFlags command)
+{
+    if (!selectionModel())
+        return;
+    QItemSelection selection;
+    const QRect area = rect.normalized();
+    int first = rowAt(area.top());
+    int last = rowAt(area.bottom());
+    if (state() == DragSelectingState) {
+        // A band selects every entry it touches, also when it reaches past either end.
+        if (area.bottom() + verticalOffset() >= 0 && !m_itemSize.isEmpty() && count() > 0) {
+            first = qMax(0, first < 0 ? 0 : first);
+            last = last < 0 ? count() - 1 : last;
+            if (area.top() + verticalOffset() >= count() * rowHeight())
+                first = last + 1;
+        }
+    }
+    if (first >= 0 && last >= first)
+        selection.select(model()->index(first, 0), model()->index(last, 0));
+    selectionModel()->select(selection, command);
+}
+
+QRegion ImageList::visualRegionForSelection(const QItemSelection &selection) const
+{
+    QRegion region;
+    for (const QItemSelectionRange &range : selection) {
+        if (!range.isValid() || range.parent().isValid() || range.left() > 0)
+            continue;
+        const QRect top = visualRect(model()->index(range.top(), 0));
+        const QRect bottom = visualRect(model()->index(range.bottom(), 0));
+        region += top.united(bottom).intersected(viewport()->rect());
+    }
+    return region;
+}
+
+void ImageList::scrollContentsBy(int, int)
+{
+    // The entries in sight are drawn again where they now are: a screenful of lines, and the
+    // whole screenful changes anyway at each frame the list follows a harvest.
+    viewport()->update();
+}
+
+void ImageList::paintEvent(QPaintEvent *event)
+{
+    const int rows = count();
+    if (rows == 0 || m_itemSize.isEmpty())
+        return;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    const int first = qMax(0, (area.top() + verticalOffset()) / rowHeight());
+    const int end = qMin(rows, (area.bottom() + verticalOffset()) / rowHeight() + 1);
+    const QModelIndex current = currentIndex();
+    const QItemSelectionModel *selections = selectionModel();
+    const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
+    const QStyle::State state = option.state;
+    const bool enabled = state & QStyle::State_Enabled;
+    for (int row = first; row < end; ++row) {
+        const QModelIndex index = model()->index(row, 0);
+        option.rect = visualRect(index);
+        option.state = state;
+        if (selections && selections->isSelected(index))
+            option.state |= QStyle::State_Selected;
+        if (enabled) {
+            QPalette::ColorGroup group = QPalette::Normal;
+            if (!(model()->flags(index) & Qt::ItemIsEnabled)) {
+                option.state &= ~QStyle::State_Enabled;
+                group = QPalette::Disabled;
+            }
+            option.palette.setCurrentColorGroup(group);
+        }
+        if (focus && current == index) {
+            option.state |= QStyle::State_HasFocus;
+            if (this->state() == EditingState)
+                option.state |= QStyle::State_Editing;
+        }
+        option.state.setFlag(QStyle::State_MouseOver, index == m_hover);
+        // The row's own background (for alternating colours); the delegate draws the rest.
+        const QStyle::State drawn = option.state;
+        option.state &= ~QStyle::State_Selected;
+        style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &option, &painter, this);
+        option.state = drawn;
+        itemDelegateForIndex(index)->paint(&painter, option, index);
+    }
+}
+
+bool ImageList::viewportEvent(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+        m_hover = indexAt(static_cast<QHoverEvent *>(event)->position().toPoint());
+        break;
+    case QEvent::HoverLeave:
+    case QEvent::Leave:
+        m_hover = QPersistentModelIndex();
+        break;
+    default:
+        break;
+    }
+    return QListWidget::viewportEvent(event);
+}
+
+QSize ImageList::viewportSizeHint() const
+{
+    return QSize(m_itemSize.width(), count() * m_itemSize.height());
 }

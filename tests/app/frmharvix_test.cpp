@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/frmharvix.h"
+#include "app/imagelist.h"
 #include "platform/curl/curltransfer.h"
 #include "platform/qt/qtpictureloader.h"
 #include "savefolder/folderlist.h"
@@ -552,7 +553,7 @@ TEST_F(MainWindow, ListEntriesLookAsTheStylesOwnListDrawsThem)
     // List1 draws its lines itself: each in its place, elided and kept inside its row as the
     // style draws it, for Latin and Japanese names, selected or not.
     win->show();
-    QListWidget *list = win->List1();
+    ImageList *list = win->List1();
     QListWidget plain(list->parentWidget());
     plain.setGeometry(list->geometry());
     plain.setUniformItemSizes(true);
@@ -569,6 +570,23 @@ TEST_F(MainWindow, ListEntriesLookAsTheStylesOwnListDrawsThem)
     plain.addItems(names);
     list->setCurrentRow(3);
     plain.setCurrentRow(3);
+    EXPECT_EQ(list->viewport()->grab().toImage(), plain.viewport()->grab().toImage());
+    // Its rows are placed and scrolled by their number, as the list view places them.
+    QStringList more;
+    for (int i = 0; i < 200; ++i)
+        more.append(QString::number(i) + QStringLiteral(".jpg"));
+    for (const QString &name : more)
+        win->addImageListEntry(name);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == names.size() + more.size(); }, 5000));
+    plain.addItems(more);
+    plain.scrollToBottom();
+    EXPECT_EQ(list->verticalScrollBar()->value(), plain.verticalScrollBar()->value());
+    EXPECT_EQ(list->viewport()->grab().toImage(), plain.viewport()->grab().toImage());
+    list->setCurrentRow(100);
+    plain.setCurrentRow(100);
+    list->scrollToItem(list->item(60), QAbstractItemView::PositionAtCenter);
+    plain.scrollToItem(plain.item(60), QAbstractItemView::PositionAtCenter);
+    EXPECT_EQ(list->indexAt(QPoint(5, 40)).row(), plain.indexAt(QPoint(5, 40)).row());
     EXPECT_EQ(list->viewport()->grab().toImage(), plain.viewport()->grab().toImage());
 }
 

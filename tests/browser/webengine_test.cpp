@@ -2,6 +2,7 @@
 #include "../support/fakeprompter.h"
 #include "../support/httpserver.h"
 #include "app/frmharvix.h"
+#include "app/imagelist.h"
 #include "browser/frmbrowser.h"
 #include "platform/curl/curltransfer.h"
 #include "platform/qt/qtpictureloader.h"
