@@ -7,10 +7,13 @@
 # window run alternately; each round's times, the time per image, the medians and the minimums
 # are printed.
 #
-# Usage: bench/window-harvest.sh [HARVIX] [HARVIX_CLI] [ROUNDS]
+# Usage: bench/window-harvest.sh [HARVIX] [HARVIX_CLI] [ROUNDS] [OLD_HARVIX]
 #   HARVIX      the window program (default: build/release/bin/harvix)
 #   HARVIX_CLI  the command-line tool (default: build/release/bin/harvix-cli)
 #   ROUNDS      rounds of each, per page (default: 5)
+#   OLD_HARVIX  another build of the window program, timed in the same rounds right after
+#               HARVIX; its ratio to harvix-cli and its time against HARVIX's, round by round,
+#               are printed too (the machine's speed drifts between separate runs)
 # Targets: the window within 1.1x harvix-cli at 2000 and 6000 images, and a time per image that
 # stays flat from 500 to 6000 images. The site and the save folders go into a folder of mktemp -d:
 # TMPDIR=/dev/shm keeps the file system's own costs (ext4's search for free inodes on a disk
@@ -21,6 +24,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 harvix=${1:-$here/../build/release/bin/harvix}
 cli=${2:-$here/../build/release/bin/harvix-cli}
 rounds=${3:-5}
+old=${4:-}
 sizes="500 1000 2000 6000"
 size=20480
 
@@ -30,6 +34,7 @@ for tool in nginx python3 Xvfb xdotool; do
 done
 [ -x "$harvix" ] || { echo "window-harvest: no harvix at $harvix" >&2; exit 1; }
 [ -x "$cli" ] || { echo "window-harvest: no harvix-cli at $cli" >&2; exit 1; }
+[ -z "$old" ] || [ -x "$old" ] || { echo "window-harvest: no harvix at $old" >&2; exit 1; }
 . "$here/common.sh"
 
 work=$(mktemp -d)
@@ -66,11 +71,12 @@ start_nginx "$work" "$work/site"
 # An X server of our own; it writes its display number once it accepts clients.
 start_xvfb "$work" window-harvest
 
-DISPLAY=":$(cat "$work/display")" python3 - "$harvix" "$cli" "$rounds" "$port" "$work" $sizes <<'PY'
+DISPLAY=":$(cat "$work/display")" python3 - "$harvix" "$cli" "$rounds" "$port" "$work" "$old" $sizes <<'PY'
 import os, shutil, statistics, subprocess, sys, time
 
 harvix, cli, rounds, port, work = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
-sizes = [int(n) for n in sys.argv[6:]]
+old = sys.argv[6]
+sizes = [int(n) for n in sys.argv[7:]]
 env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", QT_QPA_PLATFORM="xcb",
            no_proxy="127.0.0.1", NO_PROXY="127.0.0.1")
 # A regular expression that matches the main window's caption.
@@ -107,7 +113,7 @@ def run_cli(url, count, out):
         sys.exit("harvix-cli saved %d of %d files" % (saved, count))
     return elapsed
 
-def run_window(url, count, home):
+def run_window(url, count, home, program=None):
     # A home of its own: the window saves into its documents folder.
     docs = os.path.join(home, "Documents")
     os.makedirs(docs)
@@ -115,7 +121,7 @@ def run_window(url, count, home):
     wenv = dict(env, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
                 XDG_RUNTIME_DIR=home)
     log = open(os.path.join(home, "harvix.log"), "w")
-    proc = subprocess.Popen([harvix], env=wenv, stdout=log, stderr=log)
+    proc = subprocess.Popen([program or harvix], env=wenv, stdout=log, stderr=log)
     try:
         wid = find_window(proc, home)
         subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=env, check=True)
@@ -137,25 +143,36 @@ def run_window(url, count, home):
     return elapsed
 
 summary = []
+old_summary = []
 for count in sizes:
     url = "http://127.0.0.1:%s/page-%d.html" % (port, count)
     print("page: %d files at %s" % (count, url))
     print("round  window(s)  harvix-cli(s)  ratio  window ms/image  cli ms/image")
     win_times, cli_times, ratios = [], [], []
+    old_times, old_ratios, new_to_old = [], [], []
     # Every run writes into fresh folders and nothing is deleted until the end: ext4 searches
     # longer for free inodes right after many files were deleted, which would burden whichever
     # tool runs next. Round 0 only warms the caches and is not counted; which one goes first
     # alternates.
     for r in range(rounds + 1):
         tag = "%d-%d" % (count, r)
+        # The old build, if any, runs on the other side of the window from harvix-cli.
+        old_home = os.path.join(work, "old-home-" + tag)
         if r % 2:
             c = run_cli(url, count, os.path.join(work, "cli-" + tag))
             w = run_window(url, count, os.path.join(work, "home-" + tag))
+            o = run_window(url, count, old_home, old) if old else None
         else:
+            o = run_window(url, count, old_home, old) if old else None
             w = run_window(url, count, os.path.join(work, "home-" + tag))
             c = run_cli(url, count, os.path.join(work, "cli-" + tag))
         if r == 0:
             continue
+        if old:
+            old_times.append(o)
+            old_ratios.append(o / c)
+            new_to_old.append(w / o)
+            print("       old build %9.3f  ratio %5.2f  new/old %5.2f" % (o, o / c, w / o))
         win_times.append(w)
         cli_times.append(c)
         ratios.append(w / c)
@@ -163,6 +180,9 @@ for count in sizes:
               % (r, w, c, w / c, 1000 * w / count, 1000 * c / count))
     mw, mc, mr = (statistics.median(v) for v in (win_times, cli_times, ratios))
     summary.append((count, mw, mc, mr, min(win_times), min(cli_times)))
+    if old:
+        old_summary.append((count, statistics.median(old_times), statistics.median(old_ratios),
+                            statistics.median(new_to_old)))
 
 print("medians")
 print("images  window(s)  harvix-cli(s)  ratio  window ms/image  cli ms/image")
@@ -176,4 +196,9 @@ print("images  window(s)  harvix-cli(s)  ratio  window ms/image  cli ms/image")
 for count, _, _, _, nw, nc in summary:
     print("%6d  %9.3f  %13.3f  %5.2f  %15.3f  %12.3f"
           % (count, nw, nc, nw / nc, 1000 * nw / count, 1000 * nc / count))
+if old:
+    print("the old build, in the same rounds")
+    print("images  old window(s)  old ratio  new/old (median of the rounds' ratios)")
+    for count, mo, mr, mn in old_summary:
+        print("%6d  %13.3f  %9.2f  %7.2f" % (count, mo, mr, mn))
 PY
