@@ -187,10 +187,20 @@ void ImageList::updateGeometries()
             verticalScrollBar()->setPageStep(inView);
             verticalScrollBar()->setRange(0, rows - inView);
         }
-        // Across by pixels, over the entries' width.
+        // Across by pixels, over the entries' width. When the entries fit across beside the
+        // vertical bar they need, there is no horizontal bar: otherwise each bar could make
+        // room for the other to vanish and come back, without end.
         horizontalScrollBar()->setSingleStep(qMax(1, m_itemSize.width()));
         horizontalScrollBar()->setPageStep(viewport()->width());
-        horizontalScrollBar()->setRange(0, qMax(0, m_itemSize.width() - viewport()->width()));
+        const QSize room(width() - 2 * frameWidth(), height() - 2 * frameWidth());
+        const bool verticalWanted = qint64(rows) * rowHeight() > room.height();
+        const bool horizontalWanted =
+            m_itemSize.width() > room.width() - (verticalWanted ? verticalScrollBar()->width() : 0);
+        const bool bothAsNeeded = verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded &&
+                                  horizontalScrollBarPolicy() == Qt::ScrollBarAsNeeded;
+        horizontalScrollBar()->setRange(0, bothAsNeeded && !horizontalWanted
+                                               ? 0
+                                               : qMax(0, m_itemSize.width() - viewport()->width()));
     }
     QAbstractItemView::updateGeometries();
     // The scroll bars shown or hidden for the new ranges, and the viewport sized for them, now,
