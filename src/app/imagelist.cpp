@@ -331,14 +331,13 @@ void ImageList::setSelection(const QRect &rect, QItemSelectionModel::SelectionFl
     const QRect area = rect.normalized();
     int first = rowAt(area.top());
     int last = rowAt(area.bottom());
-    if (state() == DragSelectingState) {
-        // A band selects every entry it touches, also when it reaches past either end.
-        if (area.bottom() + verticalOffset() >= 0 && !m_itemSize.isEmpty() && count() > 0) {
-            first = qMax(0, first < 0 ? 0 : first);
-            last = last < 0 ? count() - 1 : last;
-            if (area.top() + verticalOffset() >= count() * rowHeight())
-                first = last + 1;
-        }
+    // A band selects every entry it touches, also when it reaches past either end.
+    if (state() == DragSelectingState && !m_itemSize.isEmpty() &&
+        area.bottom() + verticalOffset() >= 0 &&
+        area.top() + verticalOffset() < count() * rowHeight()) {
+        first = qMax(0, first);
+        if (last < 0)
+            last = count() - 1;
     }
     if (first >= 0 && last >= first)
         selection.select(model()->index(first, 0), model()->index(last, 0));

@@ -588,6 +588,19 @@ TEST_F(MainWindow, ListEntriesLookAsTheStylesOwnListDrawsThem)
     plain.scrollToItem(plain.item(60), QAbstractItemView::PositionAtCenter);
     EXPECT_EQ(list->indexAt(QPoint(5, 40)).row(), plain.indexAt(QPoint(5, 40)).row());
     EXPECT_EQ(list->viewport()->grab().toImage(), plain.viewport()->grab().toImage());
+    // The keys move by the same pages, and a name wider than the list gives the same range across.
+    for (const auto key : {Qt::Key_PageDown, Qt::Key_PageDown, Qt::Key_PageUp, Qt::Key_End}) {
+        QTest::keyClick(list, key);
+        QTest::keyClick(&plain, key);
+        EXPECT_EQ(list->currentRow(), plain.currentRow()) << key;
+    }
+    win->addImageListEntry(names.at(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == plain.count() + 1; }, 5000));
+    plain.addItem(names.at(2));
+    // The list view lays the new entry out at its next turn of the event loop.
+    QCoreApplication::processEvents();
+    EXPECT_GT(plain.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), plain.horizontalScrollBar()->maximum());
 }
 
 TEST_F(MainWindow, ClosingTheWindowDuringAHarvestEndsItThereAndDeletesTheWindow)
