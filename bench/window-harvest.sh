@@ -71,12 +71,19 @@ start_nginx "$work" "$work/site"
 # An X server of our own; it writes its display number once it accepts clients.
 start_xvfb "$work" window-harvest
 
-DISPLAY=":$(cat "$work/display")" python3 - "$harvix" "$cli" "$rounds" "$port" "$work" "$old" $sizes <<'PY'
+fstype=$(stat -f -c %T "$work")
+
+DISPLAY=":$(cat "$work/display")" python3 - "$harvix" "$cli" "$rounds" "$port" "$work" "$old" "$fstype" $sizes <<'PY'
 import os, shutil, statistics, subprocess, sys, time
 
 harvix, cli, rounds, port, work = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
 old = sys.argv[6]
-sizes = [int(n) for n in sys.argv[7:]]
+# On tmpfs each run's files go as soon as they are counted. Kept, they would take more and more
+# of the machine's memory that was never used before, and on a virtual machine that memory's first
+# use costs more: the time per image of both tools would rise with the rounds already run, not with
+# the page's size. (Elsewhere they stay until the end; see below.)
+in_memory = sys.argv[7] == "tmpfs"
+sizes = [int(n) for n in sys.argv[8:]]
 env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", QT_QPA_PLATFORM="xcb",
            no_proxy="127.0.0.1", NO_PROXY="127.0.0.1")
 # A regular expression that matches the main window's caption.
@@ -111,6 +118,8 @@ def run_cli(url, count, out):
     saved = len(os.listdir(out))
     if saved != count:
         sys.exit("harvix-cli saved %d of %d files" % (saved, count))
+    if in_memory:
+        shutil.rmtree(out)
     return elapsed
 
 def run_window(url, count, home, program=None):
@@ -140,6 +149,8 @@ def run_window(url, count, home, program=None):
     saved = len([n for n in os.listdir(docs) if n.endswith(".jpg")])
     if saved != count:
         sys.exit("the window saved %d of %d files" % (saved, count))
+    if in_memory:
+        shutil.rmtree(home)
     return elapsed
 
 summary = []
@@ -150,9 +161,9 @@ for count in sizes:
     print("round  window(s)  harvix-cli(s)  ratio  window ms/image  cli ms/image")
     win_times, cli_times, ratios = [], [], []
     old_times, old_ratios, new_to_old = [], [], []
-    # Every run writes into fresh folders and nothing is deleted until the end: ext4 searches
-    # longer for free inodes right after many files were deleted, which would burden whichever
-    # tool runs next. Round 0 only warms the caches and is not counted; which one goes first
+    # Every run writes into fresh folders, and off tmpfs nothing is deleted until the end: ext4
+    # searches longer for free inodes right after many files were deleted, which would burden
+    # whichever tool runs next. Round 0 only warms the caches and is not counted; which one goes first
     # alternates.
     for r in range(rounds + 1):
         tag = "%d-%d" % (count, r)
