@@ -17,7 +17,8 @@
 # Targets: the window within 1.1x harvix-cli at 2000 and 6000 images, and a time per image that
 # stays flat from 500 to 6000 images. The site and the save folders go into a folder of mktemp -d:
 # TMPDIR=/dev/shm keeps the file system's own costs (ext4's search for free inodes on a disk
-# where many files were deleted) out of the comparison.
+# where many files were deleted) out of the comparison; there each run's files are deleted once
+# counted.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -163,8 +164,8 @@ for count in sizes:
     old_times, old_ratios, new_to_old = [], [], []
     # Every run writes into fresh folders, and off tmpfs nothing is deleted until the end: ext4
     # searches longer for free inodes right after many files were deleted, which would burden
-    # whichever tool runs next. Round 0 only warms the caches and is not counted; which one goes first
-    # alternates.
+    # whichever tool runs next. Round 0 only warms the caches and is not counted; which one goes
+    # first alternates.
     for r in range(rounds + 1):
         tag = "%d-%d" % (count, r)
         # The old build, if any, runs on the other side of the window from harvix-cli.
