@@ -79,10 +79,10 @@ import os, shutil, statistics, subprocess, sys, time
 
 harvix, cli, rounds, port, work = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]
 old = sys.argv[6]
-# On tmpfs each run's files go as soon as they are counted. Kept, they would take more and more
-# of the machine's memory that was never used before, and on a virtual machine that memory's first
-# use costs more: the time per image of both tools would rise with the rounds already run, not with
-# the page's size. (Elsewhere they stay until the end; see below.)
+# On tmpfs each run's files go as soon as they are counted. Kept, they fill more memory round
+# after round, and the time per image of both tools then rises with the rounds already run, not
+# with the page's size (seen on a virtual machine, most likely the cost of memory's first use
+# there; it goes when the files are deleted). Elsewhere they stay until the end; see below.
 in_memory = sys.argv[7] == "tmpfs"
 sizes = [int(n) for n in sys.argv[8:]]
 env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", QT_QPA_PLATFORM="xcb",
